@@ -1,0 +1,98 @@
+#include "ftp_connection.h"
+
+#include <algorithm>
+#include <cctype>
+#include <sstream>
+
+namespace quorvane::client {
+namespace {
+
+std::string upperFirstWord(std::string_view line)
+{
+    const auto begin = line.find_first_not_of(' ');
+    if (begin == std::string_view::npos)
+        return {};
+    const auto end = line.find(' ', begin);
+    std::string word(line.substr(begin, end == std::string_view::npos ? end : end - begin));
+    std::transform(word.begin(), word.end(), word.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return word;
+}
+
+}  // namespace
+
+ServerFeatures parseFeatures(const Reply& featReply)
+{
+    ServerFeatures features;
+    if (featReply.code != 211)
+        return features;
+    std::istringstream lines(featReply.text);
+    std::string line;
+    std::getline(lines, line);  // "211-Features:"
+    while (std::getline(lines, line)) {
+        const std::string feature = upperFirstWord(line);
+        features.mlst |= feature == "MLST";
+        features.epsv |= feature == "EPSV";
+        features.utf8 |= feature == "UTF8";
+        features.size |= feature == "SIZE";
+        features.mdtm |= feature == "MDTM";
+    }
+    return features;
+}
+
+std::shared_ptr<FtpConnection> FtpConnection::logIn(const Credentials& credentials,
+                                                    HINTERNET parent)
+{
+    auto control = ControlConnection::open(credentials.host, credentials.port);
+    if (!control)
+        return nullptr;
+    auto connection = std::make_shared<FtpConnection>(std::move(control), parent);
+    if (!connection->authenticate(credentials) || !connection->prepare()) {
+        connection->control_.reset();  // drop the socket; a QUIT is not owed here
+        return nullptr;
+    }
+    return connection;
+}
+
+bool FtpConnection::authenticate(const Credentials& credentials)
+{
+    auto reply = control_->execute("USER " + credentials.user);
+    if (reply && reply->code == 331)
+        reply = control_->execute("PASS " + credentials.password);
+    // 230 logged in (also straight after USER); 202 "not needed" is as good.
+    if (reply && (reply->code == 230 || reply->code == 202))
+        return true;
+    // 332 asks for an account, which we cannot give.
+    if (reply)
+        SetLastError(ERROR_INTERNET_LOGIN_FAILURE);
+    return false;
+}
+
+bool FtpConnection::prepare()
+{
+    const auto type = control_->execute("TYPE I");
+    if (!type || !type->isCompletion()) {
+        if (type)
+            SetLastError(ERROR_INTERNET_EXTENDED_ERROR);
+        return false;
+    }
+    // FEAT is optional (RFC 2389): a refusal just means no extensions.
+    const auto feat = control_->execute("FEAT");
+    if (!feat)
+        return false;
+    features_ = parseFeatures(*feat);
+    // Servers such as IIS and Pure-FTPd keep names in a legacy code page until told.
+    if (features_.utf8 && !control_->execute("OPTS UTF8 ON"))
+        return false;
+    return true;
+}
+
+void FtpConnection::close()
+{
+    std::lock_guard lock(mutex_);
+    if (control_)
+        control_->quit();
+    control_.reset();
+}
+
+}  // namespace quorvane::client

@@ -1,0 +1,98 @@
+// The WinINet entry points for the Internet client and its connections.
+// Nothing here lets an exception escape to the caller.
+#include <new>
+#include <optional>
+#include <string>
+
+#include "ftp_connection.h"
+#include "handles.h"
+#include "utf.h"
+#include "wininet_types.h"
+
+using namespace quorvane::client;
+namespace text = quorvane::text;
+
+namespace {
+
+// A text that may safely become part of a command line: valid UTF-16 and free
+// of control characters (which would end or split the command).
+std::optional<std::string> commandText(const char16_t* value)
+{
+    auto utf8 = text::toUtf8(text::wideView(value));
+    if (!utf8 || text::hasControlCharacter(*utf8))
+        return std::nullopt;
+    return utf8;
+}
+
+template <typename Result, typename Body>
+Result guarded(Result failure, Body body)
+{
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    } catch (...) {
+        SetLastError(ERROR_INTERNET_INTERNAL_ERROR);
+    }
+    return failure;
+}
+
+}  // namespace
+
+HINTERNET InternetOpenW(LPCWSTR, DWORD accessType, LPCWSTR, LPCWSTR, DWORD)
+{
+    return guarded<HINTERNET>(nullptr, [&]() -> HINTERNET {
+        // Only direct access exists here: there is no proxy support to offer.
+        if (accessType != INTERNET_OPEN_TYPE_DIRECT) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return nullptr;
+        }
+        return registerHandle(std::make_shared<HandleObject>(HandleKind::Internet));
+    });
+}
+
+HINTERNET InternetConnectW(HINTERNET internet, LPCWSTR serverName, INTERNET_PORT serverPort,
+                           LPCWSTR userName, LPCWSTR password, DWORD service, DWORD,
+                           DWORD_PTR)
+{
+    return guarded<HINTERNET>(nullptr, [&]() -> HINTERNET {
+        if (!findHandle(internet, HandleKind::Internet))
+            return nullptr;
+        if (service != INTERNET_SERVICE_FTP) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return nullptr;
+        }
+        Credentials credentials;
+        auto host = commandText(serverName);
+        auto user = userName ? commandText(userName) : std::string("anonymous");
+        auto pass = password ? commandText(password) : std::string();
+        if (!host || host->empty() || !user || !pass) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return nullptr;
+        }
+        credentials.host = std::move(*host);
+        credentials.user = std::move(*user);
+        credentials.password = std::move(*pass);
+        credentials.port = serverPort == INTERNET_INVALID_PORT_NUMBER
+                               ? INTERNET_DEFAULT_FTP_PORT
+                               : serverPort;
+        auto connection = FtpConnection::logIn(credentials, internet);
+        if (!connection)
+            return nullptr;
+        return registerHandle(std::move(connection));
+    });
+}
+
+BOOL InternetCloseHandle(HINTERNET handle)
+{
+    return guarded<BOOL>(FALSE, [&]() -> BOOL {
+        auto closed = unregisterHandleTree(handle);
+        if (closed.empty()) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return FALSE;
+        }
+        for (const auto& object : closed)
+            object->close();
+        return TRUE;
+    });
+}

@@ -1,0 +1,162 @@
+#include "socket.h"
+
+#include <cerrno>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <memory>
+
+namespace quorvane::client {
+namespace {
+
+int millisecondsUntil(Deadline deadline)
+{
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - Clock::now());
+    return left.count() <= 0 ? 0 : static_cast<int>(std::min<long long>(left.count(), 1 << 30));
+}
+
+// Polls for `events` until the deadline; false on timeout or poll failure.
+bool waitFor(int fd, short events, Deadline deadline, bool& timedOut)
+{
+    for (;;) {
+        pollfd entry{fd, events, 0};
+        const int ready = ::poll(&entry, 1, millisecondsUntil(deadline));
+        if (ready > 0)
+            return true;
+        if (ready == 0) {
+            timedOut = true;
+            return false;
+        }
+        if (errno != EINTR)
+            return false;
+    }
+}
+
+struct AddrInfoDeleter {
+    void operator()(addrinfo* list) const { ::freeaddrinfo(list); }
+};
+
+FileDescriptor connectOne(const addrinfo& address, Deadline deadline, bool& timedOut)
+{
+    FileDescriptor fd(::socket(address.ai_family,
+                               address.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
+                               address.ai_protocol));
+    if (!fd)
+        return {};
+    if (::connect(fd.get(), address.ai_addr, address.ai_addrlen) != 0) {
+        if (errno != EINPROGRESS || !waitFor(fd.get(), POLLOUT, deadline, timedOut))
+            return {};
+        int error = 0;
+        socklen_t length = sizeof error;
+        if (::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0)
+            return {};
+    }
+    // Commands are small and answered one at a time: send each at once.
+    const int on = 1;
+    ::setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    return fd;
+}
+
+}  // namespace
+
+FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept
+{
+    if (this != &other) {
+        reset();
+        fd_ = other.release();
+    }
+    return *this;
+}
+
+int FileDescriptor::release()
+{
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+}
+
+void FileDescriptor::reset()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+}
+
+FileDescriptor connectTcp(const std::string& host, std::uint16_t port, Deadline deadline,
+                          ConnectError& error)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICSERV;
+    addrinfo* found = nullptr;
+    if (host.empty() ||
+        ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0) {
+        error = ConnectError::NotResolved;
+        return {};
+    }
+    std::unique_ptr<addrinfo, AddrInfoDeleter> list(found);
+
+    bool timedOut = false;
+    for (const addrinfo* address = list.get(); address && !timedOut;
+         address = address->ai_next) {
+        if (FileDescriptor fd = connectOne(*address, deadline, timedOut)) {
+            error = ConnectError::None;
+            return fd;
+        }
+    }
+    error = timedOut ? ConnectError::TimedOut : ConnectError::Unreachable;
+    return {};
+}
+
+IoStatus sendAll(int fd, std::string_view data, Deadline deadline)
+{
+    while (!data.empty()) {
+        const ssize_t sent = ::send(fd, data.data(), data.size(), MSG_NOSIGNAL);
+        if (sent > 0) {
+            data.remove_prefix(static_cast<std::size_t>(sent));
+            continue;
+        }
+        if (sent < 0 && errno == EINTR)
+            continue;
+        if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            bool timedOut = false;
+            if (!waitFor(fd, POLLOUT, deadline, timedOut))
+                return timedOut ? IoStatus::TimedOut : IoStatus::Failed;
+            continue;
+        }
+        return errno == EPIPE || errno == ECONNRESET ? IoStatus::Closed : IoStatus::Failed;
+    }
+    return IoStatus::Ok;
+}
+
+IoStatus receiveSome(int fd, char* buffer, std::size_t capacity, Deadline deadline,
+                     std::size_t& received)
+{
+    received = 0;
+    for (;;) {
+        const ssize_t got = ::recv(fd, buffer, capacity, 0);
+        if (got > 0) {
+            received = static_cast<std::size_t>(got);
+            return IoStatus::Ok;
+        }
+        if (got == 0)
+            return IoStatus::Closed;
+        if (errno == EINTR)
+            continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            bool timedOut = false;
+            if (!waitFor(fd, POLLIN, deadline, timedOut))
+                return timedOut ? IoStatus::TimedOut : IoStatus::Failed;
+            continue;
+        }
+        return errno == ECONNRESET ? IoStatus::Closed : IoStatus::Failed;
+    }
+}
+
+}  // namespace quorvane::client

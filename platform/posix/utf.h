@@ -1,0 +1,24 @@
+// Strict conversions between UTF-16 (the library's strings) and UTF-8 (the
+// wire and the host's file system).
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quorvane::text {
+
+// The string up to its NUL; an empty view for a null pointer.
+std::u16string_view wideView(const char16_t* text);
+
+// Fails on an unpaired surrogate.
+std::optional<std::string> toUtf8(std::u16string_view text);
+
+// Fails on any ill-formed sequence: overlongs, surrogates, values past U+10FFFF.
+std::optional<std::u16string> toUtf16(std::string_view text);
+
+// True when `text` holds a C0 control character (NUL, CR, LF, TAB, ...): such
+// text must never reach a command line or a listing record.
+bool hasControlCharacter(std::string_view text);
+
+}  // namespace quorvane::text

@@ -1,0 +1,179 @@
+#include "harness.h"
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <net/if.h>
+#include <poll.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <stdexcept>
+
+#include "utf.h"
+
+namespace harness {
+namespace fs = std::filesystem;
+
+std::string enterPrivateNetwork()
+{
+    if (::unshare(CLONE_NEWNET) != 0)
+        return std::string("unshare(CLONE_NEWNET) failed (run as root): ") + std::strerror(errno);
+    const int probe = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (probe < 0)
+        return "no socket for bringing loopback up";
+    ifreq request{};
+    std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
+    bool up = ::ioctl(probe, SIOCGIFFLAGS, &request) == 0;
+    request.ifr_flags |= IFF_UP;
+    up = up && ::ioctl(probe, SIOCSIFFLAGS, &request) == 0;
+    ::close(probe);
+    return up ? "" : "could not bring loopback up";
+}
+
+ServerProcess::ServerProcess(const std::vector<std::string>& argv)
+{
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0)
+        return;
+    pid_ = ::fork();
+    if (pid_ == 0) {
+        ::dup2(pipeFds[1], STDOUT_FILENO);
+        std::vector<char*> args;
+        for (const std::string& arg : argv)
+            args.push_back(const_cast<char*>(arg.c_str()));
+        args.push_back(nullptr);
+        ::execv(args[0], args.data());
+        ::_exit(127);
+    }
+    ::close(pipeFds[1]);
+    // Wait for "ready": the server prints it once it listens.
+    std::string seen;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (pid_ > 0 && seen.find("ready\n") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline) {
+        pollfd entry{pipeFds[0], POLLIN, 0};
+        if (::poll(&entry, 1, 200) <= 0)
+            continue;
+        char buffer[256];
+        const ssize_t got = ::read(pipeFds[0], buffer, sizeof buffer);
+        if (got <= 0)
+            break;
+        seen.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(pipeFds[0]);
+    ready_ = seen.find("ready\n") != std::string::npos;
+}
+
+ServerProcess::~ServerProcess()
+{
+    if (pid_ <= 0)
+        return;
+    ::kill(pid_, SIGTERM);
+    for (int i = 0; i < 50; ++i) {
+        if (::waitpid(pid_, nullptr, WNOHANG) == pid_)
+            return;
+        ::usleep(20'000);
+    }
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+}
+
+std::vector<std::string> pyftpdCommand(const fs::path& root, const std::vector<std::string>& extra)
+{
+    std::vector<std::string> argv = {QUORVANE_PYTHON,
+                                     std::string(QUORVANE_SERVERS_DIR) + "/pyftpd_server.py",
+                                     "--root", root.string()};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    return argv;
+}
+
+std::vector<std::string> faultServerCommand(const std::string& scenarioJson, const fs::path& log)
+{
+    return {QUORVANE_PYTHON, std::string(QUORVANE_SERVERS_DIR) + "/fault_server.py",
+            scenarioJson, "--log", log.string()};
+}
+
+TempFolder::TempFolder()
+{
+    std::string pattern = (fs::temp_directory_path() / "quorvane-test-XXXXXX").string();
+    if (!::mkdtemp(pattern.data()))
+        throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+}
+
+TempFolder::~TempFolder()
+{
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+}
+
+const Module& module()
+{
+    static const Module loaded = [] {
+        void* handle = ::dlopen(QUORVANE_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
+        if (!handle)
+            throw std::runtime_error(std::string("dlopen: ") + ::dlerror());
+        Module m{};
+        m.logIn = reinterpret_cast<decltype(m.logIn)>(::dlsym(handle, "FTPServerLogIn"));
+        m.logOut = reinterpret_cast<decltype(m.logOut)>(::dlsym(handle, "FTPServerLogOut"));
+        if (!m.logIn || !m.logOut)
+            throw std::runtime_error("the module lacks an export");
+        return m;
+    }();
+    return loaded;
+}
+
+std::u16string wide(const std::string& utf8)
+{
+    auto converted = quorvane::text::toUtf16(utf8);
+    if (!converted)
+        throw std::invalid_argument("not UTF-8: " + utf8);
+    return *converted;
+}
+
+namespace {
+
+template <typename Keep>
+int countDescriptors(Keep keep)
+{
+    int count = 0;
+    for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        const fs::path target = fs::read_symlink(entry.path(), error);
+        if (!error && keep(target.string()))
+            ++count;
+    }
+    return count;
+}
+
+}  // namespace
+
+int openDescriptorCount()
+{
+    return countDescriptors([](const std::string&) { return true; });
+}
+
+int openSocketCount()
+{
+    return countDescriptors(
+        [](const std::string& target) { return target.rfind("socket:", 0) == 0; });
+}
+
+std::vector<std::string> readLines(const fs::path& file)
+{
+    std::ifstream in(file);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+}  // namespace harness

@@ -1,0 +1,77 @@
+// What the integration tests share: a private network, servers started and
+// stopped by the test, and the built module loaded as a host loads it.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "Quorvane2.h"
+
+namespace harness {
+
+// Moves this process into a network namespace of its own with only loopback
+// up, so that servers can take 127.0.0.1:21 without touching the machine's.
+// Empty on success, else what went wrong.
+std::string enterPrivateNetwork();
+
+// A server child process; killed and reaped when the object goes away.
+class ServerProcess {
+public:
+    // Starts argv and waits for the line "ready" on its standard output.
+    explicit ServerProcess(const std::vector<std::string>& argv);
+    ~ServerProcess();
+    ServerProcess(const ServerProcess&) = delete;
+    ServerProcess& operator=(const ServerProcess&) = delete;
+
+    bool ready() const { return ready_; }
+
+private:
+    pid_t pid_ = -1;
+    bool ready_ = false;
+};
+
+// pyftpdlib on 127.0.0.1:21 serving `root` to user/secret.
+std::vector<std::string> pyftpdCommand(const std::filesystem::path& root,
+                                       const std::vector<std::string>& extra = {});
+
+// The fault server playing `scenarioJson`, recording commands into `log`.
+std::vector<std::string> faultServerCommand(const std::string& scenarioJson,
+                                            const std::filesystem::path& log);
+
+// A fresh, empty folder for one test, removed with the object.
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+// The module's exports, resolved by name from the built shared library.
+struct Module {
+    decltype(&FTPServerLogIn) logIn;
+    decltype(&FTPServerLogOut) logOut;
+};
+
+// Loaded once per process and kept, as a host keeps it.
+const Module& module();
+
+std::u16string wide(const std::string& utf8);
+
+// Descriptors of this process: all, and sockets only.
+int openDescriptorCount();
+int openSocketCount();
+
+std::vector<std::string> readLines(const std::filesystem::path& file);
+
+using Seconds = std::chrono::duration<double>;
+
+}  // namespace harness

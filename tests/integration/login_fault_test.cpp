@@ -1,0 +1,194 @@
+// Log-in against a scripted server that misbehaves: every case ends with a
+// clear result, in bounded time, with nothing left open.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+
+#include "harness.h"
+
+using namespace harness;
+
+namespace {
+
+class LogInAgainstFaultServer : public ::testing::Test {
+protected:
+    void TearDown() override { module().logOut(); }
+
+    void play(const std::string& scenario)
+    {
+        server_ = std::make_unique<ServerProcess>(faultServerCommand(scenario, log()));
+        ASSERT_TRUE(server_->ready()) << "fault server did not start";
+    }
+
+    // Logs in as user/secret; checks that nothing stays open after a failure.
+    FTPResult logIn(const char16_t* user = u"user", const char16_t* password = u"secret")
+    {
+        const int socketsBefore = openSocketCount();
+        const auto start = std::chrono::steady_clock::now();
+        const FTPResult result = module().logIn(u"127.0.0.1", user, password);
+        took_ = std::chrono::steady_clock::now() - start;
+        if (result != FTP_RESULT_OK) {
+            EXPECT_EQ(openSocketCount(), socketsBefore) << "a failed log-in left a socket";
+        }
+        return result;
+    }
+
+    std::vector<std::string> commands() const { return readLines(log()); }
+
+    bool received(const std::string& prefix) const
+    {
+        const auto lines = commands();
+        return std::any_of(lines.begin(), lines.end(),
+                           [&](const std::string& l) { return l.rfind(prefix, 0) == 0; });
+    }
+
+    std::filesystem::path log() const { return folder_.path() / "commands.log"; }
+
+    TempFolder folder_;
+    std::unique_ptr<ServerProcess> server_;
+    Seconds took_{};
+};
+
+TEST_F(LogInAgainstFaultServer, NormalDialogueSendsTheExpectedCommands)
+{
+    play(R"({})");
+    ASSERT_EQ(logIn(), FTP_RESULT_OK);
+    ASSERT_EQ(module().logOut(), FTP_RESULT_OK);
+    const std::vector<std::string> expected = {
+        "USER user", "PASS secret", "TYPE I", "FEAT", "OPTS UTF8 ON", "QUIT"};
+    EXPECT_EQ(commands(), expected);
+}
+
+TEST_F(LogInAgainstFaultServer, NoUtf8FeatureMeansNoOptsCommand)
+{
+    play(R"({"replies": {"FEAT": "211-Features:\r\n SIZE\r\n211 End"}})");
+    ASSERT_EQ(logIn(), FTP_RESULT_OK);
+    EXPECT_FALSE(received("OPTS"));
+}
+
+TEST_F(LogInAgainstFaultServer, FeatRefusedStillLogsIn)
+{
+    play(R"({"replies": {"FEAT": "502 no such command"}})");
+    EXPECT_EQ(logIn(), FTP_RESULT_OK);
+}
+
+TEST_F(LogInAgainstFaultServer, LoggedInStraightAfterUserSendsNoPassword)
+{
+    play(R"({"replies": {"USER": "230 welcome, no password needed"}})");
+    ASSERT_EQ(logIn(), FTP_RESULT_OK);
+    EXPECT_FALSE(received("PASS"));
+    EXPECT_TRUE(received("TYPE I"));
+}
+
+TEST_F(LogInAgainstFaultServer, AccountRequestFails)
+{
+    play(R"({"replies": {"PASS": "332 need account"}})");
+    EXPECT_EQ(logIn(), FTP_RESULT_FAILED);
+    EXPECT_FALSE(received("ACCT"));
+}
+
+TEST_F(LogInAgainstFaultServer, TypeRefusedFails)
+{
+    play(R"({"replies": {"TYPE": "504 not that type"}})");
+    EXPECT_EQ(logIn(), FTP_RESULT_FAILED);
+}
+
+TEST_F(LogInAgainstFaultServer, GreetingWith421FailsBeforeAnyCommand)
+{
+    play(R"({"greeting": "421 too many users"})");
+    EXPECT_EQ(logIn(), FTP_RESULT_FAILED);
+    EXPECT_TRUE(commands().empty());
+}
+
+TEST_F(LogInAgainstFaultServer, NonFtpGreetingFailsAtOnce)
+{
+    play(R"({"greeting": [{"send": "HTTP/1.1 200 OK\r\nServer: web\r\n\r\n"}]})");
+    EXPECT_EQ(logIn(), FTP_RESULT_FAILED);
+    EXPECT_LT(took_.count(), 5.0);
+    EXPECT_TRUE(commands().empty());
+}
+
+TEST_F(LogInAgainstFaultServer, DelayedGreetingAfter120IsOneWait)
+{
+    play(R"({"greeting": [{"send": "120 ready in a moment\r\n"}, {"sleep": 0.3},
+                          {"send": "220 ready now\r\n"}]})");
+    EXPECT_EQ(logIn(), FTP_RESULT_OK);
+}
+
+TEST_F(LogInAgainstFaultServer, MultiLineReplyWithInnerEndLikeLinesStaysInStep)
+{
+    play(R"({"replies": {"PASS": [{"send": "230-Welcome\r\n220 not an end\r\n230-nor this\r\n230 logged in\r\n"}],
+                         "TYPE": "200 type is binary"}})");
+    ASSERT_EQ(logIn(), FTP_RESULT_OK);
+    EXPECT_TRUE(received("FEAT"));
+}
+
+TEST_F(LogInAgainstFaultServer, RepliesCoalescedWithTheGreetingAreReadInOrder)
+{
+    // An over-eager server answers ahead; each reply must still go to its command.
+    play(R"({"greeting": [{"send": "220-hello\r\n220 ready\r\n"}]})");
+    EXPECT_EQ(logIn(), FTP_RESULT_OK);
+}
+
+TEST_F(LogInAgainstFaultServer, EndlessContinuationLinesFailQuickly)
+{
+    play(R"({"greeting": [{"send": "220-hello\r\n"}, {"endless": "220-and more\r\n"}]})");
+    EXPECT_EQ(logIn(), FTP_RESULT_FAILED);
+    EXPECT_LT(took_.count(), 5.0);
+}
+
+TEST_F(LogInAgainstFaultServer, MegabyteLineWithoutEndFailsQuickly)
+{
+    play(R"({"greeting": [{"send": "220 "}, {"flood": 1048576}, {"silent": true}]})");
+    EXPECT_EQ(logIn(), FTP_RESULT_FAILED);
+    EXPECT_LT(took_.count(), 5.0);
+}
+
+TEST_F(LogInAgainstFaultServer, NulByteInReplyFails)
+{
+    play(R"({"replies": {"USER": [{"send": "331 pass\u0000word\r\n"}]}})");
+    EXPECT_EQ(logIn(), FTP_RESULT_FAILED);
+    EXPECT_FALSE(received("PASS"));
+}
+
+TEST_F(LogInAgainstFaultServer, NonDigitCodeFails)
+{
+    play(R"({"replies": {"USER": "3x1 password please"}})");
+    EXPECT_EQ(logIn(), FTP_RESULT_FAILED);
+}
+
+TEST_F(LogInAgainstFaultServer, ConnectionClosedAfterUserFails)
+{
+    play(R"({"replies": {"USER": [{"close": true}]}})");
+    EXPECT_EQ(logIn(), FTP_RESULT_FAILED);
+}
+
+TEST_F(LogInAgainstFaultServer, SilentServerFailsAtTheReplyDeadline)
+{
+    play(R"({"greeting": [{"silent": true}]})");
+    EXPECT_EQ(logIn(), FTP_RESULT_FAILED);
+    EXPECT_GE(took_.count(), 59.0);
+    EXPECT_LT(took_.count(), 75.0);
+}
+
+TEST_F(LogInAgainstFaultServer, ControlCharactersInCredentialsAreRefusedBeforeConnecting)
+{
+    play(R"({})");
+    EXPECT_EQ(logIn(u"user\r\nDELE x", u"secret"), FTP_RESULT_FAILED);
+    EXPECT_EQ(logIn(u"user", u"sec\nret"), FTP_RESULT_FAILED);
+    EXPECT_EQ(logIn(u"us\u0001er", u"secret"), FTP_RESULT_FAILED);
+    const char16_t unpaired[] = {u's', char16_t(0xD800), u'x', 0};
+    EXPECT_EQ(logIn(u"user", unpaired), FTP_RESULT_FAILED);
+    EXPECT_TRUE(commands().empty());
+}
+
+TEST_F(LogInAgainstFaultServer, NonAsciiCredentialsGoOutAsUtf8)
+{
+    play(R"({"password": "p\u00e4ss\ud83d\ude00"})");
+    EXPECT_EQ(logIn(u"\u00fcser", u"p\u00e4ss\U0001F600"), FTP_RESULT_OK);
+    EXPECT_TRUE(received("USER \xc3\xbcser"));
+}
+
+}  // namespace

@@ -1,0 +1,24 @@
+#include <gtest/gtest.h>
+
+#include "harness.h"
+
+namespace {
+
+// Runs once before the first test, not when ctest only lists the tests.
+class PrivateNetwork : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        const std::string problem = harness::enterPrivateNetwork();
+        ASSERT_TRUE(problem.empty()) << problem;
+    }
+};
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    ::testing::AddGlobalTestEnvironment(new PrivateNetwork);
+    return RUN_ALL_TESTS();
+}
