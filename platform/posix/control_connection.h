@@ -39,6 +39,12 @@ public:
 
     bool isAlive() const { return static_cast<bool>(socket_); }
 
+    // The server's address, where data connections go too.
+    bool peerAddress(PeerAddress& peer) const
+    {
+        return socket_ && peerAddressOf(socket_.get(), peer);
+    }
+
     explicit ControlConnection(FileDescriptor socket) : socket_(std::move(socket)) {}
 
 private:

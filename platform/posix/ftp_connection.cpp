@@ -87,6 +87,56 @@ bool FtpConnection::prepare()
     return true;
 }
 
+bool FtpConnection::simpleCommand(std::string_view verb, std::string_view argument,
+                                  int expected)
+{
+    if (!control_) {
+        SetLastError(ERROR_INTERNET_CONNECTION_ABORTED);
+        return false;
+    }
+    std::string line(verb);
+    line.append(" ").append(argument);
+    const auto reply = control_->execute(line);
+    if (!reply)
+        return false;
+    if (reply->code / 100 != expected) {
+        SetLastError(ERROR_INTERNET_EXTENDED_ERROR);
+        return false;
+    }
+    return true;
+}
+
+bool FtpConnection::changeDirectory(std::string_view path)
+{
+    std::lock_guard lock(mutex_);
+    return simpleCommand("CWD", path);
+}
+
+bool FtpConnection::deleteFile(std::string_view path)
+{
+    std::lock_guard lock(mutex_);
+    return simpleCommand("DELE", path);
+}
+
+bool FtpConnection::createDirectory(std::string_view path)
+{
+    std::lock_guard lock(mutex_);
+    return simpleCommand("MKD", path);
+}
+
+bool FtpConnection::removeDirectory(std::string_view path)
+{
+    std::lock_guard lock(mutex_);
+    return simpleCommand("RMD", path);
+}
+
+bool FtpConnection::rename(std::string_view from, std::string_view to)
+{
+    std::lock_guard lock(mutex_);
+    // RNTO only after the server has accepted RNFR with 350.
+    return simpleCommand("RNFR", from, 3) && simpleCommand("RNTO", to);
+}
+
 void FtpConnection::close()
 {
     std::lock_guard lock(mutex_);

@@ -1,13 +1,16 @@
-// A logged-in FTP connection: the handle object behind InternetConnectW.
+// A logged-in FTP connection: the handle object behind InternetConnectW, and
+// the FTP commands carried out on it.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "control_connection.h"
+#include "data_transfer.h"
 #include "handles.h"
 
 namespace quorvane::client {
@@ -30,6 +33,8 @@ struct Credentials {
     std::string password;
 };
 
+class TemporaryFile;
+
 class FtpConnection final : public HandleObject {
 public:
     // Connects, logs in and prepares the session (binary type, UTF-8 names).
@@ -42,15 +47,43 @@ public:
 
     const ServerFeatures& features() const { return features_; }
 
+    // Each command below runs alone on the connection and returns false with
+    // the last error set when it fails. Names are UTF-8 without control
+    // characters (the caller checks).
+    bool changeDirectory(std::string_view path);
+    bool deleteFile(std::string_view path);
+    bool createDirectory(std::string_view path);
+    bool removeDirectory(std::string_view path);
+    bool rename(std::string_view from, std::string_view to);
+    bool download(std::string_view remote, TemporaryFile& local);
+    bool upload(int localFd, std::string_view remote);
+    // Runs a listing command (LIST, MLSD) and gives its whole output.
+    std::optional<std::string> list(std::string_view command);
+
     void close() override;
 
 private:
     bool authenticate(const Credentials& credentials);
     bool prepare();
 
+    // Sends `verb argument`; true on a reply of the class `expected` (2 or 3).
+    bool simpleCommand(std::string_view verb, std::string_view argument, int expected = 2);
+
+    FileDescriptor openDataConnection();
+    FileDescriptor openPassive(bool extended);
+
+    enum class Direction { Receive, Send };
+    // One passive transfer, in the order that keeps control and data in step:
+    // open the data connection, send the command, accept 1xx, move the bytes,
+    // close, then read the completion. `move` gets the data socket and
+    // returns its status and byte count.
+    template <typename Move>
+    bool transfer(std::string_view command, Direction direction, Move move);
+
     std::mutex mutex_;  // one operation at a time on the control connection
     std::unique_ptr<ControlConnection> control_;
     ServerFeatures features_;
+    bool epsvFailed_ = false;
 };
 
 }  // namespace quorvane::client

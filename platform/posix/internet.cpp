@@ -1,43 +1,12 @@
 // The WinINet entry points for the Internet client and its connections.
 // Nothing here lets an exception escape to the caller.
-#include <new>
-#include <optional>
 #include <string>
 
+#include "entry_point.h"
 #include "ftp_connection.h"
 #include "handles.h"
-#include "utf.h"
-#include "wininet_types.h"
 
 using namespace quorvane::client;
-namespace text = quorvane::text;
-
-namespace {
-
-// A text that may safely become part of a command line: valid UTF-16 and free
-// of control characters (which would end or split the command).
-std::optional<std::string> commandText(const char16_t* value)
-{
-    auto utf8 = text::toUtf8(text::wideView(value));
-    if (!utf8 || text::hasControlCharacter(*utf8))
-        return std::nullopt;
-    return utf8;
-}
-
-template <typename Result, typename Body>
-Result guarded(Result failure, Body body)
-{
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    } catch (...) {
-        SetLastError(ERROR_INTERNET_INTERNAL_ERROR);
-    }
-    return failure;
-}
-
-}  // namespace
 
 HINTERNET InternetOpenW(LPCWSTR, DWORD accessType, LPCWSTR, LPCWSTR, DWORD)
 {

@@ -20,7 +20,8 @@ int millisecondsUntil(Deadline deadline)
     return left.count() <= 0 ? 0 : static_cast<int>(std::min<long long>(left.count(), 1 << 30));
 }
 
-// Polls for `events` until the deadline; false on timeout or poll failure.
+}  // namespace
+
 bool waitFor(int fd, short events, Deadline deadline, bool& timedOut)
 {
     for (;;) {
@@ -37,18 +38,19 @@ bool waitFor(int fd, short events, Deadline deadline, bool& timedOut)
     }
 }
 
+namespace {
+
 struct AddrInfoDeleter {
     void operator()(addrinfo* list) const { ::freeaddrinfo(list); }
 };
 
-FileDescriptor connectOne(const addrinfo& address, Deadline deadline, bool& timedOut)
+FileDescriptor connectOne(const sockaddr* address, socklen_t length, Deadline deadline,
+                          bool& timedOut)
 {
-    FileDescriptor fd(::socket(address.ai_family,
-                               address.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
-                               address.ai_protocol));
+    FileDescriptor fd(::socket(address->sa_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     if (!fd)
         return {};
-    if (::connect(fd.get(), address.ai_addr, address.ai_addrlen) != 0) {
+    if (::connect(fd.get(), address, length) != 0) {
         if (errno != EINPROGRESS || !waitFor(fd.get(), POLLOUT, deadline, timedOut))
             return {};
         int error = 0;
@@ -105,13 +107,43 @@ FileDescriptor connectTcp(const std::string& host, std::uint16_t port, Deadline 
     bool timedOut = false;
     for (const addrinfo* address = list.get(); address && !timedOut;
          address = address->ai_next) {
-        if (FileDescriptor fd = connectOne(*address, deadline, timedOut)) {
+        if (FileDescriptor fd =
+                connectOne(address->ai_addr, address->ai_addrlen, deadline, timedOut)) {
             error = ConnectError::None;
             return fd;
         }
     }
     error = timedOut ? ConnectError::TimedOut : ConnectError::Unreachable;
     return {};
+}
+
+bool PeerAddress::withPort(std::uint16_t port)
+{
+    if (storage.ss_family == AF_INET)
+        reinterpret_cast<sockaddr_in&>(storage).sin_port = htons(port);
+    else if (storage.ss_family == AF_INET6)
+        reinterpret_cast<sockaddr_in6&>(storage).sin6_port = htons(port);
+    else
+        return false;
+    return true;
+}
+
+bool peerAddressOf(int fd, PeerAddress& peer)
+{
+    peer.length = sizeof peer.storage;
+    return ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer.storage), &peer.length) == 0;
+}
+
+bool isIpv6(const PeerAddress& peer) { return peer.storage.ss_family == AF_INET6; }
+
+FileDescriptor connectAddress(const PeerAddress& address, Deadline deadline, ConnectError& error)
+{
+    bool timedOut = false;
+    FileDescriptor fd = connectOne(reinterpret_cast<const sockaddr*>(&address.storage),
+                                   address.length, deadline, timedOut);
+    error = fd ? ConnectError::None
+               : timedOut ? ConnectError::TimedOut : ConnectError::Unreachable;
+    return fd;
 }
 
 IoStatus sendAll(int fd, std::string_view data, Deadline deadline)

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include <sys/socket.h>
+
 namespace quorvane::client {
 
 using Clock = std::chrono::steady_clock;
@@ -37,6 +39,20 @@ private:
 
 enum class ConnectError { None, NotResolved, Unreachable, TimedOut };
 
+// Where a connected socket leads: its peer's address, for reuse with another port.
+struct PeerAddress {
+    sockaddr_storage storage{};
+    socklen_t length = 0;
+
+    bool withPort(std::uint16_t port);
+};
+
+bool peerAddressOf(int fd, PeerAddress& peer);
+bool isIpv6(const PeerAddress& peer);
+
+// Connects to one address within `deadline`.
+FileDescriptor connectAddress(const PeerAddress& address, Deadline deadline, ConnectError& error);
+
 // Resolves `host` (a name or a literal IPv4/IPv6 address) and tries each
 // address in turn until one accepts, all within `deadline`.
 FileDescriptor connectTcp(const std::string& host, std::uint16_t port, Deadline deadline,
@@ -45,6 +61,10 @@ FileDescriptor connectTcp(const std::string& host, std::uint16_t port, Deadline 
 enum class IoStatus { Ok, TimedOut, Closed, Failed };
 
 IoStatus sendAll(int fd, std::string_view data, Deadline deadline);
+
+// Polls `fd` for `events` until the deadline. False on timeout (`timedOut`
+// set) or on a poll failure.
+bool waitFor(int fd, short events, Deadline deadline, bool& timedOut);
 
 // Waits for and reads whatever is available, at most `capacity` bytes.
 IoStatus receiveSome(int fd, char* buffer, std::size_t capacity, Deadline deadline,

@@ -26,9 +26,13 @@ inline constexpr DWORD FTP_TRANSFER_TYPE_BINARY = 0x00000002;
 
 // Thread-local error codes, with the platform's values.
 inline constexpr DWORD ERROR_SUCCESS = 0;
+inline constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
+inline constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
+inline constexpr DWORD ERROR_ACCESS_DENIED = 5;
 inline constexpr DWORD ERROR_INVALID_HANDLE = 6;
 inline constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
 inline constexpr DWORD ERROR_NO_MORE_FILES = 18;
+inline constexpr DWORD ERROR_FILE_EXISTS = 80;
 inline constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 inline constexpr DWORD ERROR_INTERNET_TIMEOUT = 12002;
 inline constexpr DWORD ERROR_INTERNET_EXTENDED_ERROR = 12003;

@@ -13,7 +13,10 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
+#include <iterator>
+#include <type_traits>
 #include <fstream>
 #include <stdexcept>
 
@@ -122,10 +125,20 @@ const Module& module()
         if (!handle)
             throw std::runtime_error(std::string("dlopen: ") + ::dlerror());
         Module m{};
-        m.logIn = reinterpret_cast<decltype(m.logIn)>(::dlsym(handle, "FTPServerLogIn"));
-        m.logOut = reinterpret_cast<decltype(m.logOut)>(::dlsym(handle, "FTPServerLogOut"));
-        if (!m.logIn || !m.logOut)
-            throw std::runtime_error("the module lacks an export");
+        auto resolve = [handle](auto& function, const char* name) {
+            function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(
+                ::dlsym(handle, name));
+            if (!function)
+                throw std::runtime_error(std::string("the module lacks ") + name);
+        };
+        resolve(m.logIn, "FTPServerLogIn");
+        resolve(m.logOut, "FTPServerLogOut");
+        resolve(m.download, "FTPFileDownload");
+        resolve(m.upload, "FTPFileUpload");
+        resolve(m.deleteFile, "FTPFileDelete");
+        resolve(m.createFolder, "FTPFolderCreate");
+        resolve(m.deleteFolder, "FTPFolderDelete");
+        resolve(m.rename, "FTPFileRename");
         return m;
     }();
     return loaded;
@@ -137,6 +150,49 @@ std::u16string wide(const std::string& utf8)
     if (!converted)
         throw std::invalid_argument("not UTF-8: " + utf8);
     return *converted;
+}
+
+DeviceFolder::DeviceFolder() : name_("test-" + std::to_string(::getpid()))
+{
+    fs::remove_all(hostPath(""));
+    fs::create_directories(hostPath(""));
+}
+
+DeviceFolder::~DeviceFolder()
+{
+    std::error_code ignored;
+    fs::remove_all(hostPath(""), ignored);
+}
+
+std::u16string DeviceFolder::devicePath(const std::string& name) const
+{
+    return wide("\\" + name_ + "\\" + name);
+}
+
+fs::path DeviceFolder::hostPath(const std::string& name) const
+{
+    return fs::path(QUORVANE_DEVICE_ROOT) / name_ / name;
+}
+
+std::vector<std::string> DeviceFolder::names() const
+{
+    std::vector<std::string> found;
+    for (const auto& entry : fs::directory_iterator(hostPath("")))
+        found.push_back(entry.path().filename().string());
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+std::string readFile(const fs::path& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void writeFile(const fs::path& file, const std::string& content)
+{
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out << content;
 }
 
 namespace {

@@ -59,12 +59,41 @@ private:
 struct Module {
     decltype(&FTPServerLogIn) logIn;
     decltype(&FTPServerLogOut) logOut;
+    decltype(&FTPFileDownload) download;
+    decltype(&FTPFileUpload) upload;
+    decltype(&FTPFileDelete) deleteFile;
+    decltype(&FTPFolderCreate) createFolder;
+    decltype(&FTPFolderDelete) deleteFolder;
+    decltype(&FTPFileRename) rename;
 };
 
 // Loaded once per process and kept, as a host keeps it.
 const Module& module();
 
 std::u16string wide(const std::string& utf8);
+
+// A folder of the device's file system for one test: created under the
+// module's device root, removed with the object.
+class DeviceFolder {
+public:
+    DeviceFolder();
+    ~DeviceFolder();
+    DeviceFolder(const DeviceFolder&) = delete;
+    DeviceFolder& operator=(const DeviceFolder&) = delete;
+
+    // The device path of `name` in this folder, with the device's separators.
+    std::u16string devicePath(const std::string& name) const;
+    // Where that file lies on the host.
+    std::filesystem::path hostPath(const std::string& name) const;
+    // The names in the folder, sorted.
+    std::vector<std::string> names() const;
+
+private:
+    std::string name_;
+};
+
+std::string readFile(const std::filesystem::path& file);
+void writeFile(const std::filesystem::path& file, const std::string& content);
 
 // Descriptors of this process: all, and sockets only.
 int openDescriptorCount();

@@ -6,20 +6,31 @@ the first argument) says otherwise, records every command line it receives,
 prints "ready" once listening, and runs until killed.
 
 Scenario keys:
-  "greeting": steps sent when a client connects (default: 220 greeting)
-  "replies":  {"VERB": steps} overriding the answer to a command
-  "password": the accepted password (default "secret")
+  "greeting":  steps sent when a client connects (default: 220 greeting)
+  "replies":   {"VERB": steps} overriding the answer to a command
+  "password":  the accepted password (default "secret")
+  "files":     {"name": TEXT} served by RETR (default: none)
+  "listing":   TEXT sent for LIST and MLSD (default: empty)
+  "pasv_host": "h1,h2,h3,h4" named in 227 replies; the data listener then
+               takes connections on every local address (default 127,0,0,1)
 Steps are a list; each step is one of
-  {"send": TEXT}        send TEXT as it is (Python string escapes apply)
+  {"send": TEXT}        send TEXT on the control connection
   {"sleep": SECONDS}    pause
   {"silent": true}      never answer again; keep the connection open
   {"endless": TEXT}     send TEXT over and over until the client leaves
   {"flood": N}          send N bytes of 'x' without any line end
   {"close": true}       close the connection
-A bare string is shorthand for [{"send": TEXT + "\r\n"}].
+  {"data": TEXT}        send TEXT on the data connection (accepting it first)
+  {"data_slow": TEXT, "interval": SECONDS}   the same, one byte at a time
+  {"data_drain": true}  read the data connection to its end
+  {"data_close": true}  close the data connection
+  {"die": true}         end the whole server process at once
+A bare string is shorthand for [{"send": TEXT + "\r\n"}]. Every accepted
+data connection is recorded as "DATA <address it reached>".
 """
 import argparse
 import json
+import os
 import socket
 import socketserver
 import sys
@@ -43,6 +54,53 @@ def as_steps(value):
 
 
 class Session(socketserver.StreamRequestHandler):
+    listener = None
+    data = None
+
+    def open_listener(self, everywhere):
+        self.close_data()
+        self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self.listener.bind(("0.0.0.0" if everywhere else "127.0.0.1", 0))
+        self.listener.listen(1)
+        self.listener.settimeout(10)
+        return self.listener.getsockname()[1]
+
+    def data_connection(self):
+        if self.data is None:
+            self.data, _ = self.listener.accept()
+            self.server.record("DATA " + self.data.getsockname()[0])
+        return self.data
+
+    def close_data(self):
+        for sock in (self.data, self.listener):
+            if sock is not None:
+                sock.close()
+        self.data = self.listener = None
+
+    def default_steps(self, verb, argument):
+        scenario = self.server.scenario
+        if verb == "PASV":
+            host = scenario.get("pasv_host")
+            port = self.open_listener(everywhere=host is not None)
+            numbers = (host or "127,0,0,1") + ",%d,%d" % (port // 256, port % 256)
+            return "227 Entering Passive Mode (%s)." % numbers
+        if verb == "EPSV":
+            return "229 Entering Extended Passive Mode (|||%d|)" % self.open_listener(False)
+        if verb == "RETR":
+            content = scenario.get("files", {}).get(argument)
+            if content is None:
+                return "550 no such file"
+            return [{"send": "150 Opening data connection (%d bytes)\r\n" % len(content)},
+                    {"data": content}, {"data_close": True}, {"send": "226 done\r\n"}]
+        if verb in ("LIST", "MLSD", "NLST"):
+            return [{"send": "150 Here comes the listing\r\n"},
+                    {"data": scenario.get("listing", "")}, {"data_close": True},
+                    {"send": "226 done\r\n"}]
+        if verb == "STOR":
+            return [{"send": "150 Ok to send data\r\n"}, {"data_drain": True},
+                    {"data_close": True}, {"send": "226 stored\r\n"}]
+        return "502 not implemented"
+
     def play(self, steps):
         """Runs steps; False once the connection is over."""
         for step in as_steps(steps):
@@ -62,6 +120,24 @@ class Session(socketserver.StreamRequestHandler):
                 self.wfile.write(b"x" * step["flood"])
             elif "close" in step:
                 return False
+            elif "data" in step:
+                self.data_connection().sendall(step["data"].encode("utf-8", "surrogateescape"))
+            elif "data_slow" in step:
+                for byte in step["data_slow"].encode():
+                    self.data_connection().sendall(bytes([byte]))
+                    time.sleep(step.get("interval", 0.5))
+            elif "data_drain" in step:
+                received = 0
+                while True:
+                    chunk = self.data_connection().recv(65536)
+                    if not chunk:
+                        break
+                    received += len(chunk)
+                self.server.record("STORED %d" % received)
+            elif "data_close" in step:
+                self.close_data()
+            elif "die" in step:
+                os._exit(1)
         return True
 
     def handle(self):
@@ -83,12 +159,16 @@ class Session(socketserver.StreamRequestHandler):
                     given = command[5:]
                     ok = given == scenario.get("password", "secret")
                     steps = "230 logged in" if ok else "530 login incorrect"
+                elif verb in replies:
+                    steps = replies[verb]
                 else:
-                    steps = replies.get(verb, "502 not implemented")
+                    steps = self.default_steps(verb, command[len(verb) + 1:])
                 if not self.play(steps):
                     return
         except (BrokenPipeError, ConnectionResetError, socket.timeout):
             pass
+        finally:
+            self.close_data()
 
 
 class Server(socketserver.ThreadingTCPServer):

@@ -43,3 +43,55 @@ BOOL InternetCloseHandle(HINTERNET handle)
     fake.closes.push_back(handle);
     return fake.openHandles.erase(handle) ? TRUE : FALSE;
 }
+
+namespace {
+
+// Like the platform, an operation on a handle that is not open fails.
+BOOL answer(FtpCall call)
+{
+    FakePlatform& fake = fakePlatform();
+    const bool open = fake.openHandles.count(call.connect) > 0;
+    fake.ftpCalls.push_back(std::move(call));
+    return open && fake.commandSucceeds ? TRUE : FALSE;
+}
+
+}  // namespace
+
+BOOL FtpSetCurrentDirectoryW(HINTERNET connect, LPCWSTR directory)
+{
+    return answer({"FtpSetCurrentDirectoryW", connect, directory});
+}
+
+BOOL FtpGetFileW(HINTERNET connect, LPCWSTR remoteFile, LPCWSTR newFile, BOOL failIfExists,
+                 DWORD attributes, DWORD flags, DWORD_PTR context)
+{
+    return answer({"FtpGetFileW", connect, remoteFile, newFile, failIfExists, attributes, flags,
+                   context});
+}
+
+BOOL FtpPutFileW(HINTERNET connect, LPCWSTR localFile, LPCWSTR newRemoteFile, DWORD flags,
+                 DWORD_PTR context)
+{
+    return answer({"FtpPutFileW", connect, localFile, newRemoteFile, -1, 0xFFFFFFFF, flags,
+                   context});
+}
+
+BOOL FtpDeleteFileW(HINTERNET connect, LPCWSTR fileName)
+{
+    return answer({"FtpDeleteFileW", connect, fileName});
+}
+
+BOOL FtpCreateDirectoryW(HINTERNET connect, LPCWSTR directory)
+{
+    return answer({"FtpCreateDirectoryW", connect, directory});
+}
+
+BOOL FtpRemoveDirectoryW(HINTERNET connect, LPCWSTR directory)
+{
+    return answer({"FtpRemoveDirectoryW", connect, directory});
+}
+
+BOOL FtpRenameFileW(HINTERNET connect, LPCWSTR existing, LPCWSTR newName)
+{
+    return answer({"FtpRenameFileW", connect, existing, newName});
+}

@@ -27,14 +27,29 @@ struct ConnectCall {
     DWORD_PTR context;
 };
 
+// One FTP operation on a connection, with the arguments it was given in the
+// order the operation takes them.
+struct FtpCall {
+    std::string operation;
+    HINTERNET connect;
+    LPCWSTR first;
+    LPCWSTR second = nullptr;
+    BOOL failIfExists = -1;
+    DWORD attributes = 0xFFFFFFFF;
+    DWORD flags = 0xFFFFFFFF;
+    DWORD_PTR context = 0xFFFFFFFF;
+};
+
 struct FakePlatform {
     // Script.
     bool openSucceeds = true;
     bool connectSucceeds = true;
+    bool commandSucceeds = true;  // FTP operations on an open connection
 
     // Record.
     std::vector<OpenCall> opens;
     std::vector<ConnectCall> connects;
+    std::vector<FtpCall> ftpCalls;
     std::vector<HINTERNET> closes;  // every InternetCloseHandle argument, nulls included
     std::set<HINTERNET> openHandles;
 

@@ -1,0 +1,31 @@
+// Moving the bytes of one transfer over a data connection. Memory stays fixed
+// whatever the file's size; a connection idle for the inactivity limit fails,
+// one that is slow but moving does not.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+namespace quorvane::client {
+
+inline constexpr auto kDataInactivityTimeout = std::chrono::seconds(60);
+
+enum class TransferStatus {
+    Done,         // the whole stream moved and the peer closed its side
+    TimedOut,     // no progress within the inactivity limit
+    NetworkError, // the data connection broke
+    LocalError,   // the local file could not be read or written
+};
+
+// Copies the data connection into `fileFd` until the server closes it.
+TransferStatus receiveToFile(int dataFd, int fileFd, std::uint64_t& bytes);
+
+// Appends the data connection to `out` until the server closes it; fails
+// with LocalError past `limit` bytes.
+TransferStatus receiveToString(int dataFd, std::string& out, std::size_t limit);
+
+// Sends all of `fileFd`, from its start, over the data connection.
+TransferStatus sendFromFile(int fileFd, int dataFd, std::uint64_t& bytes);
+
+}  // namespace quorvane::client

@@ -1,0 +1,91 @@
+#include "passive_reply.h"
+
+#include <array>
+
+namespace quorvane::client {
+namespace {
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Reads a decimal number of at most `maxDigits` digits at `pos`.
+std::optional<std::uint32_t> readNumber(std::string_view text, std::size_t& pos,
+                                        std::size_t maxDigits)
+{
+    const std::size_t start = pos;
+    std::uint32_t value = 0;
+    while (pos < text.size() && isDigit(text[pos]) && pos - start < maxDigits)
+        value = value * 10 + static_cast<std::uint32_t>(text[pos++] - '0');
+    if (pos == start || (pos < text.size() && isDigit(text[pos])))
+        return std::nullopt;
+    return value;
+}
+
+// Six numbers 0-255 separated by commas, starting at `pos`.
+std::optional<std::array<std::uint32_t, 6>> readSixNumbers(std::string_view text, std::size_t pos)
+{
+    std::array<std::uint32_t, 6> numbers{};
+    for (std::size_t i = 0; i < numbers.size(); ++i) {
+        if (i > 0) {
+            if (pos >= text.size() || text[pos] != ',')
+                return std::nullopt;
+            ++pos;
+        }
+        const auto number = readNumber(text, pos, 3);
+        if (!number || *number > 255)
+            return std::nullopt;
+        numbers[i] = *number;
+    }
+    return numbers;
+}
+
+}  // namespace
+
+std::optional<std::uint16_t> parsePasvPort(std::string_view reply)
+{
+    // Skip the reply code itself; then try every place a number starts.
+    for (std::size_t pos = 4; pos < reply.size(); ++pos) {
+        if (!isDigit(reply[pos]) || isDigit(reply[pos - 1]))
+            continue;
+        if (const auto numbers = readSixNumbers(reply, pos)) {
+            const auto port = static_cast<std::uint16_t>((*numbers)[4] * 256 + (*numbers)[5]);
+            return port == 0 ? std::nullopt : std::optional<std::uint16_t>(port);
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::uint16_t> parseEpsvPort(std::string_view reply)
+{
+    const std::size_t open = reply.find('(');
+    if (open == std::string_view::npos || reply.size() - open < 6)
+        return std::nullopt;
+    const char delimiter = reply[open + 1];
+    if (delimiter < 33 || delimiter > 126 || isDigit(delimiter))
+        return std::nullopt;
+    if (reply[open + 2] != delimiter || reply[open + 3] != delimiter)
+        return std::nullopt;
+    std::size_t pos = open + 4;
+    const auto port = readNumber(reply, pos, 5);
+    if (!port || *port == 0 || *port > 65535 || pos + 1 >= reply.size() ||
+        reply[pos] != delimiter || reply[pos + 1] != ')')
+        return std::nullopt;
+    return static_cast<std::uint16_t>(*port);
+}
+
+std::optional<std::uint64_t> parseAnnouncedSize(std::string_view reply)
+{
+    const std::size_t suffix = reply.rfind(" bytes)");
+    if (suffix == std::string_view::npos)
+        return std::nullopt;
+    std::size_t start = suffix;
+    while (start > 0 && isDigit(reply[start - 1]))
+        --start;
+    if (start == suffix || start == 0 || reply[start - 1] != '(' || suffix - start > 19)
+        return std::nullopt;
+    std::uint64_t size = 0;
+    for (std::size_t i = start; i < suffix; ++i)
+        size = size * 10 + static_cast<std::uint64_t>(reply[i] - '0');
+    return size;
+}
+
+}  // namespace quorvane::client

@@ -1,0 +1,236 @@
+// Transfers and commands against a scripted server that misbehaves.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+
+#include "harness.h"
+
+using namespace harness;
+
+namespace {
+
+class CommandsAgainstFaultServer : public ::testing::Test {
+protected:
+    void TearDown() override { module().logOut(); }
+
+    void play(const std::string& scenario)
+    {
+        server_ = std::make_unique<ServerProcess>(faultServerCommand(scenario, log()));
+        ASSERT_TRUE(server_->ready()) << "fault server did not start";
+        ASSERT_EQ(module().logIn(u"127.0.0.1", u"user", u"secret"), FTP_RESULT_OK);
+    }
+
+    // Downloads `remote` over a local file holding "old"; measures the time.
+    FTPResult downloadOverOldFile(const char16_t* remote = u"f.txt")
+    {
+        writeFile(device_.hostPath("local.txt"), "old");
+        const auto start = std::chrono::steady_clock::now();
+        const FTPResult result = module().download(device_.devicePath("local.txt").c_str(), remote);
+        took_ = std::chrono::steady_clock::now() - start;
+        return result;
+    }
+
+    void expectOldFileUntouched()
+    {
+        EXPECT_EQ(readFile(device_.hostPath("local.txt")), "old");
+        EXPECT_EQ(device_.names(), std::vector<std::string>{"local.txt"});
+    }
+
+    std::vector<std::string> commands() const { return readLines(log()); }
+
+    int count(const std::string& prefix) const
+    {
+        const auto lines = commands();
+        return static_cast<int>(std::count_if(lines.begin(), lines.end(), [&](const auto& l) {
+            return l.rfind(prefix, 0) == 0;
+        }));
+    }
+
+    std::filesystem::path log() const { return folder_.path() / "commands.log"; }
+
+    TempFolder folder_;
+    DeviceFolder device_;
+    std::unique_ptr<ServerProcess> server_;
+    Seconds took_{};
+};
+
+TEST_F(CommandsAgainstFaultServer, DownloadUsesEpsvWhereOffered)
+{
+    play(R"({"files": {"f.txt": "hello"}})");
+    EXPECT_EQ(downloadOverOldFile(), FTP_RESULT_OK);
+    EXPECT_EQ(readFile(device_.hostPath("local.txt")), "hello");
+    EXPECT_EQ(count("EPSV"), 1);
+    EXPECT_EQ(count("PASV"), 0);
+}
+
+TEST_F(CommandsAgainstFaultServer, RefusedEpsvFallsBackToPasvForTheRestOfTheSession)
+{
+    play(R"({"files": {"f.txt": "hello"}, "replies": {"EPSV": "500 EPSV not understood"}})");
+    EXPECT_EQ(downloadOverOldFile(), FTP_RESULT_OK);
+    EXPECT_EQ(downloadOverOldFile(), FTP_RESULT_OK);
+    EXPECT_EQ(count("EPSV"), 1);
+    EXPECT_EQ(count("PASV"), 2);
+}
+
+TEST_F(CommandsAgainstFaultServer, PasvHostOtherThanTheServerIsNotFollowed)
+{
+    play(R"({"files": {"f.txt": "hello"}, "pasv_host": "127,0,0,2",
+             "replies": {"FEAT": "211-Features:\r\n UTF8\r\n211 End"}})");
+    EXPECT_EQ(downloadOverOldFile(), FTP_RESULT_OK);
+    // The data connection reached the control connection's peer, not 127.0.0.2.
+    EXPECT_EQ(count("DATA 127.0.0.1"), 1);
+    EXPECT_EQ(count("DATA 127.0.0.2"), 0);
+}
+
+TEST_F(CommandsAgainstFaultServer, MalformedPasvRepliesFailWithoutATransfer)
+{
+    for (const char* reply : {"227 Entering Passive Mode (127,0,0,1,300,1)",
+                              "227 Entering Passive Mode (127,0,0,1,0,0)",
+                              "227 Entering Passive Mode (127,0,0,1,4)",
+                              "227 Entering Passive Mode"}) {
+        play(std::string(R"({"replies": {"FEAT": "211 none", "PASV": ")") + reply + "\"}}");
+        EXPECT_EQ(downloadOverOldFile(), FTP_RESULT_FAILED) << reply;
+        EXPECT_EQ(count("RETR"), 0) << reply;
+        expectOldFileUntouched();
+        module().logOut();
+        server_.reset();
+        std::filesystem::remove(log());
+    }
+}
+
+TEST_F(CommandsAgainstFaultServer, DataPortThatRefusesFailsAtOnce)
+{
+    // Port 9 (discard) has no listener in the private network.
+    play(R"json({"replies": {"EPSV": "229 Extended Passive Mode (|||9|)"}})json");
+    EXPECT_EQ(downloadOverOldFile(), FTP_RESULT_FAILED);
+    EXPECT_LT(took_.count(), 5.0);
+    expectOldFileUntouched();
+}
+
+TEST_F(CommandsAgainstFaultServer, RefusedRetrKeepsTheOldFile)
+{
+    play(R"({})");
+    EXPECT_EQ(downloadOverOldFile(u"missing.txt"), FTP_RESULT_FAILED);
+    expectOldFileUntouched();
+}
+
+TEST_F(CommandsAgainstFaultServer, ServerDyingMidDownloadKeepsTheOldFile)
+{
+    play(R"({"replies": {"RETR": [{"send": "150 here it comes (100000 bytes)\r\n"},
+                                  {"data": "the first part"}, {"sleep": 0.2}, {"die": true}]}})");
+    EXPECT_EQ(downloadOverOldFile(), FTP_RESULT_FAILED);
+    EXPECT_LT(took_.count(), 10.0);
+    expectOldFileUntouched();
+}
+
+TEST_F(CommandsAgainstFaultServer, FewerBytesThanAnnouncedIsAFailureDespite226)
+{
+    play(R"({"replies": {"RETR": [{"send": "150 Opening (10928 bytes)\r\n"}, {"data": "short"},
+                                  {"data_close": true}, {"send": "226 done\r\n"}]}})");
+    EXPECT_EQ(downloadOverOldFile(), FTP_RESULT_FAILED);
+    expectOldFileUntouched();
+}
+
+TEST_F(CommandsAgainstFaultServer, AbortedTransferWith426Fails)
+{
+    play(R"({"replies": {"RETR": [{"send": "150 Opening\r\n"}, {"data": "part"},
+                                  {"data_close": true}, {"send": "426 connection closed\r\n"}]}})");
+    EXPECT_EQ(downloadOverOldFile(), FTP_RESULT_FAILED);
+    expectOldFileUntouched();
+}
+
+TEST_F(CommandsAgainstFaultServer, CompletionCoalescedWithTheStartIsAccepted)
+{
+    play(R"({"replies": {"RETR": [{"send": "150 Opening\r\n226 done\r\n"}, {"data": "quick"},
+                                  {"data_close": true}]}})");
+    EXPECT_EQ(downloadOverOldFile(), FTP_RESULT_OK);
+    EXPECT_EQ(readFile(device_.hostPath("local.txt")), "quick");
+}
+
+TEST_F(CommandsAgainstFaultServer, SlowButSteadyDataSucceeds)
+{
+    play(R"({"replies": {"RETR": [{"send": "150 Opening (6 bytes)\r\n"},
+                                  {"data_slow": "steady", "interval": 0.5},
+                                  {"data_close": true}, {"send": "226 done\r\n"}]}})");
+    EXPECT_EQ(downloadOverOldFile(), FTP_RESULT_OK);
+    EXPECT_EQ(readFile(device_.hostPath("local.txt")), "steady");
+}
+
+TEST_F(CommandsAgainstFaultServer, StalledDataFailsAtTheInactivityLimit)
+{
+    play(R"({"replies": {"RETR": [{"send": "150 Opening\r\n"}, {"data": "a little"},
+                                  {"sleep": 90}]}})");
+    EXPECT_EQ(downloadOverOldFile(), FTP_RESULT_FAILED);
+    EXPECT_GE(took_.count(), 59.0);
+    EXPECT_LT(took_.count(), 75.0);
+    expectOldFileUntouched();
+}
+
+TEST_F(CommandsAgainstFaultServer, StorRefusedWithDiskFullFails)
+{
+    play(R"({"replies": {"STOR": [{"send": "150 Ok\r\n"}, {"data_drain": true},
+                                  {"data_close": true}, {"send": "552 disk full\r\n"}]}})");
+    writeFile(device_.hostPath("up.txt"), "upload me");
+    EXPECT_EQ(module().upload(device_.devicePath("up.txt").c_str(), u"up.txt"),
+              FTP_RESULT_FAILED);
+    EXPECT_EQ(readFile(device_.hostPath("up.txt")), "upload me");
+}
+
+TEST_F(CommandsAgainstFaultServer, UploadSendsTheWholeFile)
+{
+    play(R"({})");
+    writeFile(device_.hostPath("up.txt"), std::string(300000, 'u'));
+    EXPECT_EQ(module().upload(device_.devicePath("up.txt").c_str(), u"up.txt"), FTP_RESULT_OK);
+    EXPECT_EQ(count("STORED 300000"), 1);
+}
+
+TEST_F(CommandsAgainstFaultServer, MissingLocalFileFailsBeforeTheServerHearsOfIt)
+{
+    play(R"({})");
+    const auto before = commands().size();
+    EXPECT_EQ(module().upload(device_.devicePath("absent.txt").c_str(), u"x.txt"),
+              FTP_RESULT_FAILED);
+    EXPECT_EQ(commands().size(), before);
+}
+
+TEST_F(CommandsAgainstFaultServer, UnwritableLocalTargetFailsWithoutRetr)
+{
+    play(R"({"files": {"f.txt": "hello"}})");
+    EXPECT_EQ(module().download(device_.devicePath("missing\\dir.txt").c_str(), u"f.txt"),
+              FTP_RESULT_FAILED);
+    EXPECT_EQ(count("RETR"), 0);
+    EXPECT_EQ(count("EPSV"), 0);
+}
+
+TEST_F(CommandsAgainstFaultServer, RefusedRnfrSendsNoRnto)
+{
+    play(R"({"replies": {"RNFR": "550 no such file"}})");
+    EXPECT_EQ(module().rename(u"a", u"b"), FTP_RESULT_FAILED);
+    EXPECT_EQ(count("RNFR a"), 1);
+    EXPECT_EQ(count("RNTO"), 0);
+}
+
+TEST_F(CommandsAgainstFaultServer, RntoRefusedAfter350Fails)
+{
+    play(R"({"replies": {"RNFR": "350 ready for destination", "RNTO": "553 not allowed"}})");
+    EXPECT_EQ(module().rename(u"a", u"b"), FTP_RESULT_FAILED);
+    EXPECT_EQ(count("RNTO b"), 1);
+}
+
+TEST_F(CommandsAgainstFaultServer, CommandsSendTheirVerbsAndMapReplies)
+{
+    play(R"({"replies": {"DELE": "250 deleted", "MKD": "257 \"d\" created", "RMD": "550 no",
+                         "RNFR": "350 go on", "RNTO": "250 renamed"}})");
+    EXPECT_EQ(module().deleteFile(u"f name.txt"), FTP_RESULT_OK);
+    EXPECT_EQ(module().createFolder(u"d"), FTP_RESULT_OK);
+    EXPECT_EQ(module().deleteFolder(u"d"), FTP_RESULT_FAILED);
+    EXPECT_EQ(module().rename(u"x", u"y z"), FTP_RESULT_OK);
+    EXPECT_EQ(count("DELE f name.txt"), 1);
+    EXPECT_EQ(count("MKD d"), 1);
+    EXPECT_EQ(count("RMD d"), 1);
+    EXPECT_EQ(count("RNTO y z"), 1);
+}
+
+}  // namespace
