@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "Quorvane2.h"
+#include "progress.h"
 #include "utf.h"
 
 namespace {
@@ -27,6 +28,17 @@ first result other than 999 and exits with status 1.
 commands:
   login SERVER USER PASSWORD   open the session (port 21, passive, binary)
   logout                       close the session
+  get LOCAL REMOTE             download REMOTE to the device path LOCAL
+  put LOCAL REMOTE             upload the device file LOCAL as REMOTE
+  rm REMOTE                    delete a remote file
+  mkdir REMOTE                 create a remote folder
+  rmdir REMOTE                 remove a remote folder
+  mv OLD NEW                   rename a remote file
+
+LOCAL is a path of the device's file system: "\" and "/" both separate, and
+an absolute path lies under the module's device root. REMOTE names are given
+to the server as they stand. Transfers that take longer than a second show
+their progress on a terminal.
 
 exit status: 0 all succeeded, 1 a command failed, 2 usage or loading error
 )";
@@ -56,6 +68,7 @@ struct Command {
     const char* name;
     std::size_t argumentCount;
     std::function<FTPResult(const Module&, const Arguments&)> run;
+    Progress progress = Progress::None;
 };
 
 template <typename Function, typename... Args>
@@ -80,6 +93,35 @@ const std::vector<Command>& commands()
         {"logout", 0,
          [](const Module& m, const Arguments&) {
              return call<decltype(FTPServerLogOut)>(m, "FTPServerLogOut");
+         }},
+        {"get", 2,
+         [](const Module& m, const Arguments& a) {
+             return call<decltype(FTPFileDownload)>(m, "FTPFileDownload", a[0].c_str(),
+                                                    a[1].c_str());
+         },
+         Progress::LocalWrites},
+        {"put", 2,
+         [](const Module& m, const Arguments& a) {
+             return call<decltype(FTPFileUpload)>(m, "FTPFileUpload", a[0].c_str(),
+                                                  a[1].c_str());
+         },
+         Progress::LocalReads},
+        {"rm", 1,
+         [](const Module& m, const Arguments& a) {
+             return call<decltype(FTPFileDelete)>(m, "FTPFileDelete", a[0].c_str());
+         }},
+        {"mkdir", 1,
+         [](const Module& m, const Arguments& a) {
+             return call<decltype(FTPFolderCreate)>(m, "FTPFolderCreate", a[0].c_str());
+         }},
+        {"rmdir", 1,
+         [](const Module& m, const Arguments& a) {
+             return call<decltype(FTPFolderDelete)>(m, "FTPFolderDelete", a[0].c_str());
+         }},
+        {"mv", 2,
+         [](const Module& m, const Arguments& a) {
+             return call<decltype(FTPFileRename)>(m, "FTPFileRename", a[0].c_str(),
+                                                  a[1].c_str());
          }},
     };
     return table;
@@ -155,7 +197,11 @@ int main(int argc, char** argv)
         return 2;
     }
     for (const Step& step : steps) {
-        const FTPResult result = step.command->run(module, step.arguments);
+        FTPResult result;
+        {
+            const ProgressDisplay progress(step.command->progress);
+            result = step.command->run(module, step.arguments);
+        }
         std::printf("%s %d\n", step.command->name, static_cast<int>(result));
         std::fflush(stdout);
         if (result != FTP_RESULT_OK)
