@@ -34,6 +34,8 @@ commands:
   mkdir REMOTE                 create a remote folder
   rmdir REMOTE                 remove a remote folder
   mv OLD NEW                   rename a remote file
+  ls FOLDER                    list a remote folder into the listing file and print it
+  cd FOLDER                    make a remote folder current (as ls does, listing file included)
 
 LOCAL is a path of the device's file system: "\" and "/" both separate, and
 an absolute path lies under the module's device root. REMOTE names are given
@@ -82,6 +84,23 @@ FTPResult call(const Module& module, const char* symbol, Args... args)
     return function(args...);
 }
 
+// The listing file "\FTPFolder.txt" lies in the device root the module was
+// built with.
+void printListing()
+{
+    const std::string path = std::string(QUORVANE_DEVICE_ROOT) + "/FTPFolder.txt";
+    FILE* listing = std::fopen(path.c_str(), "rb");
+    if (!listing) {
+        std::fprintf(stderr, "quorvane: cannot read %s\n", path.c_str());
+        return;
+    }
+    char buffer[65536];
+    std::size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, listing)) > 0)
+        std::fwrite(buffer, 1, got, stdout);
+    std::fclose(listing);
+}
+
 const std::vector<Command>& commands()
 {
     static const std::vector<Command> table = {
@@ -117,6 +136,19 @@ const std::vector<Command>& commands()
         {"rmdir", 1,
          [](const Module& m, const Arguments& a) {
              return call<decltype(FTPFolderDelete)>(m, "FTPFolderDelete", a[0].c_str());
+         }},
+        {"ls", 1,
+         [](const Module& m, const Arguments& a) {
+             const FTPResult result = call<decltype(FTPServerFiles)>(
+                 m, "FTPServerFiles", nullptr, nullptr, nullptr, a[0].c_str());
+             if (result == FTP_RESULT_OK)
+                 printListing();
+             return result;
+         }},
+        {"cd", 1,
+         [](const Module& m, const Arguments& a) {
+             return call<decltype(FTPServerFiles)>(m, "FTPServerFiles", nullptr, nullptr,
+                                                   nullptr, a[0].c_str());
          }},
         {"mv", 2,
          [](const Module& m, const Arguments& a) {

@@ -2,6 +2,7 @@
 // the FTP commands carried out on it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -60,6 +61,11 @@ public:
     // Runs a listing command (LIST, MLSD) and gives its whole output.
     std::optional<std::string> list(std::string_view command);
 
+    // One search at a time per connection, as on the platform: true when
+    // this caller may start one.
+    bool beginSearch() { return !searching_.exchange(true); }
+    void endSearch() { searching_ = false; }
+
     void close() override;
 
 private:
@@ -84,6 +90,7 @@ private:
     std::unique_ptr<ControlConnection> control_;
     ServerFeatures features_;
     bool epsvFailed_ = false;
+    std::atomic<bool> searching_{false};
 };
 
 }  // namespace quorvane::client

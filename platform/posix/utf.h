@@ -17,6 +17,10 @@ std::optional<std::string> toUtf8(std::u16string_view text);
 // Fails on any ill-formed sequence: overlongs, surrogates, values past U+10FFFF.
 std::optional<std::u16string> toUtf16(std::string_view text);
 
+// Never fails: each ill-formed byte becomes U+FFFD, so text from a server
+// cannot turn into invalid UTF-16.
+std::u16string toUtf16Lossy(std::string_view text);
+
 // True when `text` holds a C0 control character (NUL, CR, LF, TAB, ...): such
 // text must never reach a command line or a listing record.
 bool hasControlCharacter(std::string_view text);

@@ -7,6 +7,7 @@
 #include <sched.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,10 +26,15 @@
 namespace harness {
 namespace fs = std::filesystem;
 
-std::string enterPrivateNetwork()
+std::string enterPrivateNamespaces()
 {
-    if (::unshare(CLONE_NEWNET) != 0)
-        return std::string("unshare(CLONE_NEWNET) failed (run as root): ") + std::strerror(errno);
+    std::error_code ignored;
+    fs::create_directories(QUORVANE_DEVICE_ROOT, ignored);
+    if (::unshare(CLONE_NEWNET | CLONE_NEWNS) != 0)
+        return std::string("unshare failed (run as root): ") + std::strerror(errno);
+    if (::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount("tmpfs", QUORVANE_DEVICE_ROOT, "tmpfs", 0, "mode=0755") != 0)
+        return std::string("cannot mount a private device root: ") + std::strerror(errno);
     const int probe = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (probe < 0)
         return "no socket for bringing loopback up";
@@ -139,6 +145,7 @@ const Module& module()
         resolve(m.createFolder, "FTPFolderCreate");
         resolve(m.deleteFolder, "FTPFolderDelete");
         resolve(m.rename, "FTPFileRename");
+        resolve(m.listFolder, "FTPServerFiles");
         return m;
     }();
     return loaded;
@@ -151,6 +158,8 @@ std::u16string wide(const std::string& utf8)
         throw std::invalid_argument("not UTF-8: " + utf8);
     return *converted;
 }
+
+fs::path listingFile() { return fs::path(QUORVANE_DEVICE_ROOT) / "FTPFolder.txt"; }
 
 DeviceFolder::DeviceFolder() : name_("test-" + std::to_string(::getpid()))
 {

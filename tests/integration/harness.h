@@ -13,10 +13,14 @@
 
 namespace harness {
 
-// Moves this process into a network namespace of its own with only loopback
-// up, so that servers can take 127.0.0.1:21 without touching the machine's.
-// Empty on success, else what went wrong.
-std::string enterPrivateNetwork();
+// Moves this process into network and mount namespaces of its own: only
+// loopback up, so that servers can take 127.0.0.1:21 without touching the
+// machine's, and an empty device root, so that tests running side by side
+// never share a listing file. Empty on success, else what went wrong.
+std::string enterPrivateNamespaces();
+
+// The device's listing file "\FTPFolder.txt" on the host.
+std::filesystem::path listingFile();
 
 // A server child process; killed and reaped when the object goes away.
 class ServerProcess {
@@ -65,6 +69,7 @@ struct Module {
     decltype(&FTPFolderCreate) createFolder;
     decltype(&FTPFolderDelete) deleteFolder;
     decltype(&FTPFileRename) rename;
+    decltype(&FTPServerFiles) listFolder;
 };
 
 // Loaded once per process and kept, as a host keeps it.

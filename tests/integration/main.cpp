@@ -5,11 +5,11 @@
 namespace {
 
 // Runs once before the first test, not when ctest only lists the tests.
-class PrivateNetwork : public ::testing::Environment {
+class PrivateNamespaces : public ::testing::Environment {
 public:
     void SetUp() override
     {
-        const std::string problem = harness::enterPrivateNetwork();
+        const std::string problem = harness::enterPrivateNamespaces();
         ASSERT_TRUE(problem.empty()) << problem;
     }
 };
@@ -19,6 +19,6 @@ public:
 int main(int argc, char** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
-    ::testing::AddGlobalTestEnvironment(new PrivateNetwork);
+    ::testing::AddGlobalTestEnvironment(new PrivateNamespaces);
     return RUN_ALL_TESTS();
 }

@@ -2,11 +2,12 @@
 // records every call with its arguments and answers as a test tells it to.
 #pragma once
 
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "wininet_api.h"
+#include "runtime_api.h"
 
 struct OpenCall {
     std::u16string agent;
@@ -40,11 +41,38 @@ struct FtpCall {
     DWORD_PTR context = 0xFFFFFFFF;
 };
 
+struct FindFirstCall {
+    HINTERNET connect;
+    std::u16string pattern;
+    DWORD flags;
+    DWORD_PTR context;
+};
+
+// One write to a stream, as the text it appended.
+struct StreamWrite {
+    std::u16string path;
+    std::u16string text;
+    bool formatted;
+};
+
 struct FakePlatform {
     // Script.
     bool openSucceeds = true;
     bool connectSucceeds = true;
     bool commandSucceeds = true;  // FTP operations on an open connection
+    std::vector<WIN32_FIND_DATAW> entries;     // what a search delivers
+    DWORD searchEndError = ERROR_NO_MORE_FILES; // how it ends (also when empty)
+    bool streamOpenSucceeds = true;
+    bool streamWritesFail = false;
+    long long localOffsetSeconds = 0;           // of the local zone, for every instant
+
+    // Record, and the fake's file system.
+    std::vector<FindFirstCall> findFirsts;
+    std::vector<HINTERNET> openSearches;
+    std::vector<StreamWrite> writes;
+    std::map<std::u16string, std::u16string> files;  // closed files by path
+    std::vector<std::u16string> openModes;
+    std::vector<FILETIME> convertedTimes;
 
     // Record.
     std::vector<OpenCall> opens;

@@ -1,0 +1,355 @@
+#include "listing_parser.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+
+#include "file_time.h"
+
+namespace quorvane::client {
+namespace {
+
+struct Token {
+    std::string_view text;
+    std::size_t end;  // just past the token, in the line
+};
+
+std::vector<Token> tokenize(std::string_view line, std::size_t maxTokens)
+{
+    std::vector<Token> tokens;
+    std::size_t pos = 0;
+    while (tokens.size() < maxTokens) {
+        pos = line.find_first_not_of(' ', pos);
+        if (pos == std::string_view::npos)
+            break;
+        const std::size_t end = std::min(line.find(' ', pos), line.size());
+        tokens.push_back({line.substr(pos, end - pos), end});
+        pos = end;
+    }
+    return tokens;
+}
+
+bool isDigits(std::string_view text)
+{
+    return !text.empty() &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// A decimal number that fits 64 bits.
+std::optional<std::uint64_t> number(std::string_view text)
+{
+    if (!isDigits(text) || text.size() > 20)
+        return std::nullopt;
+    std::uint64_t value = 0;
+    for (char c : text) {
+        const auto digit = static_cast<std::uint64_t>(c - '0');
+        if (value > (UINT64_MAX - digit) / 10)
+            return std::nullopt;
+        value = value * 10 + digit;
+    }
+    return value;
+}
+
+std::optional<int> smallNumber(std::string_view text, std::size_t minDigits, std::size_t maxDigits)
+{
+    if (text.size() < minDigits || text.size() > maxDigits || !isDigits(text))
+        return std::nullopt;
+    return static_cast<int>(*number(text));
+}
+
+char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return lower(x) == lower(y); });
+}
+
+std::optional<int> monthOf(std::string_view text)
+{
+    static constexpr std::array<std::string_view, 12> kMonths = {
+        "jan", "feb", "mar", "apr", "may", "jun", "jul", "aug", "sep", "oct", "nov", "dec"};
+    for (std::size_t i = 0; i < kMonths.size(); ++i)
+        if (equalsIgnoringCase(text, kMonths[i]))
+            return static_cast<int>(i + 1);
+    return std::nullopt;
+}
+
+// "H:MM" or "HH:MM".
+bool parseClock(std::string_view text, int& hour, int& minute)
+{
+    const std::size_t colon = text.find(':');
+    if (colon == std::string_view::npos)
+        return false;
+    const auto h = smallNumber(text.substr(0, colon), 1, 2);
+    const auto m = smallNumber(text.substr(colon + 1), 2, 2);
+    if (!h || !m || *h > 23 || *m > 59)
+        return false;
+    hour = *h;
+    minute = *m;
+    return true;
+}
+
+std::optional<std::int64_t> secondsOf(int year, int month, int day, int hour, int minute,
+                                      int second = 0)
+{
+    return unixSecondsOf(CivilTime{year, month, day, hour, minute, second});
+}
+
+// ls shows the time instead of the year for dates within six months of now,
+// so the year meant is the one that puts the date nearest to now; that also
+// covers a server whose clock or zone runs a little ahead of ours. A date
+// more than six months ahead is never meant: Feb 29 then falls back to the
+// last leap year.
+std::optional<std::int64_t> placeYearless(int month, int day, int hour, int minute,
+                                          std::int64_t now)
+{
+    constexpr std::int64_t kSixMonths = 183 * 86'400;
+    const int thisYear = civilFromUnixSeconds(now).year;
+    std::optional<std::int64_t> best;
+    for (int year = thisYear - 1; year <= thisYear + 1; ++year) {
+        const auto candidate = secondsOf(year, month, day, hour, minute);
+        if (!candidate || *candidate > now + kSixMonths)
+            continue;
+        if (!best || std::llabs(*candidate - now) < std::llabs(*best - now))
+            best = candidate;
+    }
+    for (int year = thisYear - 2; !best && year >= thisYear - 8; --year)
+        best = secondsOf(year, month, day, hour, minute);
+    return best;
+}
+
+bool isPermissions(std::string_view text)
+{
+    if (text.size() != 10 && !(text.size() == 11 && (text[10] == '+' || text[10] == '@' || text[10] == '.')))
+        return false;
+    if (std::string_view("-dlbcpsD").find(text[0]) == std::string_view::npos)
+        return false;
+    return std::all_of(text.begin() + 1, text.begin() + 10, [](char c) {
+        return std::string_view("-rwxsStTlL").find(c) != std::string_view::npos;
+    });
+}
+
+// The size column before the date: bytes, or a device's "major, minor" (size 0).
+bool parseUnixSize(const std::vector<Token>& tokens, std::size_t monthIndex, std::uint64_t& size,
+                   bool& valid)
+{
+    const std::string_view last = tokens[monthIndex - 1].text;
+    valid = true;
+    if (isDigits(last)) {
+        const bool device = monthIndex >= 3 && tokens[monthIndex - 2].text.size() > 1 &&
+                            tokens[monthIndex - 2].text.back() == ',' &&
+                            isDigits(tokens[monthIndex - 2].text.substr(0, tokens[monthIndex - 2].text.size() - 1));
+        if (device) {
+            size = 0;
+            return true;
+        }
+        const auto bytes = number(last);
+        valid = bytes.has_value();  // a size past 64 bits
+        size = bytes.value_or(0);
+        return true;
+    }
+    const std::size_t comma = last.find(',');
+    if (comma != std::string_view::npos && isDigits(last.substr(0, comma)) &&
+        isDigits(last.substr(comma + 1))) {
+        size = 0;
+        return true;
+    }
+    return false;
+}
+
+// Two-digit years as DOS listings write them: 70-99 are the 1900s.
+int fullYear(int year, std::size_t digits)
+{
+    if (digits == 4)
+        return year;
+    return year < 70 ? 2000 + year : 1900 + year;
+}
+
+}  // namespace
+
+LineResult parseMlsdLine(std::string_view line, ListingEntry& entry)
+{
+    const std::size_t space = line.find(' ');
+    if (space == std::string_view::npos || space + 1 == line.size())
+        return LineResult::Malformed;
+    entry = {};
+    entry.name = line.substr(space + 1);
+    std::string_view facts = line.substr(0, space);
+    while (!facts.empty()) {
+        const std::size_t semicolon = facts.find(';');
+        const std::string_view fact = facts.substr(0, semicolon);
+        facts = semicolon == std::string_view::npos ? std::string_view() : facts.substr(semicolon + 1);
+        if (fact.empty())
+            continue;
+        const std::size_t equals = fact.find('=');
+        if (equals == std::string_view::npos)
+            return LineResult::Malformed;
+        const std::string_view name = fact.substr(0, equals);
+        const std::string_view value = fact.substr(equals + 1);
+        if (equalsIgnoringCase(name, "type")) {
+            if (equalsIgnoringCase(value, "cdir") || equalsIgnoringCase(value, "pdir"))
+                return LineResult::Ignored;
+            entry.directory = equalsIgnoringCase(value, "dir");
+        } else if (equalsIgnoringCase(name, "size") || equalsIgnoringCase(name, "sizd")) {
+            const auto size = number(value);
+            if (!size)
+                return LineResult::Malformed;
+            entry.size = *size;
+        } else if (equalsIgnoringCase(name, "modify")) {
+            // YYYYMMDDHHMMSS, optionally followed by a fraction of a second.
+            const std::string_view whole = value.substr(0, value.find('.'));
+            if (whole.size() != 14 || !isDigits(whole) ||
+                (whole.size() < value.size() && !isDigits(value.substr(15))))
+                return LineResult::Malformed;
+            auto field = [&](std::size_t at, std::size_t length) {
+                return static_cast<int>(*number(whole.substr(at, length)));
+            };
+            entry.modified = secondsOf(field(0, 4), field(4, 2), field(6, 2), field(8, 2),
+                                       field(10, 2), field(12, 2));
+            if (!entry.modified)
+                return LineResult::Malformed;
+        }
+    }
+    return LineResult::Parsed;
+}
+
+LineResult parseUnixLine(std::string_view line, std::int64_t now, ListingEntry& entry)
+{
+    if (line.substr(0, 6) == "total ") {
+        const auto count = tokenize(line.substr(6), 2);
+        if (count.size() == 1 && isDigits(count[0].text))
+            return LineResult::Ignored;
+    }
+    const auto tokens = tokenize(line, 12);
+    if (tokens.size() < 2 || !isPermissions(tokens[0].text))
+        return LineResult::NotMine;
+
+    for (std::size_t i = 2; i + 2 < tokens.size(); ++i) {
+        const auto month = monthOf(tokens[i].text);
+        const auto day = smallNumber(tokens[i + 1].text, 1, 2);
+        if (!month || !day)
+            continue;
+        std::uint64_t size = 0;
+        bool sizeValid = true;
+        if (!parseUnixSize(tokens, i, size, sizeValid))
+            continue;
+        const std::string_view yearOrClock = tokens[i + 2].text;
+        int hour = 0, minute = 0;
+        std::optional<std::int64_t> modified;
+        if (parseClock(yearOrClock, hour, minute))
+            modified = placeYearless(*month, *day, hour, minute, now);
+        else if (const auto year = smallNumber(yearOrClock, 4, 4))
+            modified = secondsOf(*year, *month, *day, 0, 0);
+        else
+            continue;
+        // The name follows the date after exactly one space, and may itself
+        // begin, hold or end with spaces.
+        const std::size_t nameStart = tokens[i + 2].end + 1;
+        if (!sizeValid || !modified || nameStart >= line.size())
+            return LineResult::Malformed;
+        entry = {};
+        entry.name = line.substr(nameStart);
+        entry.size = size;
+        entry.modified = modified;
+        entry.directory = tokens[0].text[0] == 'd';
+        if (tokens[0].text[0] == 'l') {
+            const std::size_t arrow = entry.name.find(" -> ");
+            if (arrow != std::string::npos)
+                entry.name.resize(arrow);
+        }
+        return entry.name.empty() ? LineResult::Malformed : LineResult::Parsed;
+    }
+    return LineResult::Malformed;
+}
+
+LineResult parseDosLine(std::string_view line, ListingEntry& entry)
+{
+    const auto tokens = tokenize(line, 5);
+    if (tokens.empty())
+        return LineResult::NotMine;
+    // MM-DD-YY or MM-DD-YYYY.
+    const std::string_view date = tokens[0].text;
+    if (date.size() < 8 || date[2] != '-' || date[5] != '-')
+        return LineResult::NotMine;
+    const auto month = smallNumber(date.substr(0, 2), 2, 2);
+    const auto day = smallNumber(date.substr(3, 2), 2, 2);
+    const auto year = smallNumber(date.substr(6), 2, 4);
+    if (!month || !day || !year || date.size() == 9)
+        return LineResult::NotMine;
+    if (tokens.size() < 4)
+        return LineResult::Malformed;
+
+    // HH:MM (24-hour), hh:mmAM, or hh:mm followed by AM or PM.
+    std::size_t next = 2;
+    std::string_view clock = tokens[1].text;
+    std::string_view meridiem;
+    if (clock.size() > 2 && (clock.back() == 'M' || clock.back() == 'm')) {
+        meridiem = clock.substr(clock.size() - 2);
+        clock.remove_suffix(2);
+    } else if (equalsIgnoringCase(tokens[2].text, "AM") || equalsIgnoringCase(tokens[2].text, "PM")) {
+        meridiem = tokens[2].text;
+        next = 3;
+    }
+    int hour = 0, minute = 0;
+    if (!parseClock(clock, hour, minute))
+        return LineResult::Malformed;
+    if (!meridiem.empty()) {
+        const bool pm = equalsIgnoringCase(meridiem, "PM");
+        if ((!pm && !equalsIgnoringCase(meridiem, "AM")) || hour < 1 || hour > 12)
+            return LineResult::Malformed;
+        hour = hour % 12 + (pm ? 12 : 0);
+    }
+    if (next + 1 >= tokens.size())
+        return LineResult::Malformed;
+
+    entry = {};
+    const std::string_view sizeOrDir = tokens[next].text;
+    if (sizeOrDir == "<DIR>") {
+        entry.directory = true;
+    } else if (const auto size = number(sizeOrDir)) {
+        entry.size = *size;
+    } else {
+        return LineResult::Malformed;
+    }
+    const std::size_t nameStart = line.find_first_not_of(' ', tokens[next].end);
+    entry.name = line.substr(nameStart);
+    entry.modified =
+        secondsOf(fullYear(*year, date.size() - 6), *month, *day, hour, minute);
+    return entry.modified ? LineResult::Parsed : LineResult::Malformed;
+}
+
+LineResult parseListLine(std::string_view line, std::int64_t now, ListingEntry& entry)
+{
+    const LineResult unix = parseUnixLine(line, now, entry);
+    return unix != LineResult::NotMine ? unix : parseDosLine(line, entry);
+}
+
+std::vector<ListingEntry> parseListing(std::string_view listing, ListingFormat format,
+                                       std::int64_t now, ListingStats& stats)
+{
+    std::vector<ListingEntry> entries;
+    while (!listing.empty()) {
+        const std::size_t end = listing.find('\n');
+        std::string_view line = listing.substr(0, end);
+        listing = end == std::string_view::npos ? std::string_view() : listing.substr(end + 1);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        if (line.empty())
+            continue;
+        ListingEntry entry;
+        const LineResult result = format == ListingFormat::Mlsd ? parseMlsdLine(line, entry)
+                                                                : parseListLine(line, now, entry);
+        if (result == LineResult::Parsed) {
+            entries.push_back(std::move(entry));
+            ++stats.parsed;
+        } else if (result == LineResult::Ignored) {
+            ++stats.ignored;
+        } else {
+            ++stats.unparsed;
+        }
+    }
+    return entries;
+}
+
+}  // namespace quorvane::client

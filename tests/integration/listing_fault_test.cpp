@@ -1,0 +1,115 @@
+// Listings from a scripted server: hostile names and broken transfers.
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+#include <time.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "harness.h"
+
+using namespace harness;
+
+namespace {
+
+// FEAT without MLST: the client lists with LIST.
+constexpr const char* kNoMlst = R"("FEAT": "211-Features:\r\n UTF8\r\n211 End")";
+
+class ListingAgainstFaultServer : public ::testing::Test {
+protected:
+    void TearDown() override { module().logOut(); }
+
+    void play(const std::string& scenario)
+    {
+        server_ = std::make_unique<ServerProcess>(faultServerCommand(scenario, log()));
+        ASSERT_TRUE(server_->ready()) << "fault server did not start";
+        ASSERT_EQ(module().logIn(u"127.0.0.1", u"user", u"secret"), FTP_RESULT_OK);
+        writeFile(listingFile(), "previous listing\n");
+    }
+
+    FTPResult list() { return module().listFolder(nullptr, nullptr, nullptr, u"/pub"); }
+
+    std::vector<std::string> listingLines() const { return readLines(listingFile()); }
+
+    std::filesystem::path log() const { return folder_.path() / "commands.log"; }
+
+    TempFolder folder_;
+    std::unique_ptr<ServerProcess> server_;
+};
+
+TEST_F(ListingAgainstFaultServer, MlsdWhereOffered)
+{
+    play(R"({"replies": {"CWD": "250 ok"},
+             "listing": "type=cdir;modify=20200101000000; .\r\ntype=file;size=7;modify=20200101000000; a.txt\r\n"})");
+    ASSERT_EQ(list(), FTP_RESULT_OK);
+    const auto lines = listingLines();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "a.txt");
+    EXPECT_EQ(lines[1], " 7    ");
+    const auto commands = readLines(log());
+    EXPECT_NE(std::find(commands.begin(), commands.end(), "MLSD"), commands.end());
+}
+
+TEST_F(ListingAgainstFaultServer, HostileNamesAreSkippedOrMadeSafe)
+{
+    // JSON text: \u0007 is a BEL, \udcff the raw byte 0xFF (not UTF-8).
+    const std::string listing =
+        "total 9\\r\\n"
+        "-rw-r--r-- 1 u g 1 Jan  1  2020 good.txt\\r\\n"
+        "-rw-r--r-- 1 u g 1 Jan  1  2020 bell\\u0007name\\r\\n"
+        "-rw-r--r-- 1 u g 1 Jan  1  2020 " + std::string(300, 'n') + "\\r\\n"
+        "-rw-r--r-- 1 u g 1 Jan  1  2020 bad\\udcffutf8\\r\\n"
+        "-rw-r--r-- 1 u g 99999999999999999999 Jan  1  2020 huge\\r\\n"
+        "-rw-r--r-- 1 u g 1 Jan 99  2020 bad-date\\r\\n"
+        "-rw-r--r-- 1 u g 1 Jan  1  2020 ../up\\r\\n"
+        "not a listing line at all\\r\\n"
+        "-rw-r--r-- 1 u g 2 Jan  1  2020 also good\\r\\n";
+    play(std::string(R"({"replies": {"CWD": "250 ok", )") + kNoMlst + R"(}, "listing": ")" +
+         listing + "\"}");
+    setenv("TZ", "UTC", 1);
+    tzset();
+    ASSERT_EQ(list(), FTP_RESULT_OK);
+    const std::vector<std::string> expected = {
+        "good.txt",  " 1    ", "01/01/2020  00:00:00",
+        "bad\xef\xbf\xbdutf8", " 1    ", "01/01/2020  00:00:00",
+        "../up",     " 1    ", "01/01/2020  00:00:00",
+        "also good", " 2    ", "01/01/2020  00:00:00",
+    };
+    EXPECT_EQ(listingLines(), expected);
+}
+
+TEST_F(ListingAgainstFaultServer, TransferAbortedWith426KeepsThePreviousListing)
+{
+    play(std::string(R"({"replies": {"CWD": "250 ok", )") + kNoMlst + R"(,
+             "LIST": [{"send": "150 here\r\n"}, {"data": "-rw-r--r-- 1 u g 1 Jan  1  2020 a\r\n"},
+                      {"data_close": true}, {"send": "426 transfer aborted\r\n"}]}})");
+    EXPECT_EQ(list(), FTP_RESULT_FAILED);
+    EXPECT_EQ(readFile(listingFile()), "previous listing\n");
+}
+
+TEST_F(ListingAgainstFaultServer, ServerDyingMidListingKeepsThePreviousListing)
+{
+    play(std::string(R"({"replies": {"CWD": "250 ok", )") + kNoMlst + R"(,
+             "LIST": [{"send": "150 here\r\n"}, {"data": "-rw-r--r-- 1 u g 1 Jan  1  2020 a\r\n"},
+                      {"sleep": 0.2}, {"die": true}]}})");
+    EXPECT_EQ(list(), FTP_RESULT_FAILED);
+    EXPECT_EQ(readFile(listingFile()), "previous listing\n");
+}
+
+TEST_F(ListingAgainstFaultServer, RefusedListingKeepsThePreviousListing)
+{
+    play(std::string(R"({"replies": {"CWD": "250 ok", )") + kNoMlst + R"(,
+             "LIST": "550 permission denied"}})");
+    EXPECT_EQ(list(), FTP_RESULT_FAILED);
+    EXPECT_EQ(readFile(listingFile()), "previous listing\n");
+}
+
+TEST_F(ListingAgainstFaultServer, RefusedFolderChangeGivesThree)
+{
+    play(R"({"replies": {"CWD": "550 no such folder"}})");
+    EXPECT_EQ(list(), FTP_RESULT_NO_FOLDER);
+    EXPECT_EQ(readFile(listingFile()), "previous listing\n");
+}
+
+}  // namespace

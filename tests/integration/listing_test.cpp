@@ -1,0 +1,202 @@
+// Folder listings of the built module against pyftpdlib, once with MLSD and
+// once with MLSD switched off (LIST), in a time zone with daylight saving.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <map>
+
+#include "harness.h"
+
+using namespace harness;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Record {
+    std::string size;
+    std::string time;
+    bool operator==(const Record&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Record& r)
+{
+    return out << "{" << r.size << ", " << r.time << "}";
+}
+
+// The listing file as records by name; fails the test on a broken layout.
+std::map<std::string, Record> readListing()
+{
+    const std::string text = readFile(listingFile());
+    std::map<std::string, Record> records;
+    if (!text.empty() && text.back() != '\n')
+        ADD_FAILURE() << "the listing does not end with a line end";
+    const auto lines = readLines(listingFile());
+    if (lines.size() % 3 != 0)
+        ADD_FAILURE() << "the listing has " << lines.size() << " lines, not records of three";
+    for (std::size_t i = 0; i + 2 < lines.size(); i += 3)
+        records[lines[i]] = {lines[i + 1], lines[i + 2]};
+    return records;
+}
+
+void setModified(const fs::path& path, time_t utcSeconds)
+{
+    const timespec times[2] = {{utcSeconds, 0}, {utcSeconds, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
+}
+
+std::string localText(time_t seconds)
+{
+    tm local{};
+    ::localtime_r(&seconds, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%m/%d/%Y  %H:%M:%S", &local);
+    return text;
+}
+
+enum class Dialect { Mlsd, List };
+
+class ListingAgainstPyftpdlib : public ::testing::TestWithParam<Dialect> {
+protected:
+    void SetUp() override
+    {
+        setenv("TZ", "Europe/Berlin", 1);
+        tzset();
+        fs::create_directories(root_.path() / "sub");
+        fs::create_directories(root_.path() / "empty");
+        server_ = std::make_unique<ServerProcess>(pyftpdCommand(
+            root_.path(), GetParam() == Dialect::List ? std::vector<std::string>{"--no-mlsd"}
+                                                      : std::vector<std::string>{}));
+        ASSERT_TRUE(server_->ready()) << "pyftpdlib did not start";
+        ASSERT_EQ(module().logIn(u"127.0.0.1", u"user", u"secret"), FTP_RESULT_OK);
+    }
+    void TearDown() override { module().logOut(); }
+
+    bool mlsd() const { return GetParam() == Dialect::Mlsd; }
+
+    FTPResult list(const std::string& folder)
+    {
+        return module().listFolder(nullptr, nullptr, nullptr, wide(folder).c_str());
+    }
+
+    // Writes a file of `size` bytes (sparse) last modified at `utc`.
+    void serve(const std::string& name, off_t size, time_t utc)
+    {
+        const fs::path path = root_.path() / name;
+        writeFile(path, "");
+        fs::resize_file(path, static_cast<std::uintmax_t>(size));
+        setModified(path, utc);
+    }
+
+    TempFolder root_;
+    std::unique_ptr<ServerProcess> server_;
+};
+
+TEST_P(ListingAgainstPyftpdlib, NamesSizesAndLocalTimes)
+{
+    // 13:05:09 UTC on 7 March 2009 is 14:05:09 in Berlin (winter time).
+    serve("a.txt", 512, 1236431109);
+    // 12:34:56 UTC on 15 July 2023 is 14:34:56 in Berlin (summer time).
+    serve("big.iso", 5368709120, 1689424496);
+    serve("caf\xc3\xa9 \xe6\x96\x87\xe4\xbb\xb6 \xf0\x9f\x98\x80.txt", 3, 1689424496);
+    serve(" two  spaces .txt", 4, 1689424496);
+    // A recent file: LIST shows its time (to the minute) rather than its year.
+    const time_t recent = std::time(nullptr) / 60 * 60 - 30 * 86400;
+    serve("recent.log", 2147483648, recent);
+    setModified(root_.path() / "sub", 1689424496);
+
+    ASSERT_EQ(list("/"), FTP_RESULT_OK);
+    const auto records = readListing();
+    // LIST has no seconds, and dates older than six months no time at all:
+    // pyftpdlib then shows midnight UTC of that day.
+    std::map<std::string, Record> expected = {
+        {"a.txt", {" 512    ", mlsd() ? "03/07/2009  14:05:09" : "03/07/2009  01:00:00"}},
+        {"big.iso", {" 5368709120    ", mlsd() ? "07/15/2023  14:34:56" : "07/15/2023  02:00:00"}},
+        {"caf\xc3\xa9 \xe6\x96\x87\xe4\xbb\xb6 \xf0\x9f\x98\x80.txt",
+         {" 3    ", mlsd() ? "07/15/2023  14:34:56" : "07/15/2023  02:00:00"}},
+        {" two  spaces .txt", {" 4    ", mlsd() ? "07/15/2023  14:34:56" : "07/15/2023  02:00:00"}},
+        {"recent.log", {" 2147483648    ", localText(recent)}},
+    };
+    for (const auto& [name, record] : expected) {
+        ASSERT_TRUE(records.count(name)) << "missing " << name;
+        EXPECT_EQ(records.at(name), record) << name;
+    }
+    // The folder is listed too, without a mark; its size is the server's.
+    EXPECT_TRUE(records.count("sub"));
+    EXPECT_TRUE(records.count("empty"));
+    EXPECT_EQ(records.size(), expected.size() + 2);
+    // Nothing but the listing is left in the device root.
+    EXPECT_EQ(std::distance(fs::directory_iterator(listingFile().parent_path()),
+                            fs::directory_iterator()), 1);
+}
+
+TEST_P(ListingAgainstPyftpdlib, EmptyFolderGivesAnEmptyListing)
+{
+    writeFile(listingFile(), "previous");
+    EXPECT_EQ(list("/empty"), FTP_RESULT_OK);
+    EXPECT_EQ(readFile(listingFile()), "");
+}
+
+TEST_P(ListingAgainstPyftpdlib, RefusedFolderKeepsThePreviousListing)
+{
+    serve("a.txt", 1, 1689424496);
+    ASSERT_EQ(list("/"), FTP_RESULT_OK);
+    const std::string before = readFile(listingFile());
+    EXPECT_EQ(list("/no-such-folder"), FTP_RESULT_NO_FOLDER);
+    EXPECT_EQ(readFile(listingFile()), before);
+}
+
+TEST_P(ListingAgainstPyftpdlib, ListingsInARowAndTheSameFolderTwice)
+{
+    serve("top.txt", 1, 1689424496);
+    serve("sub/inner.txt", 2, 1689424496);
+    ASSERT_EQ(list("/sub"), FTP_RESULT_OK);
+    EXPECT_EQ(readListing().count("inner.txt"), 1u);
+    ASSERT_EQ(list("/sub"), FTP_RESULT_OK);  // the first search was closed
+    EXPECT_EQ(readListing().size(), 1u);
+    ASSERT_EQ(list("/"), FTP_RESULT_OK);
+    const auto records = readListing();
+    EXPECT_EQ(records.count("top.txt"), 1u);
+    EXPECT_EQ(records.count("inner.txt"), 0u);
+}
+
+TEST_P(ListingAgainstPyftpdlib, RelativeFolderAfterAnAbsoluteOne)
+{
+    serve("sub/inner.txt", 2, 1689424496);
+    ASSERT_EQ(list("/"), FTP_RESULT_OK);
+    ASSERT_EQ(list("sub"), FTP_RESULT_OK);
+    const auto records = readListing();
+    EXPECT_EQ(records.size(), 1u);
+    EXPECT_EQ(records.count("inner.txt"), 1u);
+}
+
+TEST_P(ListingAgainstPyftpdlib, LaterBareNamesActInTheListedFolder)
+{
+    serve("x.txt", 1, 1689424496);
+    serve("sub/x.txt", 1, 1689424496);
+    ASSERT_EQ(list("/sub"), FTP_RESULT_OK);
+    EXPECT_EQ(module().deleteFile(u"x.txt"), FTP_RESULT_OK);
+    EXPECT_FALSE(fs::exists(root_.path() / "sub/x.txt"));
+    EXPECT_TRUE(fs::exists(root_.path() / "x.txt"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Dialects, ListingAgainstPyftpdlib,
+                         ::testing::Values(Dialect::Mlsd, Dialect::List),
+                         [](const auto& info) {
+                             return info.param == Dialect::Mlsd ? "Mlsd" : "List";
+                         });
+
+TEST(ListingWithoutSession, GivesThreeAndTouchesNoFile)
+{
+    module().logOut();
+    writeFile(listingFile(), "previous");
+    EXPECT_EQ(module().listFolder(nullptr, nullptr, nullptr, u"/"), FTP_RESULT_NO_FOLDER);
+    EXPECT_EQ(readFile(listingFile()), "previous");
+}
+
+}  // namespace
