@@ -175,8 +175,10 @@ TransferStatus receiveToFile(int dataFd, int fileFd, std::uint64_t& bytes)
     }
 }
 
-TransferStatus receiveToString(int dataFd, std::string& out, std::size_t limit)
+TransferStatus receiveToSink(int dataFd, const std::function<void(std::string_view)>& sink,
+                             std::uint64_t limit, std::uint64_t& bytes)
 {
+    bytes = 0;
     std::array<char, 64 << 10> buffer;
     for (;;) {
         std::size_t got = 0;
@@ -185,9 +187,10 @@ TransferStatus receiveToString(int dataFd, std::string& out, std::size_t limit)
             return status;
         if (got == 0)
             return TransferStatus::Done;
-        if (out.size() + got > limit)
+        if (bytes + got > limit)
             return TransferStatus::LocalError;
-        out.append(buffer.data(), got);
+        bytes += got;
+        sink(std::string_view(buffer.data(), got));
     }
 }
 

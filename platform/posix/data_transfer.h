@@ -5,7 +5,8 @@
 
 #include <chrono>
 #include <cstdint>
-#include <string>
+#include <functional>
+#include <string_view>
 
 namespace quorvane::client {
 
@@ -21,9 +22,10 @@ enum class TransferStatus {
 // Copies the data connection into `fileFd` until the server closes it.
 TransferStatus receiveToFile(int dataFd, int fileFd, std::uint64_t& bytes);
 
-// Appends the data connection to `out` until the server closes it; fails
-// with LocalError past `limit` bytes.
-TransferStatus receiveToString(int dataFd, std::string& out, std::size_t limit);
+// Hands the data connection to `sink` piece by piece until the server closes
+// it; fails with LocalError past `limit` bytes.
+TransferStatus receiveToSink(int dataFd, const std::function<void(std::string_view)>& sink,
+                             std::uint64_t limit, std::uint64_t& bytes);
 
 // Sends all of `fileFd`, from its start, over the data connection.
 TransferStatus sendFromFile(int fileFd, int dataFd, std::uint64_t& bytes);

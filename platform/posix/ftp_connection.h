@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -58,8 +59,9 @@ public:
     bool rename(std::string_view from, std::string_view to);
     bool download(std::string_view remote, TemporaryFile& local);
     bool upload(int localFd, std::string_view remote);
-    // Runs a listing command (LIST, MLSD) and gives its whole output.
-    std::optional<std::string> list(std::string_view command);
+    // Runs a listing command (LIST, MLSD), handing its output to `sink` as it
+    // arrives. Only a true result means the listing is complete.
+    bool list(std::string_view command, const std::function<void(std::string_view)>& sink);
 
     // One search at a time per connection, as on the platform: true when
     // this caller may start one.

@@ -62,24 +62,19 @@ bool matchesPattern(const std::string& pattern, const std::string& name)
     return ::fnmatch(pattern.c_str(), name.c_str(), FNM_NOESCAPE) == 0;
 }
 
-// The entries that can be handed out: a name with a control character would
-// break the records built from it, and one too long for cFileName would have
-// to be cut to a name that is another file's.
-std::vector<SearchEntry> searchEntries(std::vector<ListingEntry> listed, const std::string& pattern)
+// The entry as it can be handed out, or nothing: a name with a control
+// character would break the records built from it, and one too long for
+// cFileName would have to be cut to a name that is another file's.
+std::optional<SearchEntry> searchEntry(const ListingEntry& entry, const std::string& pattern)
 {
-    std::vector<SearchEntry> entries;
-    entries.reserve(listed.size());
-    for (ListingEntry& entry : listed) {
-        if (text::hasControlCharacter(entry.name) || !matchesPattern(pattern, entry.name))
-            continue;
-        std::u16string name = text::toUtf16Lossy(entry.name);
-        if (name.size() >= MAX_PATH)
-            continue;
-        const auto modified = entry.modified ? fileTimeOfUnixSeconds(*entry.modified) : std::nullopt;
-        entries.push_back({std::move(name), entry.size, entry.directory,
-                           modified.value_or(FILETIME{0, 0})});
-    }
-    return entries;
+    if (text::hasControlCharacter(entry.name) || !matchesPattern(pattern, entry.name))
+        return std::nullopt;
+    std::u16string name = text::toUtf16Lossy(entry.name);
+    if (name.size() >= MAX_PATH)
+        return std::nullopt;
+    const auto modified = entry.modified ? fileTimeOfUnixSeconds(*entry.modified) : std::nullopt;
+    return SearchEntry{std::move(name), entry.size, entry.directory,
+                       modified.value_or(FILETIME{0, 0})};
 }
 
 }  // namespace
@@ -106,16 +101,20 @@ HINTERNET FtpFindFirstFileW(HINTERNET connect, LPCWSTR searchFile, WIN32_FIND_DA
             ~EndUnlessKept() { if (!kept) connection.endSearch(); }
         } searchSlot{*connection};
 
+        // Parsed while it arrives; handed out only once the server has
+        // confirmed the whole listing.
         const bool mlsd = connection->features().mlst;
-        auto listing = connection->list(mlsd ? "MLSD" : "LIST");
-        if (!listing)
+        std::vector<SearchEntry> entries;
+        ListingParser parser(mlsd ? ListingFormat::Mlsd : ListingFormat::List, std::time(nullptr),
+                             [&](ListingEntry&& listed) {
+                                 if (auto entry = searchEntry(listed, *pattern))
+                                     entries.push_back(std::move(*entry));
+                             });
+        if (!connection->list(mlsd ? "MLSD" : "LIST",
+                              [&](std::string_view piece) { parser.feed(piece); }))
             return nullptr;
-        ListingStats stats;
-        auto listed = parseListing(*listing, mlsd ? ListingFormat::Mlsd : ListingFormat::List,
-                                   std::time(nullptr), stats);
-        listing.reset();  // the text is no longer needed; don't hold it twice
-        auto search = std::make_shared<FtpSearch>(searchEntries(std::move(listed), *pattern),
-                                                  connection, connect);
+        parser.finish();
+        auto search = std::make_shared<FtpSearch>(std::move(entries), connection, connect);
         if (!search->next(*findData)) {
             SetLastError(ERROR_NO_MORE_FILES);
             return nullptr;

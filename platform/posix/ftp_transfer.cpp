@@ -125,23 +125,15 @@ bool FtpConnection::upload(int localFd, std::string_view remote)
         [&](int dataFd, std::uint64_t& bytes) { return sendFromFile(localFd, dataFd, bytes); });
 }
 
-std::optional<std::string> FtpConnection::list(std::string_view command)
+bool FtpConnection::list(std::string_view command,
+                         const std::function<void(std::string_view)>& sink)
 {
-    // Listings are held whole before entries are handed out; this bounds a
-    // hostile server's endless listing.
-    constexpr std::size_t kListingLimit = std::size_t(256) << 20;
+    // Bounds a hostile server's endless listing.
+    constexpr std::uint64_t kListingLimit = std::uint64_t(1) << 30;
     std::lock_guard lock(mutex_);
-    std::string listing;
-    const bool received = transfer(command, Direction::Receive,
-                                   [&](int dataFd, std::uint64_t& bytes) {
-                                       const auto status =
-                                           receiveToString(dataFd, listing, kListingLimit);
-                                       bytes = listing.size();
-                                       return status;
-                                   });
-    if (!received)
-        return std::nullopt;
-    return listing;
+    return transfer(command, Direction::Receive, [&](int dataFd, std::uint64_t& bytes) {
+        return receiveToSink(dataFd, sink, kListingLimit, bytes);
+    });
 }
 
 }  // namespace quorvane::client

@@ -14,20 +14,38 @@ struct Token {
     std::size_t end;  // just past the token, in the line
 };
 
-std::vector<Token> tokenize(std::string_view line, std::size_t maxTokens)
-{
-    std::vector<Token> tokens;
-    std::size_t pos = 0;
-    while (tokens.size() < maxTokens) {
-        pos = line.find_first_not_of(' ', pos);
-        if (pos == std::string_view::npos)
-            break;
-        const std::size_t end = std::min(line.find(' ', pos), line.size());
-        tokens.push_back({line.substr(pos, end - pos), end});
-        pos = end;
+// The first few space-separated tokens of a line; nothing here allocates, as
+// a listing may hold hundreds of thousands of lines.
+class Tokens {
+public:
+    static constexpr std::size_t kMax = 12;
+
+    Tokens(std::string_view line, std::size_t maxTokens)
+    {
+        std::size_t pos = 0;
+        while (count_ < std::min(maxTokens, kMax)) {
+            while (pos < line.size() && line[pos] == ' ')
+                ++pos;
+            if (pos == line.size())
+                break;
+            std::size_t end = pos;
+            while (end < line.size() && line[end] != ' ')
+                ++end;
+            tokens_[count_++] = {line.substr(pos, end - pos), end};
+            pos = end;
+        }
     }
-    return tokens;
-}
+
+    std::size_t size() const { return count_; }
+    bool empty() const { return count_ == 0; }
+    const Token& operator[](std::size_t i) const { return tokens_[i]; }
+
+private:
+    std::array<Token, kMax> tokens_{};
+    std::size_t count_ = 0;
+};
+
+Tokens tokenize(std::string_view line, std::size_t maxTokens) { return Tokens(line, maxTokens); }
 
 bool isDigits(std::string_view text)
 {
@@ -131,7 +149,7 @@ bool isPermissions(std::string_view text)
 }
 
 // The size column before the date: bytes, or a device's "major, minor" (size 0).
-bool parseUnixSize(const std::vector<Token>& tokens, std::size_t monthIndex, std::uint64_t& size,
+bool parseUnixSize(const Tokens& tokens, std::size_t monthIndex, std::uint64_t& size,
                    bool& valid)
 {
     const std::string_view last = tokens[monthIndex - 1].text;
@@ -325,30 +343,69 @@ LineResult parseListLine(std::string_view line, std::int64_t now, ListingEntry& 
     return unix != LineResult::NotMine ? unix : parseDosLine(line, entry);
 }
 
+void ListingParser::parseLine(std::string_view line)
+{
+    if (!line.empty() && line.back() == '\r')
+        line.remove_suffix(1);
+    if (line.empty())
+        return;
+    ListingEntry entry;
+    const LineResult result = format_ == ListingFormat::Mlsd ? parseMlsdLine(line, entry)
+                                                             : parseListLine(line, now_, entry);
+    if (result == LineResult::Parsed) {
+        ++stats_.parsed;
+        onEntry_(std::move(entry));
+    } else if (result == LineResult::Ignored) {
+        ++stats_.ignored;
+    } else {
+        ++stats_.unparsed;
+    }
+}
+
+void ListingParser::feed(std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        const std::size_t end = bytes.find('\n');
+        const std::string_view piece = bytes.substr(0, end);
+        bytes = end == std::string_view::npos ? std::string_view() : bytes.substr(end + 1);
+        const bool complete = end != std::string_view::npos;
+
+        if (!skippingLong_ && partial_.size() + piece.size() > kMaxLine) {
+            skippingLong_ = true;
+            partial_.clear();
+            partial_.shrink_to_fit();
+            ++stats_.unparsed;
+        }
+        if (skippingLong_) {
+            skippingLong_ = !complete;
+        } else if (!complete) {
+            partial_.append(piece);
+        } else if (partial_.empty()) {
+            parseLine(piece);  // the common case: a whole line, no copy
+        } else {
+            partial_.append(piece);
+            parseLine(partial_);
+            partial_.clear();
+        }
+    }
+}
+
+void ListingParser::finish()
+{
+    if (!skippingLong_ && !partial_.empty())
+        parseLine(partial_);
+    partial_.clear();
+    skippingLong_ = false;
+}
+
 std::vector<ListingEntry> parseListing(std::string_view listing, ListingFormat format,
                                        std::int64_t now, ListingStats& stats)
 {
     std::vector<ListingEntry> entries;
-    while (!listing.empty()) {
-        const std::size_t end = listing.find('\n');
-        std::string_view line = listing.substr(0, end);
-        listing = end == std::string_view::npos ? std::string_view() : listing.substr(end + 1);
-        if (!line.empty() && line.back() == '\r')
-            line.remove_suffix(1);
-        if (line.empty())
-            continue;
-        ListingEntry entry;
-        const LineResult result = format == ListingFormat::Mlsd ? parseMlsdLine(line, entry)
-                                                                : parseListLine(line, now, entry);
-        if (result == LineResult::Parsed) {
-            entries.push_back(std::move(entry));
-            ++stats.parsed;
-        } else if (result == LineResult::Ignored) {
-            ++stats.ignored;
-        } else {
-            ++stats.unparsed;
-        }
-    }
+    ListingParser parser(format, now, [&](ListingEntry&& entry) { entries.push_back(std::move(entry)); });
+    parser.feed(listing);
+    parser.finish();
+    stats = parser.stats();
     return entries;
 }
 

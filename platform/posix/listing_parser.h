@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -56,8 +57,36 @@ struct ListingStats {
     std::size_t unparsed = 0;  // malformed or of no known dialect
 };
 
-// Every entry of a whole listing, in the server's order. Bad lines are
-// skipped and counted, never fatal.
+// Parses a listing as it arrives, in pieces of any size, handing each entry
+// to `onEntry` in the server's order. Bad lines are skipped and counted,
+// never fatal; a line longer than kMaxLine is skipped without being held.
+class ListingParser {
+public:
+    static constexpr std::size_t kMaxLine = 64 * 1024;
+
+    using EntrySink = std::function<void(ListingEntry&&)>;
+
+    ListingParser(ListingFormat format, std::int64_t now, EntrySink onEntry)
+        : format_(format), now_(now), onEntry_(std::move(onEntry)) {}
+
+    void feed(std::string_view bytes);
+    // The last line, when the listing does not end with a line end.
+    void finish();
+
+    const ListingStats& stats() const { return stats_; }
+
+private:
+    void parseLine(std::string_view line);
+
+    ListingFormat format_;
+    std::int64_t now_;
+    EntrySink onEntry_;
+    ListingStats stats_;
+    std::string partial_;       // the start of a line split across pieces
+    bool skippingLong_ = false; // inside a line past kMaxLine
+};
+
+// Every entry of a whole listing (see ListingParser).
 std::vector<ListingEntry> parseListing(std::string_view listing, ListingFormat format,
                                        std::int64_t now, ListingStats& stats);
 

@@ -4,14 +4,18 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "device_path.h"
 #include "entry_point.h"
 #include "file_time.h"
+#include "numeric_format.h"
 #include "utf.h"
 
 using namespace quorvane;
@@ -19,29 +23,12 @@ using namespace quorvane;
 struct WideStream {
     FILE* file = nullptr;
     bool failed = false;  // sticky: any failed write fails the close
+    std::string buffer;   // reused by every write
+    // Formats already checked and narrowed: a listing repeats the same two.
+    std::vector<std::pair<std::u16string, std::string>> formats;
 };
 
 namespace {
-
-// Only numeric conversions: a %s or %n would read arguments we never pass.
-bool isNumericFormat(std::string_view format)
-{
-    for (std::size_t i = 0; i < format.size(); ++i) {
-        if (format[i] != '%')
-            continue;
-        if (++i < format.size() && format[i] == '%')
-            continue;
-        while (i < format.size() && std::string_view("-+ 0#").find(format[i]) != std::string_view::npos)
-            ++i;
-        while (i < format.size() && ((format[i] >= '0' && format[i] <= '9') || format[i] == '.'))
-            ++i;
-        while (i < format.size() && std::string_view("hlzjt").find(format[i]) != std::string_view::npos)
-            ++i;
-        if (i == format.size() || std::string_view("diouxX").find(format[i]) == std::string_view::npos)
-            return false;
-    }
-    return true;
-}
 
 int fail(WideStream* stream)
 {
@@ -65,6 +52,7 @@ WideStream* OpenWideStream(LPCWSTR path, LPCWSTR mode)
             return nullptr;
         auto stream = std::make_unique<WideStream>();
         stream->file = file;
+        ::setvbuf(file, nullptr, _IOFBF, 64 * 1024);
         return stream.release();  // owned by the caller until CloseWideStream
     });
 }
@@ -73,9 +61,13 @@ int WriteWideString(LPCWSTR text, WideStream* stream)
 {
     if (!stream || !text)
         return fail(stream);
+    // A listing makes hundreds of thousands of writes: reuse one buffer.
+    std::string& utf8 = stream->buffer;
+    utf8.clear();
     // Names reach us as valid UTF-16; anything else is written as U+FFFD
     // rather than as bytes no reader could decode.
-    const std::string utf8 = text::toUtf8(text::wideView(text)).value_or("\xEF\xBF\xBD");
+    if (!text::appendUtf8(utf8, text::wideView(text)))
+        utf8 = "\xEF\xBF\xBD";
     if (::fwrite(utf8.data(), 1, utf8.size(), stream->file) != utf8.size())
         return fail(stream);
     return static_cast<int>(utf8.size());
@@ -85,14 +77,25 @@ int WriteWideFormatted(WideStream* stream, LPCWSTR format, ...)
 {
     if (!stream || !format)
         return fail(stream);
-    const auto ascii = text::toUtf8(text::wideView(format));
-    if (!ascii || !isNumericFormat(*ascii))
-        return fail(stream);
+    const std::u16string_view wide = text::wideView(format);
+    auto known = std::find_if(stream->formats.begin(), stream->formats.end(),
+                              [&](const auto& entry) { return entry.first == wide; });
+    if (known == stream->formats.end()) {
+        // Only integer conversions: a %s or %n would read arguments never passed.
+        const auto ascii = text::toUtf8(wide);
+        if (!ascii || !client::isNumericFormat(*ascii))
+            return fail(stream);
+        known = stream->formats.emplace(stream->formats.end(), wide, *ascii);
+    }
+    std::string& text = stream->buffer;
+    text.clear();
     va_list arguments;
     va_start(arguments, format);
-    const int written = ::vfprintf(stream->file, ascii->c_str(), arguments);
+    client::appendNumericFormat(text, known->second, arguments);
     va_end(arguments);
-    return written < 0 ? fail(stream) : written;
+    if (::fwrite(text.data(), 1, text.size(), stream->file) != text.size())
+        return fail(stream);
+    return static_cast<int>(text.size());
 }
 
 int CloseWideStream(WideStream* stream)

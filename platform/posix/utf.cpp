@@ -34,21 +34,28 @@ std::u16string_view wideView(const char16_t* text)
     return text ? std::u16string_view(text) : std::u16string_view();
 }
 
-std::optional<std::string> toUtf8(std::u16string_view text)
+bool appendUtf8(std::string& out, std::u16string_view text)
 {
-    std::string out;
-    out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
         char32_t unit = text[i];
         if (isHighSurrogate(unit)) {
             if (i + 1 == text.size() || !isLowSurrogate(text[i + 1]))
-                return std::nullopt;
+                return false;
             unit = 0x10000 + ((unit - 0xD800) << 10) + (text[++i] - 0xDC00);
         } else if (isLowSurrogate(unit)) {
-            return std::nullopt;
+            return false;
         }
         appendUtf8(out, unit);
     }
+    return true;
+}
+
+std::optional<std::string> toUtf8(std::u16string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    if (!appendUtf8(out, text))
+        return std::nullopt;
     return out;
 }
 

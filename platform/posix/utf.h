@@ -14,6 +14,10 @@ std::u16string_view wideView(const char16_t* text);
 // Fails on an unpaired surrogate.
 std::optional<std::string> toUtf8(std::u16string_view text);
 
+// The same, appending to `out` (whose memory is reused); false on an unpaired
+// surrogate, with `out` then holding part of the text.
+bool appendUtf8(std::string& out, std::u16string_view text);
+
 // Fails on any ill-formed sequence: overlongs, surrogates, values past U+10FFFF.
 std::optional<std::u16string> toUtf16(std::string_view text);
 

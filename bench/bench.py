@@ -1,10 +1,13 @@
 #!/usr/bin/python3
-"""Transfer benchmark: the host program against curl and lftp, same servers,
-same run. Run inside a private network namespace (see ./run).
+"""Benchmark: the host program against curl (and lftp), same servers, same
+run. Run inside a private network namespace (see ./run).
 
-  1 GiB download to disk from vsftpd
-  1 GiB upload to pyftpdlib
-  time per DELE over 200 deletes in one session, on vsftpd
+  download  1 GiB download to disk from vsftpd
+  delete    time per DELE over 200 deletes in one session, on vsftpd
+  upload    1 GiB upload to pyftpdlib
+  listing   a folder of 100,000 files: ours parses it and writes the listing
+            file; curl writes the LIST output to a file. vsftpd (LIST for
+            both) and pyftpdlib (MLSD for us, LIST for curl).
 
 Prints a table of medians with each client's ratio to curl and its peak RSS.
 """
@@ -69,14 +72,67 @@ def fresh(path):
     os.sync()
 
 
+def make_folder(path, count):
+    if os.path.isdir(path) and len(os.listdir(path)) == count:
+        return
+    shutil.rmtree(path, ignore_errors=True)
+    os.makedirs(path)
+    for i in range(count):
+        with open(os.path.join(path, "file-%06d.dat" % i), "w") as f:
+            f.write("x" * (i % 1000))
+
+
+def listing_runs(args, quorvane, scratch, vs_root, py_root, results):
+    folder = "d%dk" % (args.files // 1000)
+    make_folder(os.path.join(vs_root, "pub", folder), args.files)
+    make_folder(os.path.join(py_root, folder), args.files)
+    out = os.path.join(scratch, "list.txt")
+    listing_file = os.path.join(scratch, "FTPFolder.txt")
+
+    def count_records():
+        lines = sum(1 for _ in open(listing_file, encoding="utf-8"))
+        if lines != 3 * args.files:
+            sys.exit("listing file has %d lines, not %d" % (lines, 3 * args.files))
+
+    def count_lines():
+        lines = sum(1 for _ in open(out, encoding="utf-8", errors="replace"))
+        if lines < args.files:
+            sys.exit("curl listed %d lines, not %d" % (lines, args.files))
+
+    for kind, root, path, user in (("vsftpd", vs_root, "/pub/" + folder, "anonymous"),
+                                   ("pyftpdlib", py_root, "/" + folder, "user")):
+        password = "x" if user == "anonymous" else "secret"
+        server = Server(kind, root)
+        case = "list %d files (%s)" % (args.files, kind)
+        clients = {
+            "quorvane": ([quorvane, "login", "127.0.0.1", user, password, "cd", path, "logout"],
+                         count_records),
+            "curl": (["curl", "-sS", "-u", "%s:%s" % (user, password), "-o", out,
+                      "ftp://127.0.0.1%s/" % path], count_lines),
+        }
+        for rep in range(args.reps):
+            for client in (list(clients) if rep % 2 == 0 else list(clients)[::-1]):
+                argv, check = clients[client]
+                record_into(results, case, client, argv, check)
+        server.stop()
+
+
+def record_into(results, case, client, argv, check):
+    seconds, rss = timed(argv)
+    check()
+    results.setdefault((case, client), []).append((seconds, rss))
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--host-program", required=True)
-    parser.add_argument("--scratch", default="/var/tmp/quorvane-bench")
+    parser.add_argument("--scratch", required=True,
+                        help="the host program's device root: local files live here")
     parser.add_argument("--reps", type=int, default=5)
     parser.add_argument("--size-mib", type=int, default=1024)
-    parser.add_argument("--sections", default="download,delete,upload")
+    parser.add_argument("--sections", default="download,delete,upload,listing")
+    parser.add_argument("--files", type=int, default=100000)
     args = parser.parse_args()
 
     quorvane = args.host_program
@@ -90,11 +146,8 @@ def main():
     size = os.path.getsize(big)
     results = {}  # (case, client) -> list of (seconds, rss)
 
-    def record(case, client, argv, check=None):
-        seconds, rss = timed(argv)
-        if check:
-            check()
-        results.setdefault((case, client), []).append((seconds, rss))
+    def record(case, client, argv, check):
+        record_into(results, case, client, argv, check)
 
     def same_size(path):
         def check():
@@ -111,7 +164,7 @@ def main():
         os.link(big, served) if os.stat(big).st_dev == os.stat(vs_root).st_dev else shutil.copy(big, served)
     server = Server("vsftpd", vs_root)
     download = {
-        "quorvane": [quorvane, "login", "127.0.0.1", "anonymous", "x", "get", out,
+        "quorvane": [quorvane, "login", "127.0.0.1", "anonymous", "x", "get", "/out.bin",
                      "pub/big.bin", "logout"],
         "curl": ["curl", "-sS", "-o", out, "ftp://127.0.0.1/pub/big.bin"],
         "lftp": ["lftp", "-c", "set ftp:ssl-allow no; set xfer:clobber on; "
@@ -157,8 +210,8 @@ def main():
     stored = os.path.join(py_root, "up.bin")
     server = Server("pyftpdlib", py_root)
     upload = {
-        "quorvane": [quorvane, "login", "127.0.0.1", "user", "secret", "put", big, "up.bin",
-                     "logout"],
+        "quorvane": [quorvane, "login", "127.0.0.1", "user", "secret", "put", "/big.bin",
+                     "up.bin", "logout"],
         "curl": ["curl", "-sS", "-u", "user:secret", "-T", big, "ftp://127.0.0.1/up.bin"],
         "lftp": ["lftp", "-c", "set ftp:ssl-allow no; open -u user,secret 127.0.0.1; put "
                  + big + " -o up.bin"],
@@ -170,6 +223,9 @@ def main():
             fresh(stored)
             record("upload 1 GiB (pyftpdlib)", client, upload[client], same_size(stored))
     server.stop()
+
+    if "listing" in sections:
+        listing_runs(args, quorvane, scratch, vs_root, py_root, results)
 
     print("| case | client | median | min-max | x curl | peak RSS MiB |")
     print("|---|---|---|---|---|---|")
@@ -183,14 +239,17 @@ def main():
             if case.startswith("us"):
                 shown, ratio = "%.0f us" % median, median / curl
                 spread = "%.0f-%.0f us" % (min(values), max(values))
+            elif case.startswith("list"):
+                shown, ratio = "%.3f s" % median, median / curl
+                spread = "%.3f-%.3f s" % (min(values), max(values))
             else:
                 shown = "%.0f MB/s" % (size / median / 1e6)
                 ratio = curl / median  # throughput ratio
                 spread = "%.0f-%.0f MB/s" % (size / max(values) / 1e6, size / min(values) / 1e6)
             print("| %s | %s | %s | %s | %.2f | %.1f |" % (
                 case, client, shown, spread, ratio, max(r for _, r in runs)))
-    print("\n(x curl: throughput ratio for transfers, higher is better; time ratio for DELE,"
-          " lower is better)")
+    print("\n(x curl: throughput ratio for transfers, higher is better; time ratio for DELE"
+          " and listings, lower is better)")
 
 
 if __name__ == "__main__":

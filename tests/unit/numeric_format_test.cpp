@@ -1,0 +1,67 @@
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "numeric_format.h"
+
+using namespace quorvane::client;
+
+namespace {
+
+std::string ours(const char* format, ...)
+{
+    std::string out;
+    va_list arguments;
+    va_start(arguments, format);
+    appendNumericFormat(out, format, arguments);
+    va_end(arguments);
+    return out;
+}
+
+std::string libc(const char* format, ...)
+{
+    char buffer[512];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(buffer, sizeof buffer, format, arguments);
+    va_end(arguments);
+    return buffer;
+}
+
+// Every row is checked against the C library's own printf.
+#define EXPECT_LIKE_PRINTF(format, ...) \
+    EXPECT_EQ(ours(format, __VA_ARGS__), libc(format, __VA_ARGS__)) << (format)
+
+TEST(NumericFormat, AgreesWithPrintf)
+{
+    EXPECT_LIKE_PRINTF("%02d/%02d/%04d  %02d:%02d:%02d", 3, 7, 2009, 14, 5, 9);
+    EXPECT_LIKE_PRINTF(" %llu    ", 5368709120ull);
+    EXPECT_LIKE_PRINTF(" %llu    ", ULLONG_MAX);
+    EXPECT_LIKE_PRINTF(" %ld    ", 2147483647L);
+    EXPECT_LIKE_PRINTF("%ld|%ld", LONG_MIN, LONG_MAX);
+    EXPECT_LIKE_PRINTF("%lld|%lld", LLONG_MIN, LLONG_MAX);
+    EXPECT_LIKE_PRINTF("%d|%i|%d", INT_MIN, INT_MAX, 0);
+    EXPECT_LIKE_PRINTF("%5d|%-5d|%05d|%+d|% d|%+05d|%-+6d|", 42, 42, -42, 42, 42, -7, 7);
+    EXPECT_LIKE_PRINTF("%.3d|%8.3d|%-8.3d|%08.3d|%.0d|", 5, -5, 5, 5, 0);
+    EXPECT_LIKE_PRINTF("%x|%X|%o|%08x|%u", 0xbeefu, 0xBEEFu, 8u, 255u, 4000000000u);
+    EXPECT_LIKE_PRINTF("%hd|%hhd|%hu|%hhu", 70000, 300, 70000, 300);
+    EXPECT_LIKE_PRINTF("%zu|%jd|%td", std::size_t{123}, std::intmax_t{-9}, std::ptrdiff_t{-4});
+    EXPECT_LIKE_PRINTF("100%% of %d", 3);
+    EXPECT_LIKE_PRINTF("no conversions at all", 0);
+}
+
+TEST(NumericFormat, OnlyIntegerConversionsAreAccepted)
+{
+    for (const char* good : {"", "plain", "%d", "%02d/%04d", " %llu    ", "%%", "%-+ 08.3lld",
+                             "%hhx", "%zu", "%jd", "%td", "%o%X"})
+        EXPECT_TRUE(isNumericFormat(good)) << good;
+    for (const char* bad : {"%s", "%ls", "%n", "%p", "%c", "%f", "%e", "%g", "%a", "%#x",
+                            "%*d", "%", "trailing %", "%l", "%lls", "%99999d", "%.99999d"})
+        EXPECT_FALSE(isNumericFormat(bad)) << bad;
+}
+
+}  // namespace
