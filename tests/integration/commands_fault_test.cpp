@@ -1,26 +1,17 @@
 // Transfers and commands against a scripted server that misbehaves.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
-#include <memory>
 
-#include "harness.h"
+#include "fault_server_test.h"
 
 using namespace harness;
 
 namespace {
 
-class CommandsAgainstFaultServer : public ::testing::Test {
+class CommandsAgainstFaultServer : public FaultServerTest {
 protected:
-    void TearDown() override { module().logOut(); }
-
-    void play(const std::string& scenario)
-    {
-        server_ = std::make_unique<ServerProcess>(faultServerCommand(scenario, log()));
-        ASSERT_TRUE(server_->ready()) << "fault server did not start";
-        ASSERT_EQ(module().logIn(u"127.0.0.1", u"user", u"secret"), FTP_RESULT_OK);
-    }
+    void play(const std::string& scenario) { startServerAndLogIn(scenario); }
 
     // Downloads `remote` over a local file holding "old"; measures the time.
     FTPResult downloadOverOldFile(const char16_t* remote = u"f.txt")
@@ -38,21 +29,7 @@ protected:
         EXPECT_EQ(device_.names(), std::vector<std::string>{"local.txt"});
     }
 
-    std::vector<std::string> commands() const { return readLines(log()); }
-
-    int count(const std::string& prefix) const
-    {
-        const auto lines = commands();
-        return static_cast<int>(std::count_if(lines.begin(), lines.end(), [&](const auto& l) {
-            return l.rfind(prefix, 0) == 0;
-        }));
-    }
-
-    std::filesystem::path log() const { return folder_.path() / "commands.log"; }
-
-    TempFolder folder_;
     DeviceFolder device_;
-    std::unique_ptr<ServerProcess> server_;
     Seconds took_{};
 };
 
@@ -94,9 +71,7 @@ TEST_F(CommandsAgainstFaultServer, MalformedPasvRepliesFailWithoutATransfer)
         EXPECT_EQ(downloadOverOldFile(), FTP_RESULT_FAILED) << reply;
         EXPECT_EQ(count("RETR"), 0) << reply;
         expectOldFileUntouched();
-        module().logOut();
-        server_.reset();
-        std::filesystem::remove(log());
+        stopServer();
     }
 }
 

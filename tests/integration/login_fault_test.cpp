@@ -2,25 +2,17 @@
 // clear result, in bounded time, with nothing left open.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
-#include <memory>
 
-#include "harness.h"
+#include "fault_server_test.h"
 
 using namespace harness;
 
 namespace {
 
-class LogInAgainstFaultServer : public ::testing::Test {
+class LogInAgainstFaultServer : public FaultServerTest {
 protected:
-    void TearDown() override { module().logOut(); }
-
-    void play(const std::string& scenario)
-    {
-        server_ = std::make_unique<ServerProcess>(faultServerCommand(scenario, log()));
-        ASSERT_TRUE(server_->ready()) << "fault server did not start";
-    }
+    void play(const std::string& scenario) { startServer(scenario); }
 
     // Logs in as user/secret; checks that nothing stays open after a failure.
     FTPResult logIn(const char16_t* user = u"user", const char16_t* password = u"secret")
@@ -35,19 +27,6 @@ protected:
         return result;
     }
 
-    std::vector<std::string> commands() const { return readLines(log()); }
-
-    bool received(const std::string& prefix) const
-    {
-        const auto lines = commands();
-        return std::any_of(lines.begin(), lines.end(),
-                           [&](const std::string& l) { return l.rfind(prefix, 0) == 0; });
-    }
-
-    std::filesystem::path log() const { return folder_.path() / "commands.log"; }
-
-    TempFolder folder_;
-    std::unique_ptr<ServerProcess> server_;
     Seconds took_{};
 };
 

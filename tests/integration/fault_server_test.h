@@ -1,0 +1,60 @@
+// The fixture the fault-server tests share: a scripted server started per
+// test, and the commands it received.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "harness.h"
+
+namespace harness {
+
+class FaultServerTest : public ::testing::Test {
+protected:
+    void TearDown() override { module().logOut(); }
+
+    // Starts the fault server playing `scenario` (see fault_server.py).
+    void startServer(const std::string& scenario)
+    {
+        server_ = std::make_unique<ServerProcess>(faultServerCommand(scenario, log()));
+        ASSERT_TRUE(server_->ready()) << "fault server did not start";
+    }
+
+    // Starts it and logs in as user/secret.
+    void startServerAndLogIn(const std::string& scenario)
+    {
+        ASSERT_NO_FATAL_FAILURE(startServer(scenario));
+        ASSERT_EQ(module().logIn(u"127.0.0.1", u"user", u"secret"), FTP_RESULT_OK);
+    }
+
+    void stopServer()
+    {
+        module().logOut();
+        server_.reset();
+        std::filesystem::remove(log());
+    }
+
+    std::vector<std::string> commands() const { return readLines(log()); }
+
+    int count(const std::string& prefix) const
+    {
+        const auto lines = commands();
+        return static_cast<int>(std::count_if(lines.begin(), lines.end(), [&](const auto& line) {
+            return line.rfind(prefix, 0) == 0;
+        }));
+    }
+
+    bool received(const std::string& prefix) const { return count(prefix) > 0; }
+
+    std::filesystem::path log() const { return folder_.path() / "commands.log"; }
+
+private:
+    TempFolder folder_;
+    std::unique_ptr<ServerProcess> server_;
+};
+
+}  // namespace harness
