@@ -68,6 +68,21 @@ QUORVANE_API FTPResult FTPServerLogOut(void);
 
 #ifdef __cplusplus
 }
+
+/* Sample exports that come with the module; unrelated to FTP, they touch no
+ * session state. */
+class QUORVANE_API CQuorvane {
+public:
+    CQuorvane();
+    CQuorvane& operator=(const CQuorvane& other);
+};
+
+QUORVANE_API int fnQuorvane();
+
 #endif
+
+/* A sample variable, 0 at load; nothing in the module reads or writes it.
+ * Variables keep their plain name under the compilers we build with. */
+extern QUORVANE_API int nQuorvane;
 
 #endif /* QUORVANE2_H */

@@ -12,6 +12,8 @@ using LPCWSTR = const WCHAR*;
 using DWORD_PTR = std::uintptr_t;
 using INTERNET_PORT = std::uint16_t;
 using HINTERNET = void*;
+using HINSTANCE = void*;
+using LPVOID = void*;
 
 inline constexpr BOOL TRUE = 1;
 inline constexpr BOOL FALSE = 0;
@@ -45,6 +47,12 @@ inline constexpr DWORD ERROR_INTERNET_CONNECTION_ABORTED = 12030;
 inline constexpr DWORD ERROR_FTP_TRANSFER_IN_PROGRESS = 12110;
 
 inline constexpr DWORD MAX_PATH = 260;
+
+// Reasons for the module's entry callback.
+inline constexpr DWORD DLL_PROCESS_DETACH = 0;
+inline constexpr DWORD DLL_PROCESS_ATTACH = 1;
+inline constexpr DWORD DLL_THREAD_ATTACH = 2;
+inline constexpr DWORD DLL_THREAD_DETACH = 3;
 
 struct FILETIME {
     DWORD dwLowDateTime;
