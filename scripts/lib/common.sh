@@ -18,7 +18,7 @@ ensure_packages() {
     apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
-base_packages=(cmake g++ make libgtest-dev python3 python3-pyftpdlib iproute2 util-linux)
+base_packages=(cmake g++ make libgtest-dev pkg-config python3 python3-pyftpdlib iproute2 util-linux binutils)
 
 # Configures and builds into $1 (created if needed).
 build_project() {
