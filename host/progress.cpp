@@ -58,7 +58,8 @@ void printSize(const char* label, double bytes)
 
 ProgressDisplay::ProgressDisplay(Progress kind)
 {
-    if (kind != Progress::None && ::isatty(STDERR_FILENO))
+    // The counters are Linux's; elsewhere there is no progress to show.
+    if (kind != Progress::None && ::isatty(STDERR_FILENO) && std::ifstream("/proc/self/io"))
         watcher_ = std::thread([this, kind] { watch(kind); });
 }
 

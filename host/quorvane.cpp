@@ -1,10 +1,6 @@
 // quorvane: a host program for the Quorvane2 module. It loads the module at
 // run time, as a device application would, and runs the commands given on
 // its command line in order, printing each result code.
-#include <dlfcn.h>
-#include <unistd.h>
-
-#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -14,16 +10,21 @@
 #include <vector>
 
 #include "Quorvane2.h"
+#include "module_loader.h"
 #include "progress.h"
 #include "utf.h"
 
 namespace {
 
-constexpr const char* kUsage = R"(usage: quorvane [--module PATH] COMMAND [ARGS]... [COMMAND [ARGS]...]...
+constexpr const char* kUsage = R"(usage: quorvane [--module PATH] [--by-ordinal] COMMAND [ARGS]... [COMMAND [ARGS]...]...
 
-Loads libQuorvane2.so (by default the one beside this program) and runs the
-commands in order, printing "<command> <result code>" for each. Stops at the
-first result other than 999 and exits with status 1.
+Loads the module (libQuorvane2.so, or Quorvane2.dll on Windows; by default
+the one beside this program) and runs the commands in order, printing
+"<command> <result code>" for each. Stops at the first result other than 999
+and exits with status 1.
+
+  --by-ordinal    resolve the exports by ordinal instead of by name
+                  (Windows only: ELF modules have no ordinals)
 
 commands:
   login SERVER USER PASSWORD   open the session (port 21, passive, binary)
@@ -36,33 +37,40 @@ commands:
   mv OLD NEW                   rename a remote file
   ls FOLDER                    list a remote folder into the listing file and print it
   cd FOLDER                    make a remote folder current (as ls does, listing file included)
+  version                      print the program's version and whether each export resolves
 
 LOCAL is a path of the device's file system: "\" and "/" both separate, and
 an absolute path lies under the module's device root. REMOTE names are given
 to the server as they stand. Transfers that take longer than a second show
 their progress on a terminal.
 
+
+exports of the module, by ordinal:
+   1 FTPServerFiles     4 FTPFileDelete      7 FTPFileRename     10 CQuorvane::CQuorvane
+   2 FTPFileDownload    5 FTPFolderCreate    8 FTPServerLogIn    11 CQuorvane::operator=
+   3 FTPFileUpload      6 FTPFolderDelete    9 FTPServerLogOut   12 fnQuorvane
+                                                                 13 nQuorvane
+
 exit status: 0 all succeeded, 1 a command failed, 2 usage or loading error
 )";
 
-class Module {
-public:
-    explicit Module(const std::string& path) : handle_(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) {}
-    ~Module() { if (handle_) dlclose(handle_); }
-    Module(const Module&) = delete;
-    Module& operator=(const Module&) = delete;
+// How exports are looked up, chosen once on the command line.
+bool resolveByOrdinal = false;
 
-    explicit operator bool() const { return handle_ != nullptr; }
-
-    template <typename Function>
-    Function* resolve(const char* name) const
-    {
-        return reinterpret_cast<Function*>(dlsym(handle_, name));
-    }
-
-private:
-    void* handle_;
+struct Export {
+    const char* name;  // as exported (decorated where the compiler decorates)
+    int ordinal;
 };
+
+constexpr Export kExports[] = {
+    {"FTPServerFiles", 1},  {"FTPFileDownload", 2}, {"FTPFileUpload", 3},
+    {"FTPFileDelete", 4},   {"FTPFolderCreate", 5}, {"FTPFolderDelete", 6},
+    {"FTPFileRename", 7},   {"FTPServerLogIn", 8},  {"FTPServerLogOut", 9},
+    {"_ZN9CQuorvaneC1Ev", 10}, {"_ZN9CQuorvaneaSERKS_", 11}, {"_Z10fnQuorvanev", 12},
+    {"nQuorvane", 13},
+};
+
+using Module = ModuleLoader;
 
 using Arguments = std::vector<std::u16string>;
 
@@ -73,10 +81,20 @@ struct Command {
     Progress progress = Progress::None;
 };
 
+void* resolve(const Module& module, const char* symbol)
+{
+    if (!resolveByOrdinal)
+        return module.byName(symbol);
+    for (const Export& entry : kExports)
+        if (std::string_view(entry.name) == symbol)
+            return module.byOrdinal(entry.ordinal);
+    return nullptr;
+}
+
 template <typename Function, typename... Args>
 FTPResult call(const Module& module, const char* symbol, Args... args)
 {
-    auto* function = module.template resolve<Function>(symbol);
+    auto* function = reinterpret_cast<Function*>(resolve(module, symbol));
     if (!function) {
         std::fprintf(stderr, "quorvane: the module does not export %s\n", symbol);
         std::exit(2);
@@ -84,11 +102,22 @@ FTPResult call(const Module& module, const char* symbol, Args... args)
     return function(args...);
 }
 
+// The host's strings are UTF-16 on every platform; the module's WideString
+// is char16_t or, on Windows, the 16-bit wchar_t.
+WideString wide(const std::u16string& text)
+{
+    return reinterpret_cast<WideString>(text.c_str());
+}
+
 // The listing file "\FTPFolder.txt" lies in the device root the module was
 // built with.
 void printListing()
 {
+#if defined(_WIN32)
+    const std::string path = "\\FTPFolder.txt";
+#else
     const std::string path = std::string(QUORVANE_DEVICE_ROOT) + "/FTPFolder.txt";
+#endif
     FILE* listing = std::fopen(path.c_str(), "rb");
     if (!listing) {
         std::fprintf(stderr, "quorvane: cannot read %s\n", path.c_str());
@@ -106,8 +135,8 @@ const std::vector<Command>& commands()
     static const std::vector<Command> table = {
         {"login", 3,
          [](const Module& m, const Arguments& a) {
-             return call<decltype(FTPServerLogIn)>(m, "FTPServerLogIn", a[0].c_str(),
-                                                   a[1].c_str(), a[2].c_str());
+             return call<decltype(FTPServerLogIn)>(m, "FTPServerLogIn", wide(a[0]),
+                                                   wide(a[1]), wide(a[2]));
          }},
         {"logout", 0,
          [](const Module& m, const Arguments&) {
@@ -115,32 +144,32 @@ const std::vector<Command>& commands()
          }},
         {"get", 2,
          [](const Module& m, const Arguments& a) {
-             return call<decltype(FTPFileDownload)>(m, "FTPFileDownload", a[0].c_str(),
-                                                    a[1].c_str());
+             return call<decltype(FTPFileDownload)>(m, "FTPFileDownload", wide(a[0]),
+                                                    wide(a[1]));
          },
          Progress::LocalWrites},
         {"put", 2,
          [](const Module& m, const Arguments& a) {
-             return call<decltype(FTPFileUpload)>(m, "FTPFileUpload", a[0].c_str(),
-                                                  a[1].c_str());
+             return call<decltype(FTPFileUpload)>(m, "FTPFileUpload", wide(a[0]),
+                                                  wide(a[1]));
          },
          Progress::LocalReads},
         {"rm", 1,
          [](const Module& m, const Arguments& a) {
-             return call<decltype(FTPFileDelete)>(m, "FTPFileDelete", a[0].c_str());
+             return call<decltype(FTPFileDelete)>(m, "FTPFileDelete", wide(a[0]));
          }},
         {"mkdir", 1,
          [](const Module& m, const Arguments& a) {
-             return call<decltype(FTPFolderCreate)>(m, "FTPFolderCreate", a[0].c_str());
+             return call<decltype(FTPFolderCreate)>(m, "FTPFolderCreate", wide(a[0]));
          }},
         {"rmdir", 1,
          [](const Module& m, const Arguments& a) {
-             return call<decltype(FTPFolderDelete)>(m, "FTPFolderDelete", a[0].c_str());
+             return call<decltype(FTPFolderDelete)>(m, "FTPFolderDelete", wide(a[0]));
          }},
         {"ls", 1,
          [](const Module& m, const Arguments& a) {
              const FTPResult result = call<decltype(FTPServerFiles)>(
-                 m, "FTPServerFiles", nullptr, nullptr, nullptr, a[0].c_str());
+                 m, "FTPServerFiles", nullptr, nullptr, nullptr, wide(a[0]));
              if (result == FTP_RESULT_OK)
                  printListing();
              return result;
@@ -148,12 +177,12 @@ const std::vector<Command>& commands()
         {"cd", 1,
          [](const Module& m, const Arguments& a) {
              return call<decltype(FTPServerFiles)>(m, "FTPServerFiles", nullptr, nullptr,
-                                                   nullptr, a[0].c_str());
+                                                   nullptr, wide(a[0]));
          }},
         {"mv", 2,
          [](const Module& m, const Arguments& a) {
-             return call<decltype(FTPFileRename)>(m, "FTPFileRename", a[0].c_str(),
-                                                  a[1].c_str());
+             return call<decltype(FTPFileRename)>(m, "FTPFileRename", wide(a[0]),
+                                                  wide(a[1]));
          }},
     };
     return table;
@@ -167,14 +196,22 @@ const Command* findCommand(std::string_view name)
     return nullptr;
 }
 
-std::string defaultModulePath()
+int printVersion(const Module& module)
 {
-    char self[PATH_MAX];
-    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (length <= 0)
-        return "libQuorvane2.so";
-    std::string path(self, static_cast<std::size_t>(length));
-    return path.substr(0, path.rfind('/') + 1) + "libQuorvane2.so";
+    std::printf("quorvane %s\n", QUORVANE_VERSION);
+    int missing = 0;
+    for (const Export& entry : kExports) {
+        const void* byName = module.byName(entry.name);
+        std::printf("%3d %-22s %s", entry.ordinal, entry.name, byName ? "by name" : "MISSING");
+        if (Module::hasOrdinals()) {
+            const void* byOrdinal = module.byOrdinal(entry.ordinal);
+            std::printf(", %s", byOrdinal == byName ? "same by ordinal" : "DIFFERS by ordinal");
+            missing += byOrdinal != byName;
+        }
+        std::printf("\n");
+        missing += byName == nullptr;
+    }
+    return missing == 0 ? 0 : 1;
 }
 
 int usageError(const char* message)
@@ -188,19 +225,32 @@ int usageError(const char* message)
 int main(int argc, char** argv)
 {
     std::vector<std::string_view> words(argv + 1, argv + argc);
-    std::string modulePath = defaultModulePath();
-    if (!words.empty() && (words[0] == "--help" || words[0] == "-h")) {
-        std::fputs(kUsage, stdout);
-        return 0;
-    }
-    if (words.size() >= 2 && words[0] == "--module") {
-        modulePath = words[1];
-        words.erase(words.begin(), words.begin() + 2);
+    std::string modulePath = Module::defaultPath();
+    while (!words.empty() && words[0].substr(0, 1) == "-") {
+        if (words[0] == "--help" || words[0] == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (words[0] == "--module" && words.size() >= 2) {
+            modulePath = words[1];
+            words.erase(words.begin(), words.begin() + 2);
+        } else if (words[0] == "--by-ordinal") {
+            if (!Module::hasOrdinals())
+                return usageError("--by-ordinal: ELF modules have no ordinals; "
+                                  "their exports can only be resolved by name");
+            resolveByOrdinal = true;
+            words.erase(words.begin());
+        } else {
+            return usageError(("unknown option: " + std::string(words[0])).c_str());
+        }
     }
     if (words.empty())
         return usageError("no command given");
+    const bool versionOnly = words.size() == 1 && words[0] == "version";
 
     // Check the whole command line before running anything.
+    if (versionOnly)
+        words.clear();
     struct Step {
         const Command* command;
         Arguments arguments;
@@ -225,9 +275,12 @@ int main(int argc, char** argv)
 
     Module module(modulePath);
     if (!module) {
-        std::fprintf(stderr, "quorvane: cannot load %s: %s\n", modulePath.c_str(), dlerror());
+        std::fprintf(stderr, "quorvane: cannot load %s: %s\n", modulePath.c_str(),
+                     module.error().c_str());
         return 2;
     }
+    if (versionOnly)
+        return printVersion(module);
     for (const Step& step : steps) {
         FTPResult result;
         {

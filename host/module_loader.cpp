@@ -1,0 +1,88 @@
+#include "module_loader.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+
+#include <vector>
+
+namespace {
+
+std::wstring widen(const std::string& utf8)
+{
+    const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(length > 0 ? length : 1), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, wide.data(), length);
+    wide.resize(wide.size() - 1);
+    return wide;
+}
+
+}  // namespace
+
+ModuleLoader::ModuleLoader(const std::string& path)
+    : handle_(reinterpret_cast<void*>(LoadLibraryW(widen(path).c_str())))
+{
+    if (!handle_)
+        error_ = "LoadLibraryW failed with error " + std::to_string(GetLastError());
+}
+
+ModuleLoader::~ModuleLoader()
+{
+    if (handle_)
+        FreeLibrary(static_cast<HMODULE>(handle_));
+}
+
+void* ModuleLoader::byName(const char* name) const
+{
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle_), name));
+}
+
+void* ModuleLoader::byOrdinal(int ordinal) const
+{
+    return reinterpret_cast<void*>(
+        GetProcAddress(static_cast<HMODULE>(handle_), MAKEINTRESOURCEA(ordinal)));
+}
+
+bool ModuleLoader::hasOrdinals() { return true; }
+
+std::string ModuleLoader::defaultPath()
+{
+    char self[MAX_PATH];
+    const DWORD length = GetModuleFileNameA(nullptr, self, MAX_PATH);
+    std::string path(self, length);
+    return path.substr(0, path.find_last_of("\\/") + 1) + "Quorvane2.dll";
+}
+
+#else
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <climits>
+
+ModuleLoader::ModuleLoader(const std::string& path) : handle_(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL))
+{
+    if (!handle_)
+        error_ = dlerror();
+}
+
+ModuleLoader::~ModuleLoader()
+{
+    if (handle_)
+        dlclose(handle_);
+}
+
+void* ModuleLoader::byName(const char* name) const { return dlsym(handle_, name); }
+
+void* ModuleLoader::byOrdinal(int) const { return nullptr; }
+
+bool ModuleLoader::hasOrdinals() { return false; }
+
+std::string ModuleLoader::defaultPath()
+{
+    char self[PATH_MAX];
+    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length <= 0)
+        return "libQuorvane2.so";
+    std::string path(self, static_cast<std::size_t>(length));
+    return path.substr(0, path.rfind('/') + 1) + "libQuorvane2.so";
+}
+#endif
