@@ -1,33 +1,31 @@
 // The runtime services the listing uses besides WinINet: wide-path file
-// streams and file-time conversions. On Windows they are the C runtime and
-// kernel functions of the same meaning; elsewhere ours, writing UTF-8.
+// streams that write UTF-8 with plain LF line ends, and file-time
+// conversions. On Windows the time conversions are the kernel's; the streams
+// are ours everywhere, so the listing file reads the same on every platform.
 #pragma once
 
 #include "wininet_api.h"
 
-#if defined(_WIN32)
-#  include <cstdarg>
-#  include <cstdio>
-#  include <wchar.h>
+struct WideStream;
 
-using WideStream = FILE;
+// Opens a stream on a device path (on POSIX mapped under the device root);
+// mode "w" creates or empties the file. Null on failure.
+WideStream* OpenWideStream(LPCWSTR path, LPCWSTR mode);
+// Appends `text` as UTF-8. Negative on failure.
+int WriteWideString(LPCWSTR text, WideStream* stream);
+// Appends the formatted text. The format is ASCII and takes integer
+// conversions only (%d, %ld, %llu, ... with flags and widths).
+int WriteWideFormatted(WideStream* stream, LPCWSTR format, ...);
+// Closes the stream; non-zero when it or any write before it failed.
+int CloseWideStream(WideStream* stream);
 
-inline WideStream* OpenWideStream(LPCWSTR path, LPCWSTR mode) { return _wfopen(path, mode); }
-inline int WriteWideString(LPCWSTR text, WideStream* stream) { return fputws(text, stream); }
-inline int WriteWideFormatted(WideStream* stream, LPCWSTR format, ...)
-{
-    va_list arguments;
-    va_start(arguments, format);
-    const int written = vfwprintf(stream, format, arguments);
-    va_end(arguments);
-    return written;
-}
-inline int CloseWideStream(WideStream* stream) { return fclose(stream); }
-inline BOOL ReplaceWideFile(LPCWSTR from, LPCWSTR to)
-{
-    return MoveFileExW(from, to, MOVEFILE_REPLACE_EXISTING);
-}
-inline BOOL DeleteWideFile(LPCWSTR path) { return DeleteFileW(path); }
-#else
-#  include "posix/runtime_types.h"
+// Renames `from` over `to` in one step; FALSE on failure.
+BOOL ReplaceWideFile(LPCWSTR from, LPCWSTR to);
+BOOL DeleteWideFile(LPCWSTR path);
+
+#if !defined(_WIN32)
+DWORD GetCurrentProcessId();
+// UTC to the local zone's time, with the offset in effect at that instant.
+BOOL FileTimeToLocalFileTime(const FILETIME* fileTime, FILETIME* localFileTime);
+BOOL FileTimeToSystemTime(const FILETIME* fileTime, SYSTEMTIME* systemTime);
 #endif

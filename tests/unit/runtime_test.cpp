@@ -9,7 +9,7 @@
 #include <string>
 
 #include "file_time.h"
-#include "runtime_types.h"
+#include "runtime_api.h"
 
 using namespace quorvane::client;
 
