@@ -34,7 +34,8 @@ enum {
 
 #if defined(_WIN32)
 #  if defined(QUORVANE_BUILDING_MODULE)
-#    define QUORVANE_API __declspec(dllexport)
+     /* module/Quorvane2.def lists the exports with their fixed ordinals. */
+#    define QUORVANE_API
 #  else
 #    define QUORVANE_API __declspec(dllimport)
 #  endif

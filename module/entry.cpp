@@ -2,7 +2,7 @@
 // ELF the load and unload hooks below call it, so the same code runs on both.
 #include "wininet_api.h"
 
-extern "C" BOOL DllMain(HINSTANCE, DWORD, LPVOID)
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID)
 {
     // Nothing to set up or tear down: the session is zero by static
     // initialisation, and unloading does not log out.

@@ -13,6 +13,7 @@ using DWORD_PTR = std::uintptr_t;
 using INTERNET_PORT = std::uint16_t;
 using HINTERNET = void*;
 using HINSTANCE = void*;
+#define WINAPI
 using LPVOID = void*;
 
 inline constexpr BOOL TRUE = 1;

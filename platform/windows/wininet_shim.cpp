@@ -1,0 +1,156 @@
+#define QUORVANE_SHIM_IMPLEMENTATION
+#include "wininet_shim.h"
+
+#include <string>
+
+#include "utf.h"
+
+namespace {
+
+// The checks our own client makes on every text that becomes part of a
+// command: valid UTF-16, no control characters.
+bool isSafeCommandText(LPCWSTR text)
+{
+    if (!text)
+        return true;  // WinINet's defaults apply
+    const auto utf8 = quorvane::text::toUtf8(reinterpret_cast<const char16_t*>(text));
+    return utf8 && !quorvane::text::hasControlCharacter(*utf8);
+}
+
+bool refuse()
+{
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+}
+
+bool allSafe(std::initializer_list<LPCWSTR> texts)
+{
+    for (LPCWSTR text : texts)
+        if (!isSafeCommandText(text))
+            return refuse();
+    return true;
+}
+
+bool hasControlCharacter(const wchar_t* name)
+{
+    for (; *name; ++name)
+        if (*name < 0x20)
+            return true;
+    return false;
+}
+
+// WinINet's find record carries local times; the listing wants UTC.
+void toUtc(FILETIME& time)
+{
+    FILETIME utc{};
+    if (LocalFileTimeToFileTime(&time, &utc))
+        time = utc;
+}
+
+// Fixes up the record, or moves on past entries whose names would break the
+// listing; FALSE when the search ends.
+BOOL deliverUsable(HINTERNET find, WIN32_FIND_DATAW& record)
+{
+    while (hasControlCharacter(record.cFileName))
+        if (!InternetFindNextFileW(find, &record))
+            return FALSE;
+    toUtc(record.ftCreationTime);
+    toUtc(record.ftLastAccessTime);
+    toUtc(record.ftLastWriteTime);
+    return TRUE;
+}
+
+std::wstring folderOf(const std::wstring& path)
+{
+    const auto slash = path.find_last_of(L"\\/");
+    if (slash == std::wstring::npos)
+        return L".";
+    return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
+}
+
+}  // namespace
+
+HINTERNET QvInternetConnectW(HINTERNET internet, LPCWSTR serverName, INTERNET_PORT serverPort,
+                             LPCWSTR userName, LPCWSTR password, DWORD service, DWORD flags,
+                             DWORD_PTR context)
+{
+    if (!allSafe({serverName, userName, password}))
+        return nullptr;
+    return InternetConnectW(internet, serverName, serverPort, userName, password, service, flags,
+                            context);
+}
+
+BOOL QvFtpSetCurrentDirectoryW(HINTERNET connect, LPCWSTR directory)
+{
+    return allSafe({directory}) && FtpSetCurrentDirectoryW(connect, directory);
+}
+
+HINTERNET QvFtpFindFirstFileW(HINTERNET connect, LPCWSTR searchFile, WIN32_FIND_DATAW* findData,
+                              DWORD flags, DWORD_PTR context)
+{
+    if (!allSafe({searchFile}))
+        return nullptr;
+    HINTERNET find = FtpFindFirstFileW(connect, searchFile, findData, flags, context);
+    if (find && !deliverUsable(find, *findData)) {
+        const DWORD error = GetLastError();
+        InternetCloseHandle(find);
+        SetLastError(error);
+        return nullptr;
+    }
+    return find;
+}
+
+BOOL QvInternetFindNextFileW(HINTERNET find, LPVOID findData)
+{
+    auto* record = static_cast<WIN32_FIND_DATAW*>(findData);
+    return InternetFindNextFileW(find, record) && deliverUsable(find, *record);
+}
+
+BOOL QvFtpGetFileW(HINTERNET connect, LPCWSTR remoteFile, LPCWSTR newFile, BOOL failIfExists,
+                   DWORD flagsAndAttributes, DWORD flags, DWORD_PTR context)
+{
+    if (!allSafe({remoteFile}) || !newFile)
+        return refuse();
+    if (failIfExists && GetFileAttributesW(newFile) != INVALID_FILE_ATTRIBUTES) {
+        SetLastError(ERROR_FILE_EXISTS);
+        return FALSE;
+    }
+    // The download lands beside the target and replaces it only when whole.
+    wchar_t temporary[MAX_PATH];
+    if (!GetTempFileNameW(folderOf(newFile).c_str(), L"qvd", 0, temporary))
+        return FALSE;
+    if (FtpGetFileW(connect, remoteFile, temporary, FALSE, flagsAndAttributes, flags, context) &&
+        MoveFileExW(temporary, newFile, MOVEFILE_REPLACE_EXISTING))
+        return TRUE;
+    const DWORD error = GetLastError();
+    DeleteFileW(temporary);
+    SetLastError(error);
+    return FALSE;
+}
+
+BOOL QvFtpPutFileW(HINTERNET connect, LPCWSTR localFile, LPCWSTR newRemoteFile, DWORD flags,
+                   DWORD_PTR context)
+{
+    return allSafe({newRemoteFile}) &&
+           FtpPutFileW(connect, localFile, newRemoteFile, flags, context);
+}
+
+BOOL QvFtpDeleteFileW(HINTERNET connect, LPCWSTR fileName)
+{
+    return allSafe({fileName}) && FtpDeleteFileW(connect, fileName);
+}
+
+BOOL QvFtpCreateDirectoryW(HINTERNET connect, LPCWSTR directory)
+{
+    return allSafe({directory}) && FtpCreateDirectoryW(connect, directory);
+}
+
+BOOL QvFtpRemoveDirectoryW(HINTERNET connect, LPCWSTR directory)
+{
+    return allSafe({directory}) && FtpRemoveDirectoryW(connect, directory);
+}
+
+BOOL QvFtpRenameFileW(HINTERNET connect, LPCWSTR existing, LPCWSTR newName)
+{
+    return allSafe({existing, newName}) && FtpRenameFileW(connect, existing, newName);
+}
