@@ -113,6 +113,7 @@ def listing_runs(args, quorvane, scratch, vs_root, py_root, results):
         for rep in range(args.reps):
             for client in (list(clients) if rep % 2 == 0 else list(clients)[::-1]):
                 argv, check = clients[client]
+                os.sync()  # earlier runs' dirty pages must not be written back during this one
                 record_into(results, case, client, argv, check)
         server.stop()
 
