@@ -1,0 +1,17 @@
+# Cross-compiling for 32-bit ARM (the device's architecture) with Debian's
+# armhf toolchain; binaries run under qemu-user, never through binfmt (not
+# registered on these machines). There long, time_t and off_t are 32-bit and
+# char is unsigned: the project builds with 64-bit offsets and times.
+set(CMAKE_SYSTEM_NAME Linux)
+set(CMAKE_SYSTEM_PROCESSOR arm)
+set(CMAKE_C_COMPILER arm-linux-gnueabihf-gcc)
+set(CMAKE_CXX_COMPILER arm-linux-gnueabihf-g++)
+set(CMAKE_NM arm-linux-gnueabihf-nm)
+set(CMAKE_FIND_ROOT_PATH /usr/arm-linux-gnueabihf)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm -L /usr/arm-linux-gnueabihf)
+# GoogleTest is built from its sources with this compiler, never the host's.
+set(QUORVANE_GTEST_FROM_SOURCE ON CACHE BOOL "" FORCE)

@@ -1,0 +1,20 @@
+// One MLSD line: a parsed entry's name is exactly the text after the first
+// space, and never empty.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+#include "listing_parser.h"
+
+using namespace quorvane::client;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const std::string_view line(reinterpret_cast<const char*>(data), size);
+    ListingEntry entry;
+    if (parseMlsdLine(line, entry) == LineResult::Parsed &&
+        (entry.name.empty() || entry.name != line.substr(line.find(' ') + 1)))
+        std::abort();
+    return 0;
+}
