@@ -52,34 +52,36 @@ bool readConversion(std::string_view format, std::size_t& pos, Conversion& c)
 
 bool isSigned(char type) { return type == 'd' || type == 'i'; }
 
-// Takes the next argument at the width its length modifier names.
-std::uint64_t takeArgument(const Conversion& c, va_list arguments, bool& negative)
+// Takes the next argument at the width its length modifier names. The list
+// goes by pointer: a va_list passed by value is a copy on some targets (ARM),
+// and every conversion would then read the first argument again.
+std::uint64_t takeArgument(const Conversion& c, va_list* arguments, bool& negative)
 {
     negative = false;
     if (isSigned(c.type)) {
         std::int64_t value;
         switch (c.length) {
-        case 'l': value = va_arg(arguments, long); break;
-        case 'L': value = va_arg(arguments, long long); break;
-        case 'z': value = static_cast<std::int64_t>(va_arg(arguments, std::size_t)); break;
-        case 'j': value = va_arg(arguments, std::intmax_t); break;
-        case 't': value = va_arg(arguments, std::ptrdiff_t); break;
-        case 'h': value = static_cast<short>(va_arg(arguments, int)); break;
-        case 'H': value = static_cast<signed char>(va_arg(arguments, int)); break;
-        default: value = va_arg(arguments, int); break;
+        case 'l': value = va_arg(*arguments, long); break;
+        case 'L': value = va_arg(*arguments, long long); break;
+        case 'z': value = static_cast<std::int64_t>(va_arg(*arguments, std::size_t)); break;
+        case 'j': value = va_arg(*arguments, std::intmax_t); break;
+        case 't': value = va_arg(*arguments, std::ptrdiff_t); break;
+        case 'h': value = static_cast<short>(va_arg(*arguments, int)); break;
+        case 'H': value = static_cast<signed char>(va_arg(*arguments, int)); break;
+        default: value = va_arg(*arguments, int); break;
         }
         negative = value < 0;
         return negative ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
     }
     switch (c.length) {
-    case 'l': return va_arg(arguments, unsigned long);
-    case 'L': return va_arg(arguments, unsigned long long);
-    case 'z': return va_arg(arguments, std::size_t);
-    case 'j': return va_arg(arguments, std::uintmax_t);
-    case 't': return static_cast<std::uint64_t>(va_arg(arguments, std::ptrdiff_t));
-    case 'h': return static_cast<unsigned short>(va_arg(arguments, unsigned int));
-    case 'H': return static_cast<unsigned char>(va_arg(arguments, unsigned int));
-    default: return va_arg(arguments, unsigned int);
+    case 'l': return va_arg(*arguments, unsigned long);
+    case 'L': return va_arg(*arguments, unsigned long long);
+    case 'z': return va_arg(*arguments, std::size_t);
+    case 'j': return va_arg(*arguments, std::uintmax_t);
+    case 't': return static_cast<std::uint64_t>(va_arg(*arguments, std::ptrdiff_t));
+    case 'h': return static_cast<unsigned short>(va_arg(*arguments, unsigned int));
+    case 'H': return static_cast<unsigned char>(va_arg(*arguments, unsigned int));
+    default: return va_arg(*arguments, unsigned int);
     }
 }
 
@@ -131,11 +133,13 @@ bool isNumericFormat(std::string_view format)
 
 void appendNumericFormat(std::string& out, std::string_view format, va_list arguments)
 {
+    va_list remaining;
+    va_copy(remaining, arguments);
     for (std::size_t pos = 0; pos < format.size();) {
         const std::size_t percent = format.find('%', pos);
         out.append(format.substr(pos, percent - pos));
         if (percent == std::string_view::npos)
-            return;
+            break;
         pos = percent + 1;
         if (pos < format.size() && format[pos] == '%') {
             out += '%';
@@ -144,11 +148,12 @@ void appendNumericFormat(std::string& out, std::string_view format, va_list argu
         }
         Conversion conversion;
         if (!readConversion(format, pos, conversion))
-            return;
+            break;
         bool negative = false;
-        const std::uint64_t value = takeArgument(conversion, arguments, negative);
+        const std::uint64_t value = takeArgument(conversion, &remaining, negative);
         appendConversion(out, conversion, value, negative);
     }
+    va_end(remaining);
 }
 
 }  // namespace quorvane::client

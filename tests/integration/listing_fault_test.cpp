@@ -2,7 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <time.h>
+
+#include <cstdio>
 
 
 #include "fault_server_test.h"
@@ -18,6 +21,9 @@ class ListingAgainstFaultServer : public FaultServerTest {
 protected:
     void play(const std::string& scenario)
     {
+        // LIST times are UTC; so is the listing file's local time here.
+        setenv("TZ", "UTC", 1);
+        tzset();
         ASSERT_NO_FATAL_FAILURE(startServerAndLogIn(scenario));
         writeFile(listingFile(), "previous listing\n");
     }
@@ -56,8 +62,6 @@ TEST_F(ListingAgainstFaultServer, HostileNamesAreSkippedOrMadeSafe)
         "-rw-r--r-- 1 u g 2 Jan  1  2020 also good\\r\\n";
     play(std::string(R"({"replies": {"CWD": "250 ok", )") + kNoMlst + R"(}, "listing": ")" +
          listing + "\"}");
-    setenv("TZ", "UTC", 1);
-    tzset();
     ASSERT_EQ(list(), FTP_RESULT_OK);
     const std::vector<std::string> expected = {
         "good.txt",  " 1    ", "01/01/2020  00:00:00",
@@ -66,6 +70,30 @@ TEST_F(ListingAgainstFaultServer, HostileNamesAreSkippedOrMadeSafe)
         "also good", " 2    ", "01/01/2020  00:00:00",
     };
     EXPECT_EQ(listingLines(), expected);
+}
+
+TEST_F(ListingAgainstFaultServer, HugeLineAndHundredThousandEntriesInBoundedMemory)
+{
+    play(std::string(R"({"replies": {"CWD": "250 ok", )") + kNoMlst + R"(},
+             "listing": "-rw-r--r-- 1 u g 7 Jan  1  2020 first\r\n",
+             "listing_bulk": {"long_line": 10485760, "entries": 100000}})");
+    rusage before{};
+    ::getrusage(RUSAGE_SELF, &before);
+    ASSERT_EQ(list(), FTP_RESULT_OK);
+    rusage after{};
+    ::getrusage(RUSAGE_SELF, &after);
+
+    const auto lines = listingLines();
+    ASSERT_EQ(lines.size(), 3u * 100001);
+    EXPECT_EQ(lines[0], "first");
+    EXPECT_EQ(lines[3], "file-0");
+    EXPECT_EQ(lines.back(), "01/01/2020  00:00:00");
+    EXPECT_EQ(lines[lines.size() - 3], "file-99999");
+    EXPECT_EQ(lines[lines.size() - 2], " 99999    ");
+    // The 10 MB line is skipped, never held: memory grows with the entries only.
+    const long grownKiB = after.ru_maxrss - before.ru_maxrss;
+    std::printf("peak memory grew by %ld KiB for 100,001 entries\n", grownKiB);
+    EXPECT_LT(grownKiB, 64 * 1024);
 }
 
 TEST_F(ListingAgainstFaultServer, TransferAbortedWith426KeepsThePreviousListing)

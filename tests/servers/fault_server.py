@@ -11,6 +11,9 @@ Scenario keys:
   "password":  the accepted password (default "secret")
   "files":     {"name": TEXT} served by RETR (default: none)
   "listing":   TEXT sent for LIST and MLSD (default: empty)
+  "listing_bulk": {"long_line": N, "entries": M} appends to the listing a
+               line of N bytes without a line end in the middle, then M
+               generated Unix entries "file-<i>" of i bytes
   "pasv_host": "h1,h2,h3,h4" named in 227 replies; the data listener then
                takes connections on every local address (default 127,0,0,1)
 Steps are a list; each step is one of
@@ -94,7 +97,7 @@ class Session(socketserver.StreamRequestHandler):
                     {"data": content}, {"data_close": True}, {"send": "226 done\r\n"}]
         if verb in ("LIST", "MLSD", "NLST"):
             return [{"send": "150 Here comes the listing\r\n"},
-                    {"data": scenario.get("listing", "")}, {"data_close": True},
+                    {"data": scenario.get("listing", "")}, {"bulk": True}, {"data_close": True},
                     {"send": "226 done\r\n"}]
         if verb == "STOR":
             return [{"send": "150 Ok to send data\r\n"}, {"data_drain": True},
@@ -122,6 +125,15 @@ class Session(socketserver.StreamRequestHandler):
                 return False
             elif "data" in step:
                 self.data_connection().sendall(step["data"].encode("utf-8", "surrogateescape"))
+            elif "bulk" in step:
+                bulk = self.server.scenario.get("listing_bulk", {})
+                sock = self.data_connection()
+                if bulk.get("long_line"):
+                    sock.sendall(b"-rw-r--r-- 1 u g 1 Jan  1  2020 " + b"L" * bulk["long_line"] + b"\r\n")
+                lines = [b"-rw-r--r-- 1 u g %d Jan  1  2020 file-%d\r\n" % (i, i)
+                         for i in range(bulk.get("entries", 0))]
+                for start in range(0, len(lines), 1000):
+                    sock.sendall(b"".join(lines[start:start + 1000]))
             elif "data_slow" in step:
                 for byte in step["data_slow"].encode():
                     self.data_connection().sendall(bytes([byte]))
