@@ -1,5 +1,7 @@
 #include "control_connection.h"
 
+#include <poll.h>
+
 #include <array>
 
 #include "utf.h"
@@ -110,6 +112,23 @@ std::optional<Reply> ControlConnection::readReply(Clock::duration timeout)
             return std::nullopt;
         }
     }
+}
+
+bool ControlConnection::isReadyForCommand()
+{
+    if (!socket_)
+        return false;
+    if (reader_.hasBufferedBytes()) {
+        socket_.reset();
+        return false;
+    }
+    pollfd entry{socket_.get(), POLLIN, 0};
+    if (::poll(&entry, 1, 0) == 0)
+        return true;  // nothing to read: the usual case
+    // Something arrived unasked: an idle time-out's 421, the end of the
+    // stream, or a stray reply. Either way this connection is done.
+    socket_.reset();
+    return false;
 }
 
 std::optional<Reply> ControlConnection::execute(std::string_view command)

@@ -39,6 +39,12 @@ public:
 
     bool isAlive() const { return static_cast<bool>(socket_); }
 
+    // Checked without waiting before a command is sent: false when the server
+    // has gone (end of stream, a 421) or has said anything unasked, which
+    // would leave every later reply answering the wrong command. The
+    // connection is dropped then.
+    bool isReadyForCommand();
+
     // The server's address, where data connections go too.
     bool peerAddress(PeerAddress& peer) const
     {

@@ -1,5 +1,7 @@
 #include "ftp_connection.h"
 
+#include "pwd_reply.h"
+
 #include <algorithm>
 #include <cctype>
 #include <sstream>
@@ -46,7 +48,7 @@ std::shared_ptr<FtpConnection> FtpConnection::logIn(const Credentials& credentia
     auto control = ControlConnection::open(credentials.host, credentials.port);
     if (!control)
         return nullptr;
-    auto connection = std::make_shared<FtpConnection>(std::move(control), parent);
+    auto connection = std::make_shared<FtpConnection>(std::move(control), credentials, parent);
     if (!connection->authenticate(credentials) || !connection->prepare()) {
         connection->control_.reset();  // drop the socket; a QUIT is not owed here
         return nullptr;
@@ -106,40 +108,65 @@ bool FtpConnection::simpleCommand(std::string_view verb, std::string_view argume
     return true;
 }
 
+bool FtpConnection::ensureConnected()
+{
+    if (control_ && control_->isReadyForCommand())
+        return true;
+    control_.reset();
+    if (closed_ || (folderChanged_ && !folder_)) {
+        SetLastError(ERROR_INTERNET_CONNECTION_ABORTED);
+        return false;
+    }
+    control_ = ControlConnection::open(credentials_.host, credentials_.port);
+    if (!control_)
+        return false;
+    if (!authenticate(credentials_) || !prepare() || (folder_ && !simpleCommand("CWD", *folder_))) {
+        control_.reset();
+        return false;
+    }
+    return true;
+}
+
 bool FtpConnection::changeDirectory(std::string_view path)
 {
     std::lock_guard lock(mutex_);
-    return simpleCommand("CWD", path);
+    if (!ensureConnected() || !simpleCommand("CWD", path))
+        return false;
+    folderChanged_ = true;
+    const auto pwd = control_->execute("PWD");
+    folder_ = pwd ? parsePwdReply(pwd->text) : std::nullopt;
+    return true;
 }
 
 bool FtpConnection::deleteFile(std::string_view path)
 {
     std::lock_guard lock(mutex_);
-    return simpleCommand("DELE", path);
+    return ensureConnected() && simpleCommand("DELE", path);
 }
 
 bool FtpConnection::createDirectory(std::string_view path)
 {
     std::lock_guard lock(mutex_);
-    return simpleCommand("MKD", path);
+    return ensureConnected() && simpleCommand("MKD", path);
 }
 
 bool FtpConnection::removeDirectory(std::string_view path)
 {
     std::lock_guard lock(mutex_);
-    return simpleCommand("RMD", path);
+    return ensureConnected() && simpleCommand("RMD", path);
 }
 
 bool FtpConnection::rename(std::string_view from, std::string_view to)
 {
     std::lock_guard lock(mutex_);
-    // RNTO only after the server has accepted RNFR with 350.
-    return simpleCommand("RNFR", from, 3) && simpleCommand("RNTO", to);
+    // RNTO only after the server has accepted RNFR with 350, on the same connection.
+    return ensureConnected() && simpleCommand("RNFR", from, 3) && simpleCommand("RNTO", to);
 }
 
 void FtpConnection::close()
 {
     std::lock_guard lock(mutex_);
+    closed_ = true;
     if (control_)
         control_->quit();
     control_.reset();

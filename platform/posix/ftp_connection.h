@@ -44,8 +44,10 @@ public:
     static std::shared_ptr<FtpConnection> logIn(const Credentials& credentials,
                                                 HINTERNET parent);
 
-    FtpConnection(std::unique_ptr<ControlConnection> control, HINTERNET parent)
-        : HandleObject(HandleKind::Connection, parent), control_(std::move(control)) {}
+    FtpConnection(std::unique_ptr<ControlConnection> control, Credentials credentials,
+                  HINTERNET parent)
+        : HandleObject(HandleKind::Connection, parent), control_(std::move(control)),
+          credentials_(std::move(credentials)) {}
 
     const ServerFeatures& features() const { return features_; }
 
@@ -74,6 +76,13 @@ private:
     bool authenticate(const Credentials& credentials);
     bool prepare();
 
+    // Before a command: when the server has dropped the session (an idle
+    // time-out, say), logs in again and returns to the folder that was
+    // current, so that the command acts where the caller expects. A command
+    // that may have reached the server is never sent again: a connection
+    // lost after sending fails that call, and the next one reconnects.
+    bool ensureConnected();
+
     // Sends `verb argument`; true on a reply of the class `expected` (2 or 3).
     bool simpleCommand(std::string_view verb, std::string_view argument, int expected = 2);
 
@@ -90,7 +99,13 @@ private:
 
     std::mutex mutex_;  // one operation at a time on the control connection
     std::unique_ptr<ControlConnection> control_;
+    const Credentials credentials_;
     ServerFeatures features_;
+    // The current folder as the server named it after the last change, for
+    // coming back after a reconnection; unknown when the server would not say.
+    std::optional<std::string> folder_;
+    bool folderChanged_ = false;
+    bool closed_ = false;  // by InternetCloseHandle: never reconnect then
     bool epsvFailed_ = false;
     std::atomic<bool> searching_{false};
 };

@@ -69,6 +69,8 @@ FileDescriptor FtpConnection::openDataConnection()
 template <typename Move>
 bool FtpConnection::transfer(std::string_view command, Direction direction, Move move)
 {
+    if (!ensureConnected())
+        return false;
     FileDescriptor data = openDataConnection();
     if (!data)
         return false;

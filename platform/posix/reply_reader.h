@@ -35,6 +35,9 @@ public:
     // final: the stream cannot be resynchronised after it.
     Status next(Reply& reply);
 
+    // Bytes received but not yet taken out as a reply.
+    bool hasBufferedBytes() const { return buffer_.size() > consumed_ || inMultiLine_; }
+
 private:
     Status fail(Status status);
 
