@@ -18,7 +18,23 @@ ensure_packages() {
     apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
-base_packages=(cmake g++ make libgtest-dev pkg-config python3 python3-pyftpdlib iproute2 util-linux binutils)
+base_packages=(cmake g++ make libgtest-dev pkg-config python3 python3-pyftpdlib iproute2 util-linux binutils
+    vsftpd libpam-modules libsodium23 libhiredis0.14 libmemcached11 libmemcachedutil2 libpcre2-posix3)
+
+# proftpd and pure-ftpd conflict with vsftpd (and each other) as installed
+# packages, so the interop tests run them unpacked from Debian's packages.
+interop_dir=/var/cache/quorvane-servers
+ensure_interop_servers() {
+    [ -x "$interop_dir/usr/sbin/proftpd" ] && [ -x "$interop_dir/usr/sbin/pure-ftpd" ] &&
+        [ -x "$interop_dir/usr/bin/pure-pw" ] && return 0
+    local download
+    download=$(mktemp -d)
+    (cd "$download" && apt-get download -q proftpd-core pure-ftpd >/dev/null 2>&1 ||
+        { apt-get update -qq && apt-get download -q proftpd-core pure-ftpd >/dev/null; })
+    mkdir -p "$interop_dir"
+    for deb in "$download"/*.deb; do dpkg-deb -x "$deb" "$interop_dir"; done
+    rm -rf "$download"
+}
 
 # Configures and builds into $1 (created if needed).
 build_project() {

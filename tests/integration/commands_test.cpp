@@ -1,5 +1,5 @@
-// The six remote commands of the built module against pyftpdlib: transfers
-// byte for byte, replaced and preserved local files, refused names.
+// The six remote commands of the built module against each real server:
+// transfers byte for byte, replaced and preserved local files, refused names.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -30,11 +30,11 @@ std::string randomBytes(std::size_t size)
     return bytes;
 }
 
-class CommandsAgainstPyftpdlib : public ::testing::Test {
+class CommandsAgainstServers : public ::testing::TestWithParam<Server> {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(server_.ready()) << "pyftpdlib did not start";
+        ASSERT_TRUE(server_.ready()) << nameOf(GetParam()) << " did not start";
         ASSERT_EQ(module().logIn(u"127.0.0.1", u"user", u"secret"), FTP_RESULT_OK);
     }
     void TearDown() override { module().logOut(); }
@@ -56,24 +56,24 @@ protected:
 
     TempFolder root_;
     DeviceFolder device_;
-    ServerProcess server_{pyftpdCommand(root_.path())};
+    ServerProcess server_{serverCommand(GetParam(), root_.path())};
 };
 
-TEST_F(CommandsAgainstPyftpdlib, TransfersAreByteExact)
+TEST_P(CommandsAgainstServers, TransfersAreByteExact)
 {
     expectRoundTrip("empty.bin", "");
     expectRoundTrip("bytes.bin", everyByteWithLineEnds());
     expectRoundTrip("large.bin", randomBytes(6 << 20));
 }
 
-TEST_F(CommandsAgainstPyftpdlib, NonAsciiNamesTravelAsUtf8)
+TEST_P(CommandsAgainstServers, NonAsciiNamesTravelAsUtf8)
 {
     const std::string name = "caf\xc3\xa9 \xe6\x96\x87\xe4\xbb\xb6 \xf0\x9f\x98\x80.txt";
     expectRoundTrip(name, "accents, CJK and an emoji");
     EXPECT_TRUE(fs::exists(onServer(name)));
 }
 
-TEST_F(CommandsAgainstPyftpdlib, DownloadReplacesAnExistingLocalFile)
+TEST_P(CommandsAgainstServers, DownloadReplacesAnExistingLocalFile)
 {
     writeFile(onServer("fresh.txt"), "new content");
     writeFile(device_.hostPath("target.txt"), "old content that is longer");
@@ -83,7 +83,7 @@ TEST_F(CommandsAgainstPyftpdlib, DownloadReplacesAnExistingLocalFile)
     EXPECT_EQ(device_.names(), std::vector<std::string>{"target.txt"});
 }
 
-TEST_F(CommandsAgainstPyftpdlib, FailedDownloadKeepsTheOldLocalFileAndLeavesNoTemporaryFile)
+TEST_P(CommandsAgainstServers, FailedDownloadKeepsTheOldLocalFileAndLeavesNoTemporaryFile)
 {
     writeFile(device_.hostPath("keep.txt"), "precious");
     EXPECT_EQ(module().download(device_.devicePath("keep.txt").c_str(), u"missing.txt"),
@@ -92,14 +92,14 @@ TEST_F(CommandsAgainstPyftpdlib, FailedDownloadKeepsTheOldLocalFileAndLeavesNoTe
     EXPECT_EQ(device_.names(), std::vector<std::string>{"keep.txt"});
 }
 
-TEST_F(CommandsAgainstPyftpdlib, DownloadIntoAMissingLocalFolderFails)
+TEST_P(CommandsAgainstServers, DownloadIntoAMissingLocalFolderFails)
 {
     writeFile(onServer("a.txt"), "a");
     EXPECT_EQ(module().download(device_.devicePath("no\\such\\folder.txt").c_str(), u"a.txt"),
               FTP_RESULT_FAILED);
 }
 
-TEST_F(CommandsAgainstPyftpdlib, UploadOfAMissingLocalFileCreatesNothingOnTheServer)
+TEST_P(CommandsAgainstServers, UploadOfAMissingLocalFileCreatesNothingOnTheServer)
 {
     EXPECT_EQ(module().upload(device_.devicePath("absent.txt").c_str(), u"absent.txt"),
               FTP_RESULT_FAILED);
@@ -108,7 +108,7 @@ TEST_F(CommandsAgainstPyftpdlib, UploadOfAMissingLocalFileCreatesNothingOnTheSer
     EXPECT_TRUE(fs::is_empty(root_.path()));
 }
 
-TEST_F(CommandsAgainstPyftpdlib, DeviceSeparatorsAndDotsMapUnderTheDeviceRoot)
+TEST_P(CommandsAgainstServers, DeviceSeparatorsAndDotsMapUnderTheDeviceRoot)
 {
     writeFile(onServer("a.txt"), "mapped");
     // "\..\..\" cannot climb above the device root.
@@ -118,7 +118,7 @@ TEST_F(CommandsAgainstPyftpdlib, DeviceSeparatorsAndDotsMapUnderTheDeviceRoot)
     EXPECT_EQ(readFile(device_.hostPath("x/y.txt")), "mapped");
 }
 
-TEST_F(CommandsAgainstPyftpdlib, DeleteRemovesTheFileAndFailsOnAMissingOne)
+TEST_P(CommandsAgainstServers, DeleteRemovesTheFileAndFailsOnAMissingOne)
 {
     writeFile(onServer("gone.txt"), "x");
     EXPECT_EQ(module().deleteFile(u"gone.txt"), FTP_RESULT_OK);
@@ -126,7 +126,7 @@ TEST_F(CommandsAgainstPyftpdlib, DeleteRemovesTheFileAndFailsOnAMissingOne)
     EXPECT_EQ(module().deleteFile(u"gone.txt"), FTP_RESULT_FAILED);
 }
 
-TEST_F(CommandsAgainstPyftpdlib, RenameMovesTheFileAndFailsOnAMissingName)
+TEST_P(CommandsAgainstServers, RenameMovesTheFileAndFailsOnAMissingName)
 {
     writeFile(onServer("old.txt"), "content");
     EXPECT_EQ(module().rename(u"old.txt", u"new.txt"), FTP_RESULT_OK);
@@ -136,7 +136,7 @@ TEST_F(CommandsAgainstPyftpdlib, RenameMovesTheFileAndFailsOnAMissingName)
     EXPECT_FALSE(fs::exists(onServer("other.txt")));
 }
 
-TEST_F(CommandsAgainstPyftpdlib, FoldersAreCreatedAndRemovedOnlyWhenThatMakesSense)
+TEST_P(CommandsAgainstServers, FoldersAreCreatedAndRemovedOnlyWhenThatMakesSense)
 {
     EXPECT_EQ(module().createFolder(u"dir"), FTP_RESULT_OK);
     EXPECT_TRUE(fs::is_directory(onServer("dir")));
@@ -151,7 +151,7 @@ TEST_F(CommandsAgainstPyftpdlib, FoldersAreCreatedAndRemovedOnlyWhenThatMakesSen
     EXPECT_FALSE(fs::exists(onServer("dir")));
 }
 
-TEST_F(CommandsAgainstPyftpdlib, AbsoluteRemotePathsWork)
+TEST_P(CommandsAgainstServers, AbsoluteRemotePathsWork)
 {
     fs::create_directories(onServer("sub"));
     writeFile(device_.hostPath("f.txt"), "in sub");
@@ -159,7 +159,7 @@ TEST_F(CommandsAgainstPyftpdlib, AbsoluteRemotePathsWork)
     EXPECT_EQ(readFile(onServer("sub/f.txt")), "in sub");
 }
 
-TEST_F(CommandsAgainstPyftpdlib, NamesWithControlCharactersAreRefusedAndTouchNothing)
+TEST_P(CommandsAgainstServers, NamesWithControlCharactersAreRefusedAndTouchNothing)
 {
     writeFile(onServer("a.txt"), "a");
     writeFile(onServer("b.txt"), "b");
@@ -175,6 +175,9 @@ TEST_F(CommandsAgainstPyftpdlib, NamesWithControlCharactersAreRefusedAndTouchNot
     // The session is still in step afterwards.
     EXPECT_EQ(module().deleteFile(u"b.txt"), FTP_RESULT_OK);
 }
+
+INSTANTIATE_TEST_SUITE_P(Interop, CommandsAgainstServers, ::testing::ValuesIn(allServers()),
+                         [](const auto& info) { return nameOf(info.param); });
 
 TEST(CommandsWithoutSession, EveryCommandGivesTwo)
 {

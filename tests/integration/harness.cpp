@@ -104,6 +104,42 @@ std::vector<std::string> pyftpdCommand(const fs::path& root, const std::vector<s
     return argv;
 }
 
+const std::vector<Server>& allServers()
+{
+    static const std::vector<Server> servers = {Server::PyftpdlibMlsd, Server::PyftpdlibList,
+                                                Server::Vsftpd, Server::Proftpd, Server::PureFtpd};
+    return servers;
+}
+
+std::string nameOf(Server server)
+{
+    switch (server) {
+    case Server::PyftpdlibMlsd: return "Pyftpdlib";
+    case Server::PyftpdlibList: return "PyftpdlibWithoutMlsd";
+    case Server::Vsftpd: return "Vsftpd";
+    case Server::Proftpd: return "Proftpd";
+    case Server::PureFtpd: return "PureFtpd";
+    }
+    return "?";
+}
+
+std::vector<std::string> serverCommand(Server server, const fs::path& root)
+{
+    switch (server) {
+    case Server::PyftpdlibMlsd: return pyftpdCommand(root);
+    case Server::PyftpdlibList: return pyftpdCommand(root, {"--no-mlsd"});
+    case Server::Vsftpd: return {QUORVANE_PYTHON, std::string(QUORVANE_SERVERS_DIR) + "/launch_server.py", "vsftpd", "--root", root.string()};
+    case Server::Proftpd: return {QUORVANE_PYTHON, std::string(QUORVANE_SERVERS_DIR) + "/launch_server.py", "proftpd", "--root", root.string()};
+    case Server::PureFtpd: return {QUORVANE_PYTHON, std::string(QUORVANE_SERVERS_DIR) + "/launch_server.py", "pure-ftpd", "--root", root.string()};
+    }
+    return {};
+}
+
+bool listsWithMlsd(Server server)
+{
+    return server != Server::PyftpdlibList && server != Server::Vsftpd;
+}
+
 std::vector<std::string> faultServerCommand(const std::string& scenarioJson, const fs::path& log)
 {
     return {QUORVANE_PYTHON, std::string(QUORVANE_SERVERS_DIR) + "/fault_server.py",

@@ -42,6 +42,17 @@ private:
 std::vector<std::string> pyftpdCommand(const std::filesystem::path& root,
                                        const std::vector<std::string>& extra = {});
 
+// The servers of the interop matrix, each on 127.0.0.1:21 serving a folder
+// to user/secret.
+enum class Server { PyftpdlibMlsd, PyftpdlibList, Vsftpd, Proftpd, PureFtpd };
+
+const std::vector<Server>& allServers();
+std::string nameOf(Server server);
+std::vector<std::string> serverCommand(Server server, const std::filesystem::path& root);
+// Whether the client lists with MLSD there (exact seconds) or LIST (minutes,
+// and no time of day for dates older than six months).
+bool listsWithMlsd(Server server);
+
 // The fault server playing `scenarioJson`, recording commands into `log`.
 std::vector<std::string> faultServerCommand(const std::string& scenarioJson,
                                             const std::filesystem::path& log);

@@ -1,5 +1,5 @@
-// Folder listings of the built module against pyftpdlib, once with MLSD and
-// once with MLSD switched off (LIST), in a time zone with daylight saving.
+// Folder listings of the built module against each real server (MLSD or
+// LIST), in a time zone with daylight saving.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -59,9 +59,7 @@ std::string localText(time_t seconds)
     return text;
 }
 
-enum class Dialect { Mlsd, List };
-
-class ListingAgainstPyftpdlib : public ::testing::TestWithParam<Dialect> {
+class ListingAgainstServers : public ::testing::TestWithParam<Server> {
 protected:
     void SetUp() override
     {
@@ -69,15 +67,13 @@ protected:
         tzset();
         fs::create_directories(root_.path() / "sub");
         fs::create_directories(root_.path() / "empty");
-        server_ = std::make_unique<ServerProcess>(pyftpdCommand(
-            root_.path(), GetParam() == Dialect::List ? std::vector<std::string>{"--no-mlsd"}
-                                                      : std::vector<std::string>{}));
-        ASSERT_TRUE(server_->ready()) << "pyftpdlib did not start";
+        server_ = std::make_unique<ServerProcess>(serverCommand(GetParam(), root_.path()));
+        ASSERT_TRUE(server_->ready()) << nameOf(GetParam()) << " did not start";
         ASSERT_EQ(module().logIn(u"127.0.0.1", u"user", u"secret"), FTP_RESULT_OK);
     }
     void TearDown() override { module().logOut(); }
 
-    bool mlsd() const { return GetParam() == Dialect::Mlsd; }
+    bool mlsd() const { return listsWithMlsd(GetParam()); }
 
     FTPResult list(const std::string& folder)
     {
@@ -97,7 +93,7 @@ protected:
     std::unique_ptr<ServerProcess> server_;
 };
 
-TEST_P(ListingAgainstPyftpdlib, NamesSizesAndLocalTimes)
+TEST_P(ListingAgainstServers, NamesSizesAndLocalTimes)
 {
     // 13:05:09 UTC on 7 March 2009 is 14:05:09 in Berlin (winter time).
     serve("a.txt", 512, 1236431109);
@@ -113,7 +109,7 @@ TEST_P(ListingAgainstPyftpdlib, NamesSizesAndLocalTimes)
     ASSERT_EQ(list("/"), FTP_RESULT_OK);
     const auto records = readListing();
     // LIST has no seconds, and dates older than six months no time at all:
-    // pyftpdlib then shows midnight UTC of that day.
+    // the servers then show the day alone, read as midnight UTC.
     std::map<std::string, Record> expected = {
         {"a.txt", {" 512    ", mlsd() ? "03/07/2009  14:05:09" : "03/07/2009  01:00:00"}},
         {"big.iso", {" 5368709120    ", mlsd() ? "07/15/2023  14:34:56" : "07/15/2023  02:00:00"}},
@@ -135,14 +131,14 @@ TEST_P(ListingAgainstPyftpdlib, NamesSizesAndLocalTimes)
                             fs::directory_iterator()), 1);
 }
 
-TEST_P(ListingAgainstPyftpdlib, EmptyFolderGivesAnEmptyListing)
+TEST_P(ListingAgainstServers, EmptyFolderGivesAnEmptyListing)
 {
     writeFile(listingFile(), "previous");
     EXPECT_EQ(list("/empty"), FTP_RESULT_OK);
     EXPECT_EQ(readFile(listingFile()), "");
 }
 
-TEST_P(ListingAgainstPyftpdlib, RefusedFolderKeepsThePreviousListing)
+TEST_P(ListingAgainstServers, RefusedFolderKeepsThePreviousListing)
 {
     serve("a.txt", 1, 1689424496);
     ASSERT_EQ(list("/"), FTP_RESULT_OK);
@@ -151,7 +147,7 @@ TEST_P(ListingAgainstPyftpdlib, RefusedFolderKeepsThePreviousListing)
     EXPECT_EQ(readFile(listingFile()), before);
 }
 
-TEST_P(ListingAgainstPyftpdlib, ListingsInARowAndTheSameFolderTwice)
+TEST_P(ListingAgainstServers, ListingsInARowAndTheSameFolderTwice)
 {
     serve("top.txt", 1, 1689424496);
     serve("sub/inner.txt", 2, 1689424496);
@@ -165,7 +161,7 @@ TEST_P(ListingAgainstPyftpdlib, ListingsInARowAndTheSameFolderTwice)
     EXPECT_EQ(records.count("inner.txt"), 0u);
 }
 
-TEST_P(ListingAgainstPyftpdlib, RelativeFolderAfterAnAbsoluteOne)
+TEST_P(ListingAgainstServers, RelativeFolderAfterAnAbsoluteOne)
 {
     serve("sub/inner.txt", 2, 1689424496);
     ASSERT_EQ(list("/"), FTP_RESULT_OK);
@@ -175,7 +171,7 @@ TEST_P(ListingAgainstPyftpdlib, RelativeFolderAfterAnAbsoluteOne)
     EXPECT_EQ(records.count("inner.txt"), 1u);
 }
 
-TEST_P(ListingAgainstPyftpdlib, LaterBareNamesActInTheListedFolder)
+TEST_P(ListingAgainstServers, LaterBareNamesActInTheListedFolder)
 {
     serve("x.txt", 1, 1689424496);
     serve("sub/x.txt", 1, 1689424496);
@@ -185,11 +181,8 @@ TEST_P(ListingAgainstPyftpdlib, LaterBareNamesActInTheListedFolder)
     EXPECT_TRUE(fs::exists(root_.path() / "x.txt"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Dialects, ListingAgainstPyftpdlib,
-                         ::testing::Values(Dialect::Mlsd, Dialect::List),
-                         [](const auto& info) {
-                             return info.param == Dialect::Mlsd ? "Mlsd" : "List";
-                         });
+INSTANTIATE_TEST_SUITE_P(Interop, ListingAgainstServers, ::testing::ValuesIn(allServers()),
+                         [](const auto& info) { return nameOf(info.param); });
 
 TEST(ListingWithoutSession, GivesThreeAndTouchesNoFile)
 {

@@ -1,4 +1,4 @@
-// Log-in and log-out of the built module against a real server (pyftpdlib).
+// Log-in and log-out of the built module against each real server.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -10,9 +10,9 @@ using namespace harness;
 
 namespace {
 
-class LogInAgainstPyftpdlib : public ::testing::Test {
+class LogInAgainstServers : public ::testing::TestWithParam<Server> {
 protected:
-    void SetUp() override { ASSERT_TRUE(server_.ready()) << "pyftpdlib did not start"; }
+    void SetUp() override { ASSERT_TRUE(server_.ready()) << nameOf(GetParam()) << " did not start"; }
     void TearDown() override { module().logOut(); }
 
     FTPResult logIn(const std::string& host, const std::string& user,
@@ -22,10 +22,10 @@ protected:
     }
 
     TempFolder root_;
-    ServerProcess server_{pyftpdCommand(root_.path())};
+    ServerProcess server_{serverCommand(GetParam(), root_.path())};
 };
 
-TEST_F(LogInAgainstPyftpdlib, GoodCredentialsLogInAndOut)
+TEST_P(LogInAgainstServers, GoodCredentialsLogInAndOut)
 {
     const int socketsBefore = openSocketCount();
     EXPECT_EQ(logIn("127.0.0.1", "user", "secret"), FTP_RESULT_OK);
@@ -34,13 +34,13 @@ TEST_F(LogInAgainstPyftpdlib, GoodCredentialsLogInAndOut)
     EXPECT_EQ(openSocketCount(), socketsBefore);
 }
 
-TEST_F(LogInAgainstPyftpdlib, HostNameWithSeveralAddressesFindsTheListeningOne)
+TEST_P(LogInAgainstServers, HostNameWithSeveralAddressesFindsTheListeningOne)
 {
     // "localhost" may resolve to ::1 first, where nothing listens.
     EXPECT_EQ(logIn("localhost", "user", "secret"), FTP_RESULT_OK);
 }
 
-TEST_F(LogInAgainstPyftpdlib, WrongPasswordGivesTwoAndLeavesNothingOpen)
+TEST_P(LogInAgainstServers, WrongPasswordGivesTwoAndLeavesNothingOpen)
 {
     const int descriptorsBefore = openDescriptorCount();
     EXPECT_EQ(logIn("127.0.0.1", "user", "wrong"), FTP_RESULT_FAILED);
@@ -48,19 +48,19 @@ TEST_F(LogInAgainstPyftpdlib, WrongPasswordGivesTwoAndLeavesNothingOpen)
     EXPECT_EQ(module().logOut(), FTP_RESULT_OK);
 }
 
-TEST_F(LogInAgainstPyftpdlib, UnknownUserGivesTwo)
+TEST_P(LogInAgainstServers, UnknownUserGivesTwo)
 {
     EXPECT_EQ(logIn("127.0.0.1", "nobody", "secret"), FTP_RESULT_FAILED);
 }
 
-TEST_F(LogInAgainstPyftpdlib, LogInAgainAfterLogOutWorks)
+TEST_P(LogInAgainstServers, LogInAgainAfterLogOutWorks)
 {
     ASSERT_EQ(logIn("127.0.0.1", "user", "secret"), FTP_RESULT_OK);
     ASSERT_EQ(module().logOut(), FTP_RESULT_OK);
     EXPECT_EQ(logIn("127.0.0.1", "user", "secret"), FTP_RESULT_OK);
 }
 
-TEST_F(LogInAgainstPyftpdlib, LogInWhileOpenKeepsExactlyOneControlConnection)
+TEST_P(LogInAgainstServers, LogInWhileOpenKeepsExactlyOneControlConnection)
 {
     const int socketsBefore = openSocketCount();
     ASSERT_EQ(logIn("127.0.0.1", "user", "secret"), FTP_RESULT_OK);
@@ -71,7 +71,7 @@ TEST_F(LogInAgainstPyftpdlib, LogInWhileOpenKeepsExactlyOneControlConnection)
     EXPECT_EQ(openSocketCount(), socketsBefore);
 }
 
-TEST_F(LogInAgainstPyftpdlib, TwoHundredCyclesLeakNoDescriptors)
+TEST_P(LogInAgainstServers, TwoHundredCyclesLeakNoDescriptors)
 {
     // Warm up once: the resolver may open and keep descriptors of its own.
     ASSERT_EQ(logIn("127.0.0.1", "user", "secret"), FTP_RESULT_OK);
@@ -88,6 +88,9 @@ TEST_F(LogInAgainstPyftpdlib, TwoHundredCyclesLeakNoDescriptors)
     std::printf("200 log-in/log-out cycles: %.3f s (%.2f ms each)\n", took.count(),
                 took.count() * 1000 / 200);
 }
+
+INSTANTIATE_TEST_SUITE_P(Interop, LogInAgainstServers, ::testing::ValuesIn(allServers()),
+                         [](const auto& info) { return nameOf(info.param); });
 
 TEST(LogInWithoutServer, NothingListeningGivesTwo)
 {

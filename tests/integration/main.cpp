@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include "harness.h"
 
 namespace {
@@ -11,6 +13,9 @@ public:
     {
         const std::string problem = harness::enterPrivateNamespaces();
         ASSERT_TRUE(problem.empty()) << problem;
+        // pure-ftpd serves as an unprivileged user: what the tests put on its
+        // side must be writable by all.
+        ::umask(0);
     }
 };
 

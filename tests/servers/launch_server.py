@@ -1,0 +1,166 @@
+#!/usr/bin/python3
+"""Starts a throw-away vsftpd, proftpd or pure-ftpd on 127.0.0.1:21 serving
+ROOT read-write to one user, prints "ready" once it accepts connections, and
+runs until killed (the server with it). Only for use inside a private
+network and mount namespace (the integration tests make one): vsftpd gets a
+private PAM configuration bind-mounted over /etc/pam.d there.
+
+  launch_server.py KIND --root ROOT [--user U] [--password P] --bin BINDIR
+
+BINDIR holds proftpd and pure-ftpd unpacked from Debian's packages (they
+conflict with vsftpd as installed packages); vsftpd is the installed one.
+"""
+import argparse
+import warnings
+
+with warnings.catch_warnings():
+    warnings.simplefilter("ignore", DeprecationWarning)
+    import crypt
+import dbm.ndbm
+import os
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+
+def wait_until_listening(proc, log_path):
+    for _ in range(200):
+        if proc.poll() is not None:
+            sys.exit("server exited with %d: %s" % (proc.returncode, open(log_path).read()[-2000:]))
+        try:
+            socket.create_connection(("127.0.0.1", 21), timeout=1).close()
+            return
+        except OSError:
+            time.sleep(0.05)
+    sys.exit("server did not listen")
+
+
+def vsftpd(args, work):
+    # Virtual user checked by pam_userdb; sessions run as root in ROOT.
+    pam = os.path.join(work, "pam.d")
+    os.makedirs(pam)
+    db = dbm.ndbm.open(os.path.join(work, "users"), "c")
+    db[args.user] = args.password
+    db.close()
+    with open(os.path.join(pam, "quorvane-vsftpd"), "w") as f:
+        f.write("auth required pam_userdb.so db=%s/users\n" % work)
+        f.write("account required pam_permit.so\n")
+    subprocess.run(["mount", "--bind", pam, "/etc/pam.d"], check=True)
+    os.makedirs("/var/run/vsftpd/empty", exist_ok=True)
+    conf = os.path.join(work, "vsftpd.conf")
+    with open(conf, "w") as f:
+        f.write("""listen=YES
+listen_address=127.0.0.1
+listen_port=21
+background=NO
+anonymous_enable=NO
+local_enable=YES
+write_enable=YES
+guest_enable=YES
+guest_username=root
+virtual_use_local_privs=YES
+local_root=%s
+chroot_local_user=YES
+allow_writeable_chroot=YES
+pam_service_name=quorvane-vsftpd
+local_umask=022
+seccomp_sandbox=NO
+isolate_network=NO
+xferlog_enable=NO
+secure_chroot_dir=/var/run/vsftpd/empty
+""" % args.root)
+    return ["vsftpd", conf]
+
+
+def proftpd(args, work):
+    hashed = crypt.crypt(args.password, crypt.mksalt(crypt.METHOD_SHA512))
+    with open(os.path.join(work, "passwd"), "w") as f:
+        f.write("%s:%s:0:0::%s:/bin/sh\n" % (args.user, hashed, args.root))
+    os.chmod(os.path.join(work, "passwd"), 0o600)
+    with open(os.path.join(work, "group"), "w") as f:
+        f.write("root:x:0:\n")
+    conf = os.path.join(work, "proftpd.conf")
+    with open(conf, "w") as f:
+        f.write("""ServerType standalone
+DefaultServer on
+Port 21
+DefaultAddress 127.0.0.1
+SocketBindTight on
+UseIPv6 off
+User root
+Group root
+RootLogin on
+ScoreboardFile {w}/scoreboard
+PidFile {w}/proftpd.pid
+DelayTable none
+WtmpLog off
+TransferLog none
+SystemLog none
+AuthOrder mod_auth_file.c
+AuthUserFile {w}/passwd
+AuthGroupFile {w}/group
+RequireValidShell off
+DefaultRoot ~
+UseReverseDNS off
+Umask 022
+AllowOverwrite on
+""".format(w=work))
+    return [os.path.join(args.bin, "usr/sbin/proftpd"), "-n", "-c", conf]
+
+
+def pure_ftpd(args, work):
+    # pure-ftpd runs no session as root: the user is nobody, so ROOT and
+    # what the tests put in it must be writable by all (the tests' umask).
+    os.chmod(args.root, 0o777)
+    passwd = os.path.join(work, "pureftpd.passwd")
+    pdb = os.path.join(work, "pureftpd.pdb")
+    # pure-pw would hash with argon2id, which costs a second of CPU at every
+    # log-in; a SHA-512 crypt hash keeps log-in loops quick.
+    hashed = crypt.crypt(args.password, crypt.mksalt(crypt.METHOD_SHA512))
+    with open(passwd, "w") as f:
+        f.write("%s:%s:65534:65534::%s/./::::::::::::\n" % (args.user, hashed, args.root))
+    env = dict(os.environ, PURE_PASSWDFILE=passwd, PURE_DBFILE=pdb)
+    subprocess.run([os.path.join(args.bin, "usr/bin/pure-pw"), "mkdb"], env=env, check=True)
+    return [os.path.join(args.bin, "usr/sbin/pure-ftpd"), "-S", "127.0.0.1,21",
+            "-l", "puredb:" + pdb, "-E", "-H"]
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("kind", choices=["vsftpd", "proftpd", "pure-ftpd"])
+    parser.add_argument("--root", required=True)
+    parser.add_argument("--user", default="user")
+    parser.add_argument("--password", default="secret")
+    parser.add_argument("--bin", default="/var/cache/quorvane-servers")
+    args = parser.parse_args()
+    # The servers' own files must not be writable by others (proftpd
+    # refuses), whatever umask the tests run with.
+    os.umask(0o022)
+    work = tempfile.mkdtemp(prefix="quorvane-%s." % args.kind)
+    argv = {"vsftpd": vsftpd, "proftpd": proftpd, "pure-ftpd": pure_ftpd}[args.kind](args, work)
+    log = open(os.path.join(work, "server.log"), "w")
+    proc = subprocess.Popen(argv, stdout=log, stderr=subprocess.STDOUT,
+                            start_new_session=True)
+
+    def stop(*_):
+        os.killpg(proc.pid, signal.SIGTERM)
+        try:
+            proc.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            os.killpg(proc.pid, signal.SIGKILL)
+        subprocess.run(["rm", "-rf", work])
+        sys.exit(0)
+
+    signal.signal(signal.SIGTERM, stop)
+    wait_until_listening(proc, os.path.join(work, "server.log"))
+    print("ready", flush=True)
+    proc.wait()
+    stop()
+
+
+if __name__ == "__main__":
+    main()
