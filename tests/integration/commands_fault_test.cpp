@@ -84,6 +84,30 @@ TEST_F(CommandsAgainstFaultServer, DataPortThatRefusesFailsAtOnce)
     expectOldFileUntouched();
 }
 
+TEST_F(CommandsAgainstFaultServer, DataConnectionRefusedWith425KeepsTheOldFile)
+{
+    play(R"({"files": {"f.txt": "hello"}, "replies": {"RETR": "425 Can't open data connection"}})");
+    EXPECT_EQ(downloadOverOldFile(), FTP_RESULT_FAILED);
+    expectOldFileUntouched();
+}
+
+TEST_F(CommandsAgainstFaultServer, RefusalOfEachCommandGivesItsFailureCode)
+{
+    play(R"({"replies": {"DELE": "550 no", "MKD": "550 no", "RMD": "550 no", "RNFR": "550 no",
+                         "RETR": "550 no", "STOR": "550 no", "CWD": "550 no"}})");
+    writeFile(device_.hostPath("up.txt"), "x");
+    EXPECT_EQ(module().deleteFile(u"f"), FTP_RESULT_FAILED);
+    EXPECT_EQ(module().createFolder(u"d"), FTP_RESULT_FAILED);
+    EXPECT_EQ(module().deleteFolder(u"d"), FTP_RESULT_FAILED);
+    EXPECT_EQ(module().rename(u"a", u"b"), FTP_RESULT_FAILED);
+    EXPECT_EQ(downloadOverOldFile(), FTP_RESULT_FAILED);
+    EXPECT_EQ(module().upload(device_.devicePath("up.txt").c_str(), u"up.txt"), FTP_RESULT_FAILED);
+    EXPECT_EQ(module().listFolder(nullptr, nullptr, nullptr, u"/pub"), FTP_RESULT_NO_FOLDER);
+    EXPECT_EQ(device_.names(), (std::vector<std::string>{"local.txt", "up.txt"}));
+    // Still in step: each refusal answered its own command.
+    EXPECT_EQ(count("USER"), 1);
+}
+
 TEST_F(CommandsAgainstFaultServer, RefusedRetrKeepsTheOldFile)
 {
     play(R"({})");

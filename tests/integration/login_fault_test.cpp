@@ -111,6 +111,13 @@ TEST_F(LogInAgainstFaultServer, RepliesCoalescedWithTheGreetingAreReadInOrder)
     EXPECT_EQ(logIn(), FTP_RESULT_OK);
 }
 
+TEST_F(LogInAgainstFaultServer, RepliesSplitByteByByteAreReadWhole)
+{
+    play(R"({"greeting": [{"send_slow": "220-slow\r\n220 greeting\r\n", "interval": 0.01}],
+             "replies": {"USER": [{"send_slow": "331 password please\r\n", "interval": 0.01}]}})");
+    EXPECT_EQ(logIn(), FTP_RESULT_OK);
+}
+
 TEST_F(LogInAgainstFaultServer, EndlessContinuationLinesFailQuickly)
 {
     play(R"({"greeting": [{"send": "220-hello\r\n"}, {"endless": "220-and more\r\n"}]})");

@@ -18,6 +18,7 @@ Scenario keys:
                takes connections on every local address (default 127,0,0,1)
 Steps are a list; each step is one of
   {"send": TEXT}        send TEXT on the control connection
+  {"send_slow": TEXT, "interval": SECONDS}   the same, one byte at a time
   {"sleep": SECONDS}    pause
   {"silent": true}      never answer again; keep the connection open
   {"endless": TEXT}     send TEXT over and over until the client leaves
@@ -109,6 +110,11 @@ class Session(socketserver.StreamRequestHandler):
         for step in as_steps(steps):
             if "send" in step:
                 self.wfile.write(step["send"].encode("utf-8", "surrogateescape"))
+            elif "send_slow" in step:
+                for byte in step["send_slow"].encode():
+                    self.wfile.write(bytes([byte]))
+                    self.wfile.flush()
+                    time.sleep(step.get("interval", 0.01))
             elif "sleep" in step:
                 time.sleep(step["sleep"])
             elif "silent" in step:
