@@ -123,14 +123,25 @@ std::string nameOf(Server server)
     return "?";
 }
 
+namespace {
+
+// vsftpd, proftpd and pure-ftpd come up through one launcher.
+std::vector<std::string> launcherCommand(const char* kind, const fs::path& root)
+{
+    return {QUORVANE_PYTHON, std::string(QUORVANE_SERVERS_DIR) + "/launch_server.py", kind,
+            "--root", root.string()};
+}
+
+}  // namespace
+
 std::vector<std::string> serverCommand(Server server, const fs::path& root)
 {
     switch (server) {
     case Server::PyftpdlibMlsd: return pyftpdCommand(root);
     case Server::PyftpdlibList: return pyftpdCommand(root, {"--no-mlsd"});
-    case Server::Vsftpd: return {QUORVANE_PYTHON, std::string(QUORVANE_SERVERS_DIR) + "/launch_server.py", "vsftpd", "--root", root.string()};
-    case Server::Proftpd: return {QUORVANE_PYTHON, std::string(QUORVANE_SERVERS_DIR) + "/launch_server.py", "proftpd", "--root", root.string()};
-    case Server::PureFtpd: return {QUORVANE_PYTHON, std::string(QUORVANE_SERVERS_DIR) + "/launch_server.py", "pure-ftpd", "--root", root.string()};
+    case Server::Vsftpd: return launcherCommand("vsftpd", root);
+    case Server::Proftpd: return launcherCommand("proftpd", root);
+    case Server::PureFtpd: return launcherCommand("pure-ftpd", root);
     }
     return {};
 }
