@@ -191,3 +191,22 @@ TEST(CommandsWithoutSession, EveryCommandGivesTwo)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CommandsOverIpv6, LiteralAddressLogsInAndTransfersOverEpsv)
+{
+    TempFolder root;
+    DeviceFolder device;
+    ServerProcess server(pyftpdCommand(root.path(), {"--host", "::1"}));
+    ASSERT_TRUE(server.ready());
+    ASSERT_EQ(module().logIn(u"::1", u"user", u"secret"), FTP_RESULT_OK);
+    writeFile(device.hostPath("v6.txt"), "over IPv6");
+    EXPECT_EQ(module().upload(device.devicePath("v6.txt").c_str(), u"v6.txt"), FTP_RESULT_OK);
+    EXPECT_EQ(readFile(root.path() / "v6.txt"), "over IPv6");
+    EXPECT_EQ(module().download(device.devicePath("back.txt").c_str(), u"v6.txt"), FTP_RESULT_OK);
+    EXPECT_EQ(readFile(device.hostPath("back.txt")), "over IPv6");
+    EXPECT_EQ(module().logOut(), FTP_RESULT_OK);
+}
+
+}  // namespace
