@@ -65,7 +65,11 @@ TEST(Resources, ThousandMixedOperationsDoNotGrowDescriptorsOrMemory)
     const long grown = residentKiB() - resident;
     std::printf("after 1,000 operations: %d descriptors, resident memory grew by %ld KiB\n",
                 openDescriptorCount(), grown);
+#if !defined(__SANITIZE_ADDRESS__)
+    // AddressSanitizer holds freed memory in quarantine, so resident memory
+    // grows there without a leak; LeakSanitizer checks that build instead.
     EXPECT_LT(grown, 1024);
+#endif
     EXPECT_EQ(module().logOut(), FTP_RESULT_OK);
 }
 
