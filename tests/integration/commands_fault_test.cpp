@@ -108,6 +108,15 @@ TEST_F(CommandsAgainstFaultServer, RefusalOfEachCommandGivesItsFailureCode)
     EXPECT_EQ(count("USER"), 1);
 }
 
+TEST_F(CommandsAgainstFaultServer, DataPortThatNeverAcceptsFailsAtTheInactivityLimit)
+{
+    play(R"({"files": {"f.txt": "hello"}, "never_accept": true})");
+    EXPECT_EQ(downloadOverOldFile(), FTP_RESULT_FAILED);
+    EXPECT_GE(took_.count(), 59.0);
+    EXPECT_LT(took_.count(), 75.0);
+    expectOldFileUntouched();
+}
+
 TEST_F(CommandsAgainstFaultServer, RefusedRetrKeepsTheOldFile)
 {
     play(R"({})");

@@ -32,7 +32,7 @@ std::string enterPrivateNamespaces()
     fs::create_directories(QUORVANE_DEVICE_ROOT, ignored);
     if (::unshare(CLONE_NEWNET | CLONE_NEWNS) != 0)
         return std::string("unshare failed (run as root): ") + std::strerror(errno);
-    if (::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+    if (::mount("none", "/", "none", MS_REC | MS_PRIVATE, nullptr) != 0 ||
         ::mount("tmpfs", QUORVANE_DEVICE_ROOT, "tmpfs", 0, "mode=0755") != 0)
         return std::string("cannot mount a private device root: ") + std::strerror(errno);
     const int probe = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);

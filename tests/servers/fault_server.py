@@ -16,6 +16,7 @@ Scenario keys:
                generated Unix entries "file-<i>" of i bytes
   "pasv_host": "h1,h2,h3,h4" named in 227 replies; the data listener then
                takes connections on every local address (default 127,0,0,1)
+  "never_accept": true  the data listener is opened but never accepts
 Steps are a list; each step is one of
   {"send": TEXT}        send TEXT on the control connection
   {"send_slow": TEXT, "interval": SECONDS}   the same, one byte at a time
@@ -70,6 +71,9 @@ class Session(socketserver.StreamRequestHandler):
         return self.listener.getsockname()[1]
 
     def data_connection(self):
+        if self.server.scenario.get("never_accept"):
+            while True:  # the connection waits in the backlog for ever
+                time.sleep(1)
         if self.data is None:
             self.data, _ = self.listener.accept()
             self.server.record("DATA " + self.data.getsockname()[0])
