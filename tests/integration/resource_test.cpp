@@ -40,7 +40,7 @@ TEST(Resources, ThousandMixedOperationsDoNotGrowDescriptorsOrMemory)
     long resident = 0;
     int failures = 0;
     for (int op = 0; op < 1000; ++op) {
-        if (op == 100) {  // warmed up: buffers and caches have their size
+        if (op == 300) {  // warmed up: every kind of operation and a reconnection seen
             descriptors = openDescriptorCount();
             resident = residentKiB();
         }
@@ -65,9 +65,10 @@ TEST(Resources, ThousandMixedOperationsDoNotGrowDescriptorsOrMemory)
     const long grown = residentKiB() - resident;
     std::printf("after 1,000 operations: %d descriptors, resident memory grew by %ld KiB\n",
                 openDescriptorCount(), grown);
-#if !defined(__SANITIZE_ADDRESS__)
-    // AddressSanitizer holds freed memory in quarantine, so resident memory
-    // grows there without a leak; LeakSanitizer checks that build instead.
+#if !defined(__SANITIZE_ADDRESS__) && !defined(QUORVANE_UNDER_EMULATOR)
+    // AddressSanitizer holds freed memory in quarantine, and an emulator's
+    // translation cache counts as ours: resident memory grows there without a
+    // leak. LeakSanitizer and valgrind check those builds instead.
     EXPECT_LT(grown, 1024);
 #endif
     EXPECT_EQ(module().logOut(), FTP_RESULT_OK);
