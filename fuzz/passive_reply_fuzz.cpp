@@ -15,6 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::abort();
     if (const auto port = parseEpsvPort(reply); port && *port == 0)
         std::abort();
-    parseAnnouncedSize(reply);
+    // The first line doubles as the name the client asked for.
+    parseAnnouncedSize(reply, reply.substr(0, reply.find('\n')));
     return 0;
 }

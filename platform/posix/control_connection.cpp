@@ -2,7 +2,9 @@
 
 #include <poll.h>
 
+#include <algorithm>
 #include <array>
+#include <cerrno>
 
 #include "utf.h"
 
@@ -24,21 +26,23 @@ DWORD errorFor(ConnectError error)
 }  // namespace
 
 std::unique_ptr<ControlConnection> ControlConnection::open(const std::string& host,
-                                                           std::uint16_t port)
+                                                           std::uint16_t port, Deadline deadline)
 {
     ConnectError connectError = ConnectError::None;
-    FileDescriptor socket = connectTcp(host, port, deadlineIn(kConnectTimeout), connectError);
+    FileDescriptor socket = connectTcp(
+        host, port, std::min(deadline, client::deadlineIn(kConnectTimeout)), connectError);
     if (!socket) {
         SetLastError(errorFor(connectError));
         return nullptr;
     }
     auto connection = std::make_unique<ControlConnection>(std::move(socket));
+    const DeadlineCap cap(*connection, deadline);
 
     // "120 ready in n minutes" only delays the real greeting; both fall within
-    // one reply wait.
-    const Deadline deadline = deadlineIn(kReplyTimeout);
+    // one reply wait, however many 120s come and however fast.
+    const Deadline greetingDeadline = connection->deadlineIn(kReplyTimeout);
     for (;;) {
-        const auto greeting = connection->readReply(deadline - Clock::now());
+        const auto greeting = connection->readReplyBefore(greetingDeadline);
         if (!greeting)
             return nullptr;
         if (greeting->code == 220)
@@ -48,6 +52,12 @@ std::unique_ptr<ControlConnection> ControlConnection::open(const std::string& ho
             return nullptr;
         }
     }
+}
+
+Deadline ControlConnection::deadlineIn(Clock::duration timeout) const
+{
+    const Deadline deadline = client::deadlineIn(timeout);
+    return cap_ ? std::min(deadline, *cap_) : deadline;
 }
 
 void ControlConnection::drop(DWORD error)
@@ -78,11 +88,15 @@ bool ControlConnection::send(std::string_view command)
 
 std::optional<Reply> ControlConnection::readReply(Clock::duration timeout)
 {
+    return readReplyBefore(deadlineIn(timeout));
+}
+
+std::optional<Reply> ControlConnection::readReplyBefore(Deadline deadline)
+{
     if (!socket_) {
         SetLastError(ERROR_INTERNET_CONNECTION_ABORTED);
         return std::nullopt;
     }
-    const Deadline deadline = Clock::now() + timeout;
     std::array<char, 4096> chunk;
     Reply reply;
     for (;;) {
@@ -98,8 +112,14 @@ std::optional<Reply> ControlConnection::readReply(Clock::duration timeout)
             drop(ERROR_INTERNET_EXTENDED_ERROR);
             return std::nullopt;
         }
+        // A server that keeps sending never lets a read wait, so the clock is
+        // checked here too, not only while waiting.
         std::size_t received = 0;
-        switch (receiveSome(socket_.get(), chunk.data(), chunk.size(), deadline, received)) {
+        const IoStatus status = Clock::now() >= deadline
+                                    ? IoStatus::TimedOut
+                                    : receiveSome(socket_.get(), chunk.data(), chunk.size(),
+                                                  deadline, received);
+        switch (status) {
         case IoStatus::Ok:
             reader_.feed(std::string_view(chunk.data(), received));
             break;
@@ -123,7 +143,11 @@ bool ControlConnection::isReadyForCommand()
         return false;
     }
     pollfd entry{socket_.get(), POLLIN, 0};
-    if (::poll(&entry, 1, 0) == 0)
+    int ready;
+    // A signal is not the server going away.
+    while ((ready = ::poll(&entry, 1, 0)) < 0 && errno == EINTR) {
+    }
+    if (ready == 0)
         return true;  // nothing to read: the usual case
     // Something arrived unasked: an idle time-out's 421, the end of the
     // stream, or a stray reply. Either way this connection is done.

@@ -16,23 +16,32 @@
 namespace quorvane::client {
 
 inline constexpr auto kConnectTimeout = std::chrono::seconds(30);
+// For a whole reply, however many lines it has and however they trickle in.
 inline constexpr auto kReplyTimeout = std::chrono::seconds(60);
+// For a whole log-in or reconnection: connecting, the greeting (with any
+// "120 wait" lines before it) and every command up to the first real one.
+inline constexpr auto kLogInTimeout = std::chrono::seconds(120);
 // Log-out should not keep the host waiting on a server that never says goodbye.
 inline constexpr auto kQuitTimeout = std::chrono::seconds(2);
 
 class ControlConnection {
 public:
-    // Connects and waits for the server's greeting. On failure returns null
-    // and sets the thread's last error.
+    // Connects and waits for the server's greeting, all before `deadline`.
+    // On failure returns null and sets the thread's last error.
     static std::unique_ptr<ControlConnection> open(const std::string& host,
-                                                   std::uint16_t port);
+                                                   std::uint16_t port, Deadline deadline);
 
     // Sends one command line and reads its reply. The command must not hold
     // control characters (checked: such a line is refused, nothing is sent).
     std::optional<Reply> execute(std::string_view command);
 
-    // Reads the next reply, e.g. the completion after a preliminary one.
+    // Reads the next reply, e.g. the completion after a preliminary one,
+    // within `timeout` (and the cap, if one is set).
     std::optional<Reply> readReply(Clock::duration timeout = kReplyTimeout);
+
+    // While set, no wait of this connection lasts past `cap`: a log-in is
+    // bounded as a whole, not only step by step.
+    void setDeadlineCap(std::optional<Deadline> cap) { cap_ = cap; }
 
     // Says goodbye (briefly waiting for the answer) and closes the socket.
     void quit();
@@ -55,10 +64,28 @@ public:
 
 private:
     bool send(std::string_view command);
+    std::optional<Reply> readReplyBefore(Deadline deadline);
     void drop(DWORD error);
+    Deadline deadlineIn(Clock::duration timeout) const;
 
     FileDescriptor socket_;
     ReplyReader reader_;
+    std::optional<Deadline> cap_;
+};
+
+// Caps a connection's waits for as long as it lives.
+class DeadlineCap {
+public:
+    DeadlineCap(ControlConnection& connection, Deadline cap) : connection_(connection)
+    {
+        connection_.setDeadlineCap(cap);
+    }
+    ~DeadlineCap() { connection_.setDeadlineCap(std::nullopt); }
+    DeadlineCap(const DeadlineCap&) = delete;
+    DeadlineCap& operator=(const DeadlineCap&) = delete;
+
+private:
+    ControlConnection& connection_;
 };
 
 }  // namespace quorvane::client

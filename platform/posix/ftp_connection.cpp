@@ -45,15 +45,20 @@ ServerFeatures parseFeatures(const Reply& featReply)
 std::shared_ptr<FtpConnection> FtpConnection::logIn(const Credentials& credentials,
                                                     HINTERNET parent)
 {
-    auto control = ControlConnection::open(credentials.host, credentials.port);
-    if (!control)
-        return nullptr;
-    auto connection = std::make_shared<FtpConnection>(std::move(control), credentials, parent);
-    if (!connection->authenticate(credentials) || !connection->prepare()) {
-        connection->control_.reset();  // drop the socket; a QUIT is not owed here
-        return nullptr;
-    }
-    return connection;
+    auto connection = std::make_shared<FtpConnection>(credentials, parent);
+    return connection->connect(deadlineIn(kLogInTimeout)) ? connection : nullptr;
+}
+
+bool FtpConnection::connect(Deadline deadline)
+{
+    control_ = ControlConnection::open(credentials_.host, credentials_.port, deadline);
+    if (!control_)
+        return false;
+    const DeadlineCap cap(*control_, deadline);
+    if (authenticate(credentials_) && prepare())
+        return true;
+    control_.reset();  // drop the socket; a QUIT is not owed here
+    return false;
 }
 
 bool FtpConnection::authenticate(const Credentials& credentials)
@@ -113,15 +118,30 @@ bool FtpConnection::ensureConnected()
     if (control_ && control_->isReadyForCommand())
         return true;
     control_.reset();
-    if (closed_ || (folderChanged_ && !folder_)) {
+    if (closed_) {
         SetLastError(ERROR_INTERNET_CONNECTION_ABORTED);
         return false;
     }
-    control_ = ControlConnection::open(credentials_.host, credentials_.port);
-    if (!control_)
+    const Deadline deadline = deadlineIn(kLogInTimeout);
+    if (!connect(deadline))
         return false;
-    if (!authenticate(credentials_) || !prepare() || (folder_ && !simpleCommand("CWD", *folder_))) {
-        control_.reset();
+    if (folderChanged_) {
+        // Back to the caller's folder. Where that cannot be done (it is
+        // unknown, or gone since), the session still serves absolute names.
+        const DeadlineCap cap(*control_, deadline);
+        folderLost_ = !folder_ || !simpleCommand("CWD", *folder_);
+        if (!control_->isAlive()) {
+            control_.reset();
+            return false;
+        }
+    }
+    return true;
+}
+
+bool FtpConnection::isUsableName(std::string_view path)
+{
+    if (folderLost_ && !isAbsolute(path)) {
+        SetLastError(ERROR_INTERNET_EXTENDED_ERROR);
         return false;
     }
     return true;
@@ -130,9 +150,15 @@ bool FtpConnection::ensureConnected()
 bool FtpConnection::changeDirectory(std::string_view path)
 {
     std::lock_guard lock(mutex_);
-    if (!ensureConnected() || !simpleCommand("CWD", path))
+    if (!ensureConnected() || !isUsableName(path) || !simpleCommand("CWD", path))
         return false;
     folderChanged_ = true;
+    folderLost_ = false;
+    if (isAbsolute(path)) {
+        folder_ = std::string(path);
+        return true;
+    }
+    // A relative name means nothing after a reconnection: ask where it led.
     const auto pwd = control_->execute("PWD");
     folder_ = pwd ? parsePwdReply(pwd->text) : std::nullopt;
     return true;
@@ -141,26 +167,27 @@ bool FtpConnection::changeDirectory(std::string_view path)
 bool FtpConnection::deleteFile(std::string_view path)
 {
     std::lock_guard lock(mutex_);
-    return ensureConnected() && simpleCommand("DELE", path);
+    return ensureConnected() && isUsableName(path) && simpleCommand("DELE", path);
 }
 
 bool FtpConnection::createDirectory(std::string_view path)
 {
     std::lock_guard lock(mutex_);
-    return ensureConnected() && simpleCommand("MKD", path);
+    return ensureConnected() && isUsableName(path) && simpleCommand("MKD", path);
 }
 
 bool FtpConnection::removeDirectory(std::string_view path)
 {
     std::lock_guard lock(mutex_);
-    return ensureConnected() && simpleCommand("RMD", path);
+    return ensureConnected() && isUsableName(path) && simpleCommand("RMD", path);
 }
 
 bool FtpConnection::rename(std::string_view from, std::string_view to)
 {
     std::lock_guard lock(mutex_);
     // RNTO only after the server has accepted RNFR with 350, on the same connection.
-    return ensureConnected() && simpleCommand("RNFR", from, 3) && simpleCommand("RNTO", to);
+    return ensureConnected() && isUsableName(from) && isUsableName(to) &&
+           simpleCommand("RNFR", from, 3) && simpleCommand("RNTO", to);
 }
 
 void FtpConnection::close()

@@ -44,10 +44,8 @@ public:
     static std::shared_ptr<FtpConnection> logIn(const Credentials& credentials,
                                                 HINTERNET parent);
 
-    FtpConnection(std::unique_ptr<ControlConnection> control, Credentials credentials,
-                  HINTERNET parent)
-        : HandleObject(HandleKind::Connection, parent), control_(std::move(control)),
-          credentials_(std::move(credentials)) {}
+    FtpConnection(Credentials credentials, HINTERNET parent)
+        : HandleObject(HandleKind::Connection, parent), credentials_(std::move(credentials)) {}
 
     const ServerFeatures& features() const { return features_; }
 
@@ -73,6 +71,8 @@ public:
     void close() override;
 
 private:
+    // Connects and logs in, all before `deadline`.
+    bool connect(Deadline deadline);
     bool authenticate(const Credentials& credentials);
     bool prepare();
 
@@ -82,6 +82,11 @@ private:
     // that may have reached the server is never sent again: a connection
     // lost after sending fails that call, and the next one reconnects.
     bool ensureConnected();
+
+    // False (with the last error set) for a relative name while the folder
+    // it would resolve against is lost: it would act on other files.
+    bool isUsableName(std::string_view path);
+    static bool isAbsolute(std::string_view path) { return !path.empty() && path[0] == '/'; }
 
     // Sends `verb argument`; true on a reply of the class `expected` (2 or 3).
     bool simpleCommand(std::string_view verb, std::string_view argument, int expected = 2);
@@ -93,18 +98,23 @@ private:
     // One passive transfer, in the order that keeps control and data in step:
     // open the data connection, send the command, accept 1xx, move the bytes,
     // close, then read the completion. `move` gets the data socket and
-    // returns its status and byte count.
+    // returns its status and byte count. An empty argument stands for the
+    // current folder.
     template <typename Move>
-    bool transfer(std::string_view command, Direction direction, Move move);
+    bool transfer(std::string_view verb, std::string_view argument, Direction direction,
+                  Move move);
 
     std::mutex mutex_;  // one operation at a time on the control connection
     std::unique_ptr<ControlConnection> control_;
     const Credentials credentials_;
     ServerFeatures features_;
-    // The current folder as the server named it after the last change, for
-    // coming back after a reconnection; unknown when the server would not say.
+    // The current folder as an absolute name, for coming back after a
+    // reconnection; unknown when a relative change was not named by PWD.
     std::optional<std::string> folder_;
     bool folderChanged_ = false;
+    // After a reconnection that could not return to folder_: the server's
+    // current folder is not the caller's, until the next absolute change.
+    bool folderLost_ = false;
     bool closed_ = false;  // by InternetCloseHandle: never reconnect then
     bool epsvFailed_ = false;
     std::atomic<bool> searching_{false};

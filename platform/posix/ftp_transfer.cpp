@@ -67,13 +67,17 @@ FileDescriptor FtpConnection::openDataConnection()
 }
 
 template <typename Move>
-bool FtpConnection::transfer(std::string_view command, Direction direction, Move move)
+bool FtpConnection::transfer(std::string_view verb, std::string_view argument,
+                             Direction direction, Move move)
 {
-    if (!ensureConnected())
+    if (!ensureConnected() || !isUsableName(argument))
         return false;
     FileDescriptor data = openDataConnection();
     if (!data)
         return false;
+    std::string command(verb);
+    if (!argument.empty())
+        command.append(" ").append(argument);
     const auto started = control_->execute(command);
     if (!started)
         return false;
@@ -98,7 +102,7 @@ bool FtpConnection::transfer(std::string_view command, Direction direction, Move
         return false;
     }
     // A short stream with a 226 is still a short file.
-    const auto announced = parseAnnouncedSize(started->text);
+    const auto announced = parseAnnouncedSize(started->text, argument);
     if (direction == Direction::Receive && announced && *announced != bytes) {
         SetLastError(ERROR_INTERNET_CONNECTION_ABORTED);
         return false;
@@ -110,7 +114,7 @@ bool FtpConnection::download(std::string_view remote, TemporaryFile& local)
 {
     std::lock_guard lock(mutex_);
     const bool received = transfer(
-        std::string("RETR ").append(remote), Direction::Receive,
+        "RETR", remote, Direction::Receive,
         [&](int dataFd, std::uint64_t& bytes) { return receiveToFile(dataFd, local.fd(), bytes); });
     if (received && !local.replaceTarget()) {
         SetLastError(ERROR_INTERNET_INTERNAL_ERROR);
@@ -123,7 +127,7 @@ bool FtpConnection::upload(int localFd, std::string_view remote)
 {
     std::lock_guard lock(mutex_);
     return transfer(
-        std::string("STOR ").append(remote), Direction::Send,
+        "STOR", remote, Direction::Send,
         [&](int dataFd, std::uint64_t& bytes) { return sendFromFile(localFd, dataFd, bytes); });
 }
 
@@ -133,7 +137,7 @@ bool FtpConnection::list(std::string_view command,
     // Bounds a hostile server's endless listing.
     constexpr std::uint64_t kListingLimit = std::uint64_t(1) << 30;
     std::lock_guard lock(mutex_);
-    return transfer(command, Direction::Receive, [&](int dataFd, std::uint64_t& bytes) {
+    return transfer(command, {}, Direction::Receive, [&](int dataFd, std::uint64_t& bytes) {
         return receiveToSink(dataFd, sink, kListingLimit, bytes);
     });
 }

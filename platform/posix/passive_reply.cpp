@@ -72,19 +72,29 @@ std::optional<std::uint16_t> parseEpsvPort(std::string_view reply)
     return static_cast<std::uint16_t>(*port);
 }
 
-std::optional<std::uint64_t> parseAnnouncedSize(std::string_view reply)
+std::optional<std::uint64_t> parseAnnouncedSize(std::string_view reply, std::string_view name)
 {
-    const std::size_t suffix = reply.rfind(" bytes)");
-    if (suffix == std::string_view::npos)
+    // Servers put the count last, after the name: "... for f (1234 bytes)."
+    std::string_view line = reply.substr(reply.rfind('\n') + 1);
+    if (!line.empty() && line.back() == '.')
+        line.remove_suffix(1);
+    // A server that gives no count may still echo a name that looks like one.
+    if (!name.empty() && line.size() > name.size() &&
+        line.substr(line.size() - name.size()) == name)
         return std::nullopt;
+    constexpr std::string_view kSuffix = " bytes)";
+    if (line.size() < kSuffix.size() || line.substr(line.size() - kSuffix.size()) != kSuffix)
+        return std::nullopt;
+    const std::size_t suffix = line.size() - kSuffix.size();
     std::size_t start = suffix;
-    while (start > 0 && isDigit(reply[start - 1]))
+    while (start > 0 && isDigit(line[start - 1]))
         --start;
-    if (start == suffix || start == 0 || reply[start - 1] != '(' || suffix - start > 19)
+    if (start == suffix || start < 2 || line[start - 1] != '(' || line[start - 2] != ' ' ||
+        suffix - start > 19)
         return std::nullopt;
     std::uint64_t size = 0;
     for (std::size_t i = start; i < suffix; ++i)
-        size = size * 10 + static_cast<std::uint64_t>(reply[i] - '0');
+        size = size * 10 + static_cast<std::uint64_t>(line[i] - '0');
     return size;
 }
 

@@ -18,7 +18,9 @@ std::optional<std::uint16_t> parsePasvPort(std::string_view reply);
 // is whatever character follows the bracket, the port must lie in 1-65535.
 std::optional<std::uint16_t> parseEpsvPort(std::string_view reply);
 
-// The size announced by "150 Opening BINARY mode data connection for f (1234 bytes)".
-std::optional<std::uint64_t> parseAnnouncedSize(std::string_view reply);
+// The size announced by "150 Opening BINARY mode data connection for f (1234 bytes)."
+// for the file `name`: only at the end of the reply, after the name, where
+// servers put it; never a bracket that belongs to the name itself.
+std::optional<std::uint64_t> parseAnnouncedSize(std::string_view reply, std::string_view name);
 
 }  // namespace quorvane::client

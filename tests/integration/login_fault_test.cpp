@@ -159,6 +159,39 @@ TEST_F(LogInAgainstFaultServer, SilentServerFailsAtTheReplyDeadline)
     EXPECT_LT(took_.count(), 75.0);
 }
 
+// Each wait honours its own limit, and a server that keeps talking cannot
+// stretch a reply, the greeting or the whole log-in past theirs.
+TEST_F(LogInAgainstFaultServer, EndlessWaitGreetingsFailPastTheDeadline)
+{
+    play(R"({"greeting": [{"endless": "120 wait a little\r\n", "interval": 0.05}]})");
+    EXPECT_EQ(logIn(), FTP_RESULT_FAILED);
+    EXPECT_GE(took_.count(), 59.0);
+    EXPECT_LT(took_.count(), 65.0);
+    EXPECT_TRUE(commands().empty());
+}
+
+TEST_F(LogInAgainstFaultServer, DrippingMultiLineReplyFailsPastTheDeadline)
+{
+    play(R"({"replies": {"USER": [{"send": "331-go on\r\n"},
+                                  {"endless": "331-and on\r\n", "interval": 0.2}]}})");
+    EXPECT_EQ(logIn(), FTP_RESULT_FAILED);
+    EXPECT_GE(took_.count(), 59.0);
+    EXPECT_LT(took_.count(), 65.0);
+    EXPECT_FALSE(received("PASS"));
+}
+
+TEST_F(LogInAgainstFaultServer, SlowStepsFailTheWholeLogInPastTheDeadline)
+{
+    // Every step within its own 60 s, the log-in as a whole past 120 s.
+    play(R"({"greeting": [{"sleep": 45}, {"send": "220 late\r\n"}],
+             "replies": {"USER": [{"sleep": 45}, {"send": "331 later\r\n"}],
+                         "PASS": [{"sleep": 45}, {"send": "230 too late\r\n"}]}})");
+    EXPECT_EQ(logIn(), FTP_RESULT_FAILED);
+    EXPECT_GE(took_.count(), 119.0);
+    EXPECT_LT(took_.count(), 125.0);
+    EXPECT_FALSE(received("TYPE"));
+}
+
 TEST_F(LogInAgainstFaultServer, ControlCharactersInCredentialsAreRefusedBeforeConnecting)
 {
     play(R"({})");
@@ -167,6 +200,8 @@ TEST_F(LogInAgainstFaultServer, ControlCharactersInCredentialsAreRefusedBeforeCo
     EXPECT_EQ(logIn(u"us\u0001er", u"secret"), FTP_RESULT_FAILED);
     const char16_t unpaired[] = {u's', char16_t(0xD800), u'x', 0};
     EXPECT_EQ(logIn(u"user", unpaired), FTP_RESULT_FAILED);
+    EXPECT_EQ(logIn(u"us\u0085er", u"secret"), FTP_RESULT_FAILED);
+    EXPECT_EQ(logIn(u"user", u"sec\u2028ret"), FTP_RESULT_FAILED);
     EXPECT_TRUE(commands().empty());
 }
 

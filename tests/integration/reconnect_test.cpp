@@ -3,6 +3,10 @@
 // sends a command twice.
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+#include <signal.h>
+
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -63,12 +67,64 @@ TEST_F(ReconnectAgainstFaultServer, FolderThatCannotBeNamedIsNotGuessed)
     // server's default folder instead would hit the wrong files.
     play(R"({"replies": {"CWD": "250 ok", "PWD": "502 no",
                          "DELE": [{"send": "250 deleted\r\n"}, {"close": true}]}})");
-    EXPECT_EQ(module().listFolder(nullptr, nullptr, nullptr, u"/pub"), FTP_RESULT_OK);
+    EXPECT_EQ(module().listFolder(nullptr, nullptr, nullptr, u"pub"), FTP_RESULT_OK);
     EXPECT_EQ(module().deleteFile(u"a"), FTP_RESULT_OK);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(module().deleteFile(u"b"), FTP_RESULT_FAILED);
     EXPECT_EQ(count("DELE b"), 0);
     EXPECT_EQ(module().logOut(), FTP_RESULT_OK);
+}
+
+TEST_F(ReconnectAgainstFaultServer, FolderGoneMeanwhileKeepsTheSessionForAbsoluteNames)
+{
+    // The first CWD succeeds; after the reconnection the folder is gone.
+    play(R"({"replies": {"CWD": {"sequence": ["250 ok", "550 gone", "250 ok"]},
+                         "DELE": [{"send": "250 deleted\r\n"}, {"close": true}],
+                         "MKD": "257 made", "RNFR": "350 go on", "RNTO": "250 renamed"}})");
+    EXPECT_EQ(module().listFolder(nullptr, nullptr, nullptr, u"/pub/gone"), FTP_RESULT_OK);
+    EXPECT_EQ(module().deleteFile(u"a"), FTP_RESULT_OK);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(module().createFolder(u"/pub/new"), FTP_RESULT_OK);  // reconnects, CWD fails
+    EXPECT_EQ(module().rename(u"/pub/x", u"/pub/y"), FTP_RESULT_OK);
+    // Relative names would act in the wrong folder: refused, never sent.
+    EXPECT_EQ(module().createFolder(u"rel"), FTP_RESULT_FAILED);
+    EXPECT_EQ(module().rename(u"/pub/x", u"y"), FTP_RESULT_FAILED);
+    EXPECT_EQ(module().listFolder(nullptr, nullptr, nullptr, u"sub"), FTP_RESULT_NO_FOLDER);
+    EXPECT_EQ(count("MKD rel"), 0);
+    EXPECT_EQ(count("RNFR"), 1);
+    EXPECT_EQ(count("USER"), 2);
+    // The next listing of an absolute folder sets one again.
+    EXPECT_EQ(module().listFolder(nullptr, nullptr, nullptr, u"/pub"), FTP_RESULT_OK);
+    EXPECT_EQ(module().createFolder(u"rel"), FTP_RESULT_OK);
+    EXPECT_EQ(count("MKD rel"), 1);
+    EXPECT_EQ(count("USER"), 2);
+}
+
+TEST_F(ReconnectAgainstFaultServer, SignalsToTheHostThreadNeverForceANewLogIn)
+{
+    play(R"({"replies": {"DELE": "250 deleted"}})");
+    // A handler without SA_RESTART: interrupted calls fail with EINTR.
+    struct sigaction action {};
+    action.sa_handler = [](int) {};
+    struct sigaction previous {};
+    ASSERT_EQ(::sigaction(SIGUSR1, &action, &previous), 0);
+    std::atomic<bool> done{false};
+    const pthread_t host = ::pthread_self();
+    std::thread signaller([&] {
+        while (!done) {
+            ::pthread_kill(host, SIGUSR1);
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
+        }
+    });
+    int failed = 0;
+    for (int i = 0; i < 1000; ++i)
+        failed += module().deleteFile(u"f") != FTP_RESULT_OK;
+    done = true;
+    signaller.join();
+    ::sigaction(SIGUSR1, &previous, nullptr);
+    EXPECT_EQ(failed, 0);
+    EXPECT_EQ(count("USER"), 1);
+    EXPECT_EQ(count("DELE f"), 1000);
 }
 
 TEST_F(ReconnectAgainstFaultServer, FailedReconnectionFailsTheCallAndLogOutStillWorks)

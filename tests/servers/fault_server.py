@@ -7,7 +7,10 @@ prints "ready" once listening, and runs until killed.
 
 Scenario keys:
   "greeting":  steps sent when a client connects (default: 220 greeting)
-  "replies":   {"VERB": steps} overriding the answer to a command
+  "replies":   {"VERB": steps} overriding the answer to a command; or
+               {"VERB": {"sequence": [steps, steps, ...]}}: the n-th such
+               command (counted across sessions) plays the n-th, the last
+               repeating
   "password":  the accepted password (default "secret")
   "files":     {"name": TEXT} served by RETR (default: none)
   "listing":   TEXT sent for LIST and MLSD (default: empty)
@@ -22,7 +25,8 @@ Steps are a list; each step is one of
   {"send_slow": TEXT, "interval": SECONDS}   the same, one byte at a time
   {"sleep": SECONDS}    pause
   {"silent": true}      never answer again; keep the connection open
-  {"endless": TEXT}     send TEXT over and over until the client leaves
+  {"endless": TEXT}     send TEXT over and over until the client leaves;
+                        with "interval": SECONDS, once per interval
   {"flood": N}          send N bytes of 'x' without any line end
   {"close": true}       close the connection
   {"data": TEXT}        send TEXT on the data connection (accepting it first)
@@ -126,9 +130,13 @@ class Session(socketserver.StreamRequestHandler):
                     pass
                 return False
             elif "endless" in step:
-                chunk = step["endless"].encode() * 64
+                interval = step.get("interval")
+                chunk = step["endless"].encode() * (1 if interval else 64)
                 while True:
                     self.wfile.write(chunk)
+                    if interval:
+                        self.wfile.flush()
+                        time.sleep(interval)
             elif "flood" in step:
                 self.wfile.write(b"x" * step["flood"])
             elif "close" in step:
@@ -182,7 +190,7 @@ class Session(socketserver.StreamRequestHandler):
                     ok = given == scenario.get("password", "secret")
                     steps = "230 logged in" if ok else "530 login incorrect"
                 elif verb in replies:
-                    steps = replies[verb]
+                    steps = self.server.next_steps(verb, replies[verb])
                 else:
                     steps = self.default_steps(verb, command[len(verb) + 1:])
                 if not self.play(steps):
@@ -202,6 +210,15 @@ class Server(socketserver.ThreadingTCPServer):
         self.scenario = scenario
         self.log_path = log_path
         self.lock = threading.Lock()
+        self.counts = {}
+
+    def next_steps(self, verb, reply):
+        if not isinstance(reply, dict):
+            return reply
+        with self.lock:
+            seen = self.counts.get(verb, 0)
+            self.counts[verb] = seen + 1
+        return reply["sequence"][min(seen, len(reply["sequence"]) - 1)]
 
     def record(self, command):
         if not self.log_path:

@@ -58,19 +58,35 @@ TEST(EpsvReply, PortIsTakenBetweenRepeatedDelimiters)
         EXPECT_EQ(parseEpsvPort(row.reply), row.port) << row.reply;
 }
 
-TEST(AnnouncedSize, ReadFromTheBracketedByteCount)
+TEST(AnnouncedSize, ReadOnlyFromTheEndWhereServersPutIt)
 {
-    const std::vector<std::pair<const char*, std::optional<std::uint64_t>>> rows = {
-        {"150 Opening BINARY mode data connection for f (1234 bytes)", 1234},
-        {"150 Opening data connection (0 bytes)", 0},
-        {"150 Opening (5368709120 bytes)", 5368709120ull},
-        {"150 Opening BINARY mode data connection for f", std::nullopt},
-        {"150 Opening (bytes)", std::nullopt},
-        {"150 Opening (12a4 bytes)", std::nullopt},
-        {"150 Opening (99999999999999999999 bytes)", std::nullopt},  // past 64 bits
+    struct SizeRow {
+        const char* reply;
+        const char* name;
+        std::optional<std::uint64_t> size;
     };
-    for (const auto& [reply, size] : rows)
-        EXPECT_EQ(parseAnnouncedSize(reply), size) << reply;
+    const std::vector<SizeRow> rows = {
+        {"150 Opening BINARY mode data connection for f (1234 bytes)", "f", 1234},
+        {"150 Opening BINARY mode data connection for f (1234 bytes).", "f", 1234},  // vsftpd
+        {"150 Opening data connection (0 bytes)", "f", 0},
+        {"150 Opening (5368709120 bytes)", "f", 5368709120ull},
+        {"150-Accepted data connection\n150 Opening for f (12 bytes)", "f", 12},
+        {"150 Opening for x (5 bytes) (7 bytes).", "x (5 bytes)", 7},
+        // A name that looks like a count, echoed by a server that gives none.
+        {"150 Opening BINARY mode data connection for x (5 bytes)", "x (5 bytes)", std::nullopt},
+        {"150 Opening BINARY mode data connection for x (5 bytes).", "x (5 bytes)", std::nullopt},
+        {"150 Opening for /d/x (5 bytes)", "/d/x (5 bytes)", std::nullopt},
+        // A count that is not last is not where servers put it.
+        {"150 Opening (5 bytes) for f", "f", std::nullopt},
+        {"150 Opening (5 bytes)\n150 for f", "f", std::nullopt},
+        {"150 Opening BINARY mode data connection for f", "f", std::nullopt},
+        {"150 Opening (bytes)", "f", std::nullopt},
+        {"150 Opening (12a4 bytes)", "f", std::nullopt},
+        {"150 Opening x(12 bytes)", "f", std::nullopt},
+        {"150 Opening (99999999999999999999 bytes)", "f", std::nullopt},  // past 64 bits
+    };
+    for (const SizeRow& row : rows)
+        EXPECT_EQ(parseAnnouncedSize(row.reply, row.name), row.size) << row.reply;
 }
 
 }  // namespace
