@@ -8,9 +8,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <memory>
+#include <string_view>
 
 #include "socket.h"
 
@@ -61,6 +64,15 @@ TransferStatus receiveChunk(int dataFd, char* buffer, std::size_t capacity, std:
     }
 }
 
+// Zero-copy calls are used unless a test turns them off to run the copies.
+std::atomic<bool> zeroCopyEnabled{true};
+
+// A file system without splice or sendfile support says so with one of these.
+bool isUnsupported(int error)
+{
+    return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP;
+}
+
 TransferStatus copyThroughMemory(int dataFd, int fileFd, std::uint64_t& bytes)
 {
     auto buffer = std::make_unique<char[]>(kBufferSize);
@@ -97,19 +109,73 @@ private:
     FileDescriptor write_;
 };
 
-// Moves everything in the pipe to the file.
-bool drainPipe(const Pipe& pipe, int fileFd, std::size_t pending)
+// Moves `pending` bytes from the pipe to the file through memory.
+bool copyPipe(const Pipe& pipe, int fileFd, std::size_t pending)
+{
+    auto buffer = std::make_unique<char[]>(kBufferSize);
+    while (pending > 0) {
+        const ssize_t got = ::read(pipe.readEnd(), buffer.get(), std::min(pending, kBufferSize));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0 || !writeAll(fileFd, buffer.get(), static_cast<std::size_t>(got)))
+            return false;
+        pending -= static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+enum class Drained { All, Unsupported, Failed };
+
+// Moves everything in the pipe to the file. Unsupported: the file takes no
+// splice, and what is still in the pipe has been copied through memory.
+Drained drainPipe(const Pipe& pipe, int fileFd, std::size_t pending)
 {
     while (pending > 0) {
         const ssize_t moved =
             ::splice(pipe.readEnd(), nullptr, fileFd, nullptr, pending, SPLICE_F_MOVE);
         if (moved < 0 && errno == EINTR)
             continue;
+        if (moved < 0 && isUnsupported(errno))
+            return copyPipe(pipe, fileFd, pending) ? Drained::Unsupported : Drained::Failed;
         if (moved <= 0)
-            return false;
+            return Drained::Failed;
         pending -= static_cast<std::size_t>(moved);
     }
-    return true;
+    return Drained::All;
+}
+
+// Sends the file from `offset` on through memory.
+TransferStatus sendThroughMemory(int fileFd, int dataFd, off_t offset, std::uint64_t& bytes)
+{
+    auto buffer = std::make_unique<char[]>(kBufferSize);
+    for (;;) {
+        const ssize_t got = ::pread(fileFd, buffer.get(), kBufferSize, offset);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return TransferStatus::LocalError;
+        if (got == 0)
+            return TransferStatus::Done;
+        std::string_view pending(buffer.get(), static_cast<std::size_t>(got));
+        while (!pending.empty()) {
+            const ssize_t sent = ::send(dataFd, pending.data(), pending.size(), MSG_NOSIGNAL);
+            if (sent > 0) {
+                pending.remove_prefix(static_cast<std::size_t>(sent));
+                continue;
+            }
+            if (sent < 0 && errno == EINTR)
+                continue;
+            if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                if (const auto waited = awaitProgress(dataFd, POLLOUT);
+                    waited != TransferStatus::Done)
+                    return waited;
+                continue;
+            }
+            return TransferStatus::NetworkError;
+        }
+        offset += got;
+        bytes += static_cast<std::uint64_t>(got);
+    }
 }
 
 // sendfile has no MSG_NOSIGNAL: a peer that hangs up would raise SIGPIPE and
@@ -146,28 +212,36 @@ private:
 
 }  // namespace
 
+void setZeroCopy(bool enabled) { zeroCopyEnabled = enabled; }
+
 TransferStatus receiveToFile(int dataFd, int fileFd, std::uint64_t& bytes)
 {
     bytes = 0;
     // Socket to pipe to file without copying through user memory.
     Pipe pipe;
-    if (!pipe)
+    if (!pipe || !zeroCopyEnabled)
         return copyThroughMemory(dataFd, fileFd, bytes);
     for (;;) {
         const ssize_t moved = ::splice(dataFd, nullptr, pipe.writeEnd(), nullptr, kChunk,
                                        SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
         if (moved > 0) {
-            if (!drainPipe(pipe, fileFd, static_cast<std::size_t>(moved)))
+            const Drained drained = drainPipe(pipe, fileFd, static_cast<std::size_t>(moved));
+            if (drained == Drained::Failed)
                 return TransferStatus::LocalError;
             bytes += static_cast<std::uint64_t>(moved);
+            if (drained == Drained::Unsupported) {
+                // A file system without splice: the rest goes through memory.
+                std::uint64_t rest = 0;
+                const TransferStatus status = copyThroughMemory(dataFd, fileFd, rest);
+                bytes += rest;
+                return status;
+            }
             continue;
         }
         if (moved == 0)
             return TransferStatus::Done;
         if (errno == EINTR)
             continue;
-        if (errno == EINVAL && bytes == 0)
-            return copyThroughMemory(dataFd, fileFd, bytes);  // file system without splice
         if (errno != EAGAIN && errno != EWOULDBLOCK)
             return TransferStatus::NetworkError;
         if (const auto waited = awaitProgress(dataFd, POLLIN); waited != TransferStatus::Done)
@@ -198,6 +272,8 @@ TransferStatus sendFromFile(int fileFd, int dataFd, std::uint64_t& bytes)
 {
     bytes = 0;
     off_t offset = 0;
+    if (!zeroCopyEnabled)
+        return sendThroughMemory(fileFd, dataFd, offset, bytes);
     const SigpipeBlocked noSigpipe;
     for (;;) {
         const ssize_t sent = ::sendfile(dataFd, fileFd, &offset, kChunk);
@@ -215,6 +291,8 @@ TransferStatus sendFromFile(int fileFd, int dataFd, std::uint64_t& bytes)
                 return waited;
             continue;
         }
+        if (isUnsupported(errno))  // a file system without sendfile
+            return sendThroughMemory(fileFd, dataFd, offset, bytes);
         // sendfile reports a broken socket and an unreadable file alike; tell
         // them apart by whether the socket still takes data.
         return errno == EPIPE || errno == ECONNRESET ? TransferStatus::NetworkError

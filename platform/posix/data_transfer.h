@@ -30,4 +30,9 @@ TransferStatus receiveToSink(int dataFd, const std::function<void(std::string_vi
 // Sends all of `fileFd`, from its start, over the data connection.
 TransferStatus sendFromFile(int fileFd, int dataFd, std::uint64_t& bytes);
 
+// splice and sendfile are used where the file system supports them, with a
+// copy through memory where it does not; off, every transfer copies (tests
+// use this to run the copying paths on any file system).
+void setZeroCopy(bool enabled);
+
 }  // namespace quorvane::client

@@ -1,6 +1,8 @@
 // The WinINet entry points for FTP commands on a connection handle.
 #include <sys/stat.h>
 
+#include <cerrno>
+
 #include "device_path.h"
 #include "entry_point.h"
 #include "ftp_connection.h"
@@ -92,7 +94,8 @@ BOOL FtpGetFileW(HINTERNET connect, LPCWSTR remoteFile, LPCWSTR newFile, BOOL fa
         // be written fails without a RETR.
         auto temporary = TemporaryFile::besides(*local);
         if (!temporary) {
-            SetLastError(ERROR_PATH_NOT_FOUND);
+            SetLastError(errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND
+                                                             : ERROR_ACCESS_DENIED);
             return false;
         }
         return c.download(remote, *temporary);
@@ -105,7 +108,7 @@ BOOL FtpPutFileW(HINTERNET connect, LPCWSTR localFile, LPCWSTR newRemoteFile, DW
         const auto local = hostPathOf(localFile);
         const FileDescriptor file = local ? openForReading(*local) : FileDescriptor();
         if (!file) {
-            SetLastError(ERROR_FILE_NOT_FOUND);
+            SetLastError(!local || errno == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED);
             return false;
         }
         return c.upload(file.get(), remote);

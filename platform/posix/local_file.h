@@ -13,32 +13,39 @@ namespace quorvane::client {
 
 class TemporaryFile {
 public:
-    // Creates an empty temporary file in the folder of `target`.
+    // Creates an empty temporary file beside `target`, or beside the file a
+    // symbolic link at `target` finally leads to. Refuses (errno set) a
+    // target that is not a regular file or that its owner made read-only.
     static std::optional<TemporaryFile> besides(const std::string& target);
 
     TemporaryFile(TemporaryFile&& other) noexcept
         : fd_(std::move(other.fd_)), path_(std::exchange(other.path_, {})),
-          target_(std::move(other.target_)) {}
+          target_(std::move(other.target_)), replacing_(other.replacing_) {}
     TemporaryFile& operator=(TemporaryFile&&) = delete;
     ~TemporaryFile();
 
     int fd() const { return fd_.get(); }
 
-    // Closes the file and renames it over the target; false (and the
-    // temporary file removed) when that fails.
+    // Closes the file and renames it over the target; false (errno set, the
+    // temporary file removed) when that fails. An existing target is only
+    // replaced by data already on the disk, so that a power cut cannot leave
+    // it empty where the file system does not order data before the rename.
     bool replaceTarget();
 
 private:
-    TemporaryFile(FileDescriptor fd, std::string path, std::string target)
-        : fd_(std::move(fd)), path_(std::move(path)), target_(std::move(target)) {}
+    TemporaryFile(FileDescriptor fd, std::string path, std::string target, bool replacing)
+        : fd_(std::move(fd)), path_(std::move(path)), target_(std::move(target)),
+          replacing_(replacing) {}
 
     FileDescriptor fd_;
     std::string path_;  // empty once renamed
     std::string target_;
+    bool replacing_;
 };
 
-// Opens an existing local file for reading; an empty descriptor if it is
-// missing, unreadable or not a regular file.
+// Opens an existing local file for reading; an empty descriptor (errno set)
+// if it is missing, unreadable or not a regular file. Never waits: a FIFO
+// without a writer is refused at once, not waited on.
 FileDescriptor openForReading(const std::string& path);
 
 }  // namespace quorvane::client
