@@ -135,8 +135,23 @@ std::u16string toUtf16Lossy(std::string_view text)
 
 bool hasControlCharacter(std::string_view text)
 {
-    return std::any_of(text.begin(), text.end(),
-                       [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte < 0x20)
+            return true;
+        // C1 controls (NEL among them) are C2 80-9F; U+2028 and U+2029 are
+        // E2 80 A8-A9. Readers that split on Unicode line breaks break there.
+        if (byte == 0xC2 && i + 1 < text.size()) {
+            const auto next = static_cast<unsigned char>(text[i + 1]);
+            if (next >= 0x80 && next <= 0x9F)
+                return true;
+        } else if (byte == 0xE2 && i + 2 < text.size() && text[i + 1] == '\x80') {
+            const auto last = static_cast<unsigned char>(text[i + 2]);
+            if (last == 0xA8 || last == 0xA9)
+                return true;
+        }
+    }
+    return false;
 }
 
 }  // namespace quorvane::text

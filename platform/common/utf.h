@@ -25,8 +25,9 @@ std::optional<std::u16string> toUtf16(std::string_view text);
 // cannot turn into invalid UTF-16.
 std::u16string toUtf16Lossy(std::string_view text);
 
-// True when `text` holds a C0 control character (NUL, CR, LF, TAB, ...): such
-// text must never reach a command line or a listing record.
+// True when UTF-8 `text` holds a control character or a line break: C0 (NUL,
+// CR, LF, TAB, ...), C1 (U+0080-U+009F, NEL among them), U+2028 or U+2029.
+// Such text must never reach a command line or a listing record.
 bool hasControlCharacter(std::string_view text);
 
 }  // namespace quorvane::text

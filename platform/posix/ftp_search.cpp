@@ -101,6 +101,11 @@ HINTERNET FtpFindFirstFileW(HINTERNET connect, LPCWSTR searchFile, WIN32_FIND_DA
             ~EndUnlessKept() { if (!kept) connection.endSearch(); }
         } searchSlot{*connection};
 
+        // Times found are shown in the zone in effect now, even if TZ or
+        // /etc/localtime changed since the host started (localtime_r alone
+        // never looks again).
+        ::tzset();
+
         // Parsed while it arrives; handed out only once the server has
         // confirmed the whole listing.
         const bool mlsd = connection->features().mlst;

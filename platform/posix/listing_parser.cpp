@@ -114,27 +114,22 @@ std::optional<std::int64_t> secondsOf(int year, int month, int day, int hour, in
     return unixSecondsOf(CivilTime{year, month, day, hour, minute, second});
 }
 
-// ls shows the time instead of the year for dates within six months of now,
-// so the year meant is the one that puts the date nearest to now; that also
-// covers a server whose clock or zone runs a little ahead of ours. A date
-// more than six months ahead is never meant: Feb 29 then falls back to the
-// last leap year.
+// ls shows the time instead of the year for recent dates (GNU ls up to about
+// six months back; some servers for any date of the current year), and a
+// modification time is almost never in the future. So the year meant is the
+// latest that does not put the date ahead of now by more than a clock skew
+// between server and client. Feb 29 falls back to the last leap year.
 std::optional<std::int64_t> placeYearless(int month, int day, int hour, int minute,
                                           std::int64_t now)
 {
-    constexpr std::int64_t kSixMonths = 183 * 86'400;
+    constexpr std::int64_t kClockSkew = 2 * 86'400;
     const int thisYear = civilFromUnixSeconds(now).year;
-    std::optional<std::int64_t> best;
-    for (int year = thisYear - 1; year <= thisYear + 1; ++year) {
+    for (int year = thisYear + 1; year >= thisYear - 8; --year) {
         const auto candidate = secondsOf(year, month, day, hour, minute);
-        if (!candidate || *candidate > now + kSixMonths)
-            continue;
-        if (!best || std::llabs(*candidate - now) < std::llabs(*best - now))
-            best = candidate;
+        if (candidate && *candidate <= now + kClockSkew)
+            return candidate;
     }
-    for (int year = thisYear - 2; !best && year >= thisYear - 8; --year)
-        best = secondsOf(year, month, day, hour, minute);
-    return best;
+    return std::nullopt;
 }
 
 bool isPermissions(std::string_view text)
@@ -243,7 +238,10 @@ LineResult parseUnixLine(std::string_view line, std::int64_t now, ListingEntry& 
     if (tokens.size() < 2 || !isPermissions(tokens[0].text))
         return LineResult::NotMine;
 
-    for (std::size_t i = 2; i + 2 < tokens.size(); ++i) {
+    // The date follows the size, which follows at least the link count (or
+    // an owner): anchored there, an owner named "jan" or "may", a group of 31
+    // or less and a size such as 2024 are never read as a date.
+    for (std::size_t i = 3; i + 2 < tokens.size(); ++i) {
         const auto month = monthOf(tokens[i].text);
         const auto day = smallNumber(tokens[i + 1].text, 1, 2);
         if (!month || !day)

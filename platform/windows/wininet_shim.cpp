@@ -31,10 +31,13 @@ bool allSafe(std::initializer_list<LPCWSTR> texts)
     return true;
 }
 
+// C0 and C1 controls and the Unicode line and paragraph separators: each
+// would break the listing's records for some reader.
 bool hasControlCharacter(const wchar_t* name)
 {
     for (; *name; ++name)
-        if (*name < 0x20)
+        if (*name < 0x20 || (*name >= 0x80 && *name <= 0x9F) || *name == 0x2028 ||
+            *name == 0x2029)
             return true;
     return false;
 }

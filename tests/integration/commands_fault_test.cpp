@@ -1,11 +1,14 @@
 // Transfers and commands against a scripted server that misbehaves.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <chrono>
 
 #include "fault_server_test.h"
 
 using namespace harness;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -210,6 +213,49 @@ TEST_F(CommandsAgainstFaultServer, UnwritableLocalTargetFailsWithoutRetr)
               FTP_RESULT_FAILED);
     EXPECT_EQ(count("RETR"), 0);
     EXPECT_EQ(count("EPSV"), 0);
+}
+
+TEST_F(CommandsAgainstFaultServer, UploadOfAFifoOrFolderFailsAtOnce)
+{
+    play(R"({})");
+    ASSERT_EQ(::mkfifo(device_.hostPath("fifo").c_str(), 0644), 0);
+    fs::create_directories(device_.hostPath("folder"));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(module().upload(device_.devicePath("fifo").c_str(), u"x"), FTP_RESULT_FAILED);
+    EXPECT_EQ(module().upload(device_.devicePath("folder").c_str(), u"x"), FTP_RESULT_FAILED);
+    EXPECT_LT(Seconds(std::chrono::steady_clock::now() - start).count(), 5.0);
+    EXPECT_EQ(count("STOR"), 0);
+}
+
+TEST_F(CommandsAgainstFaultServer, ReadOnlyLocalFileIsNotReplaced)
+{
+    play(R"({"files": {"f.txt": "hello"}})");
+    writeFile(device_.hostPath("local.txt"), "old");
+    fs::permissions(device_.hostPath("local.txt"), fs::perms::owner_read | fs::perms::group_read);
+    EXPECT_EQ(module().download(device_.devicePath("local.txt").c_str(), u"f.txt"),
+              FTP_RESULT_FAILED);
+    expectOldFileUntouched();
+    EXPECT_EQ(count("RETR"), 0);
+}
+
+TEST_F(CommandsAgainstFaultServer, EchoedNameThatLooksLikeAByteCountIsNotOne)
+{
+    play(R"({"replies": {"RETR": [
+        {"send": "150 Opening BINARY mode data connection for x (5 bytes)\r\n"},
+        {"data": "ten bytes!"}, {"data_close": true}, {"send": "226 done\r\n"}]}})");
+    EXPECT_EQ(downloadOverOldFile(u"x (5 bytes)"), FTP_RESULT_OK);
+    EXPECT_EQ(readFile(device_.hostPath("local.txt")), "ten bytes!");
+}
+
+TEST_F(CommandsAgainstFaultServer, UnicodeLineBreaksInNamesAreRefusedBeforeSending)
+{
+    play(R"({"replies": {"DELE": "250 deleted", "MKD": "257 made"}})");
+    const auto before = commands().size();
+    EXPECT_EQ(module().deleteFile(u"next\u0085line"), FTP_RESULT_FAILED);
+    EXPECT_EQ(module().createFolder(u"para\u2029graph"), FTP_RESULT_FAILED);
+    EXPECT_EQ(module().rename(u"a", u"line\u2028sep"), FTP_RESULT_FAILED);
+    EXPECT_EQ(module().download(device_.devicePath("d").c_str(), u"c1\u009f"), FTP_RESULT_FAILED);
+    EXPECT_EQ(commands().size(), before);
 }
 
 TEST_F(CommandsAgainstFaultServer, RefusedRnfrSendsNoRnto)

@@ -58,6 +58,9 @@ TEST_F(ListingAgainstFaultServer, HostileNamesAreSkippedOrMadeSafe)
         "-rw-r--r-- 1 u g 99999999999999999999 Jan  1  2020 huge\\r\\n"
         "-rw-r--r-- 1 u g 1 Jan 99  2020 bad-date\\r\\n"
         "-rw-r--r-- 1 u g 1 Jan  1  2020 ../up\\r\\n"
+        "-rw-r--r-- 1 u g 1 Jan  1  2020 next\\u0085line\\r\\n"
+        "-rw-r--r-- 1 u g 1 Jan  1  2020 line\\u2028separator\\r\\n"
+        "-rw-r--r-- 1 u g 1 Jan  1  2020 para\\u2029graph\\r\\n"
         "not a listing line at all\\r\\n"
         "-rw-r--r-- 1 u g 2 Jan  1  2020 also good\\r\\n";
     play(std::string(R"({"replies": {"CWD": "250 ok", )") + kNoMlst + R"(}, "listing": ")" +
@@ -94,6 +97,20 @@ TEST_F(ListingAgainstFaultServer, HugeLineAndHundredThousandEntriesInBoundedMemo
     const long grownKiB = after.ru_maxrss - before.ru_maxrss;
     std::printf("peak memory grew by %ld KiB for 100,001 entries\n", grownKiB);
     EXPECT_LT(grownKiB, 64 * 1024);
+}
+
+TEST_F(ListingAgainstFaultServer, EachListingUsesTheTimeZoneInEffectThen)
+{
+    play(R"({"replies": {"CWD": "250 ok"},
+             "listing": "type=file;size=1;modify=20200101120000; a\r\n"})");
+    ASSERT_EQ(list(), FTP_RESULT_OK);
+    EXPECT_EQ(listingLines().at(2), "01/01/2020  12:00:00");
+    // A long-running host whose zone changes: nobody calls tzset() for it.
+    setenv("TZ", "JST-9", 1);
+    ASSERT_EQ(list(), FTP_RESULT_OK);
+    EXPECT_EQ(listingLines().at(2), "01/01/2020  21:00:00");
+    setenv("TZ", "UTC", 1);
+    tzset();
 }
 
 TEST_F(ListingAgainstFaultServer, TransferAbortedWith426KeepsThePreviousListing)

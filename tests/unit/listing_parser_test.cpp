@@ -123,7 +123,31 @@ TEST(UnixLines, CommonShapes)
     }, listAtNow);
 }
 
-TEST(UnixLines, YearlessDatesTakeTheYearNearestToNow)
+TEST(UnixLines, OwnersGroupsAndSizesThatLookLikeDatesAreNotDates)
+{
+    expectRows({
+        {"-rw-r--r-- 1 jan 20 4096 Mar  4 09:41 notes.txt", "notes.txt", 4096, false,
+         utc(2024, 3, 4, 9, 41)},
+        {"-rw-r--r-- 1 may 31 2024 Mar  4 09:41 owner-may", "owner-may", 2024, false,
+         utc(2024, 3, 4, 9, 41)},
+        {"-rw-r--r-- 1 alice may 31 Mar  4  2019 group-may", "group-may", 31, false,
+         utc(2019, 3, 4)},
+        {"-rw-r--r-- 1 dec 7 1999 Jun  1 12:00 numeric-group", "numeric-group", 1999, false,
+         utc(2024, 6, 1, 12, 0)},
+        {"-rw-r--r-- 1 jun 1601 Jun  1 12:00 no-group", "no-group", 1601, false,
+         utc(2024, 6, 1, 12, 0)},
+        {"-rw-r--r-- 1 jan feb 9999 Oct 17  2021 both", "both", 9999, false, utc(2021, 10, 17)},
+        // Names that look like dates, after a real one.
+        {"-rw-r--r-- 1 u g 10 Jun 14 10:00 Mar  4 09:41 notes.txt", "Mar  4 09:41 notes.txt", 10,
+         false, utc(2024, 6, 14, 10, 0)},
+        {"-rw-r--r-- 1 u g 10 Jun 14  2020 Jan  1  2021", "Jan  1  2021", 10, false,
+         utc(2020, 6, 14)},
+        {"-rw-r--r-- 1 jan 20 4096 Mar  4 09:41 May 31 2024", "May 31 2024", 4096, false,
+         utc(2024, 3, 4, 9, 41)},
+    }, listAtNow);
+}
+
+TEST(UnixLines, YearlessDatesTakeTheLatestYearNotAheadOfNow)
 {
     struct YearRow {
         std::int64_t now;
@@ -131,14 +155,29 @@ TEST(UnixLines, YearlessDatesTakeTheYearNearestToNow)
         std::int64_t expected;
     };
     const std::vector<YearRow> rows = {
+        // Around six and seven months back: never put a year ahead.
+        {utc(2026, 12, 8, 12, 0), "Jun  8 18:38", utc(2026, 6, 8, 18, 38)},  // 182.7 days
+        {utc(2026, 12, 8, 12, 0), "Jun  9 18:38", utc(2026, 6, 9, 18, 38)},
+        {utc(2026, 12, 8, 12, 0), "May 01 12:00", utc(2026, 5, 1, 12, 0)},   // seven months
+        {utc(2024, 6, 15, 12, 0), "Dec 16 00:00", utc(2023, 12, 16)},
+        {utc(2024, 6, 15, 12, 0), "Dec 14 00:00", utc(2023, 12, 14)},
+        {utc(2024, 6, 15, 12, 0), "Jun 15 11:59", utc(2024, 6, 15, 11, 59)},
+        // A server clock a little ahead of ours: up to two days.
+        {utc(2024, 6, 15, 12, 0), "Jun 16 12:00", utc(2024, 6, 16, 12, 0)},
+        {utc(2024, 6, 15, 12, 0), "Jun 17 11:59", utc(2024, 6, 17, 11, 59)},
+        {utc(2024, 6, 15, 12, 0), "Jun 18 00:00", utc(2023, 6, 18)},
+        // The turn of the year, both ways.
         {utc(2025, 1, 1, 0, 30), "Dec 31 23:59", utc(2024, 12, 31, 23, 59)},
         {utc(2024, 12, 31, 23, 0), "Jan  1 00:01", utc(2025, 1, 1, 0, 1)},  // server ahead
         {utc(2024, 12, 31, 23, 0), "Dec 31 22:00", utc(2024, 12, 31, 22, 0)},
-        {utc(2024, 6, 15, 12, 0), "Dec 16 00:00", utc(2023, 12, 16)},  // six months back
-        {utc(2024, 6, 15, 12, 0), "Dec 14 00:00", utc(2024, 12, 14)},  // within six ahead
+        {utc(2025, 1, 5, 12, 0), "Jan  6 00:00", utc(2025, 1, 6)},
+        {utc(2025, 1, 5, 12, 0), "Jan  8 00:00", utc(2024, 1, 8)},
+        // Feb 29 in the latest leap year that is not ahead.
         {utc(2024, 3, 1, 12, 0), "Feb 29 08:00", utc(2024, 2, 29, 8, 0)},
-        {utc(2025, 2, 1, 12, 0), "Feb 29 08:00", utc(2024, 2, 29, 8, 0)},  // last leap year
-        {utc(2027, 1, 1, 12, 0), "Feb 29 08:00", utc(2024, 2, 29, 8, 0)},  // none nearer
+        {utc(2024, 2, 28, 12, 0), "Feb 29 08:00", utc(2024, 2, 29, 8, 0)},   // a day ahead
+        {utc(2024, 2, 20, 12, 0), "Feb 29 08:00", utc(2020, 2, 29, 8, 0)},
+        {utc(2025, 2, 1, 12, 0), "Feb 29 08:00", utc(2024, 2, 29, 8, 0)},
+        {utc(2027, 1, 1, 12, 0), "Feb 29 08:00", utc(2024, 2, 29, 8, 0)},
     };
     for (const YearRow& row : rows) {
         const std::string line = std::string("-rw-r--r-- 1 u g 1 ") + row.date + " f";

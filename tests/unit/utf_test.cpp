@@ -69,6 +69,18 @@ TEST(Utf, ControlCharactersAreFound)
     EXPECT_FALSE(hasControlCharacter("caf\xc3\xa9\x7f"));
 }
 
+TEST(Utf, UnicodeLineBreaksCountAsControlCharacters)
+{
+    EXPECT_TRUE(hasControlCharacter("next\xc2\x85line"));        // U+0085 NEL
+    EXPECT_TRUE(hasControlCharacter("c1\xc2\x80"));              // U+0080
+    EXPECT_TRUE(hasControlCharacter("c1\xc2\x9f"));              // U+009F
+    EXPECT_TRUE(hasControlCharacter("line\xe2\x80\xa8sep"));     // U+2028
+    EXPECT_TRUE(hasControlCharacter("para\xe2\x80\xa9sep"));     // U+2029
+    EXPECT_FALSE(hasControlCharacter("nbsp\xc2\xa0 and \xc2\xa9"));  // U+00A0, U+00A9
+    EXPECT_FALSE(hasControlCharacter("dash\xe2\x80\x94 and \xe2\x80\xaf"));  // U+2014, U+202F
+    EXPECT_FALSE(hasControlCharacter("lone \x85 byte"));  // not UTF-8: becomes U+FFFD
+}
+
 TEST(Utf, NullPointerIsAnEmptyView)
 {
     EXPECT_TRUE(wideView(nullptr).empty());
