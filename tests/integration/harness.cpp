@@ -86,7 +86,8 @@ ServerProcess::~ServerProcess()
     if (pid_ <= 0)
         return;
     ::kill(pid_, SIGTERM);
-    for (int i = 0; i < 50; ++i) {
+    // Launchers stop their server and remove their files first: up to 10 s.
+    for (int i = 0; i < 500; ++i) {
         if (::waitpid(pid_, nullptr, WNOHANG) == pid_)
             return;
         ::usleep(20'000);

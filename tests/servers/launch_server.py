@@ -18,6 +18,7 @@ with warnings.catch_warnings():
     import crypt
 import dbm.ndbm
 import os
+import shutil
 import signal
 import socket
 import subprocess
@@ -141,26 +142,28 @@ def main():
     # refuses), whatever umask the tests run with.
     os.umask(0o022)
     work = tempfile.mkdtemp(prefix="quorvane-%s." % args.kind)
-    argv = {"vsftpd": vsftpd, "proftpd": proftpd, "pure-ftpd": pure_ftpd}[args.kind](args, work)
-    log = open(os.path.join(work, "server.log"), "w")
-    proc = subprocess.Popen(argv, stdout=log, stderr=subprocess.STDOUT,
-                            start_new_session=True)
-
-    def stop(*_):
-        os.killpg(proc.pid, signal.SIGTERM)
-        try:
-            proc.wait(timeout=5)
-        except subprocess.TimeoutExpired:
-            os.killpg(proc.pid, signal.SIGKILL)
-        subprocess.run(["rm", "-rf", work])
-        sys.exit(0)
-
-    signal.signal(signal.SIGTERM, stop)
-    wait_until_listening(proc, os.path.join(work, "server.log"))
-    print("ready", flush=True)
-    proc.wait()
-    stop()
-
+    # A SIGTERM ends the wait below; the finally clause stops the server and
+    # removes what this launcher made, whichever way it ends.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
+    proc = None
+    try:
+        argv = {"vsftpd": vsftpd, "proftpd": proftpd, "pure-ftpd": pure_ftpd}[args.kind](args, work)
+        log = open(os.path.join(work, "server.log"), "w")
+        proc = subprocess.Popen(argv, stdout=log, stderr=subprocess.STDOUT,
+                                start_new_session=True)
+        wait_until_listening(proc, os.path.join(work, "server.log"))
+        print("ready", flush=True)
+        proc.wait()
+    finally:
+        signal.signal(signal.SIGTERM, signal.SIG_IGN)
+        if proc is not None and proc.poll() is None:
+            os.killpg(proc.pid, signal.SIGTERM)
+            try:
+                proc.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                os.killpg(proc.pid, signal.SIGKILL)
+                proc.wait()
+        shutil.rmtree(work, ignore_errors=True)
 
 if __name__ == "__main__":
     main()
