@@ -36,7 +36,7 @@ std::unique_ptr<ControlConnection> ControlConnection::open(const std::string& ho
         return nullptr;
     }
     auto connection = std::make_unique<ControlConnection>(std::move(socket));
-    const DeadlineCap cap(*connection, deadline);
+    connection->setDeadlineCap(deadline);
 
     // "120 ready in n minutes" only delays the real greeting; both fall within
     // one reply wait, however many 120s come and however fast.

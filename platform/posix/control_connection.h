@@ -26,8 +26,9 @@ inline constexpr auto kQuitTimeout = std::chrono::seconds(2);
 
 class ControlConnection {
 public:
-    // Connects and waits for the server's greeting, all before `deadline`.
-    // On failure returns null and sets the thread's last error.
+    // Connects and waits for the server's greeting, all before `deadline`,
+    // which stays the connection's cap (see DeadlineCap). On failure returns
+    // null and sets the thread's last error.
     static std::unique_ptr<ControlConnection> open(const std::string& host,
                                                    std::uint16_t port, Deadline deadline);
 
@@ -73,19 +74,25 @@ private:
     std::optional<Deadline> cap_;
 };
 
-// Caps a connection's waits for as long as it lives.
+// Caps the waits of the connection `owner` holds for as long as the cap
+// lives; the connection may be dropped (and `owner` emptied) meanwhile.
 class DeadlineCap {
 public:
-    DeadlineCap(ControlConnection& connection, Deadline cap) : connection_(connection)
+    DeadlineCap(std::unique_ptr<ControlConnection>& owner, Deadline cap) : owner_(owner)
     {
-        connection_.setDeadlineCap(cap);
+        if (owner_)
+            owner_->setDeadlineCap(cap);
     }
-    ~DeadlineCap() { connection_.setDeadlineCap(std::nullopt); }
+    ~DeadlineCap()
+    {
+        if (owner_)
+            owner_->setDeadlineCap(std::nullopt);
+    }
     DeadlineCap(const DeadlineCap&) = delete;
     DeadlineCap& operator=(const DeadlineCap&) = delete;
 
 private:
-    ControlConnection& connection_;
+    std::unique_ptr<ControlConnection>& owner_;
 };
 
 }  // namespace quorvane::client

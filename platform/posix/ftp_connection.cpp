@@ -52,9 +52,9 @@ std::shared_ptr<FtpConnection> FtpConnection::logIn(const Credentials& credentia
 bool FtpConnection::connect(Deadline deadline)
 {
     control_ = ControlConnection::open(credentials_.host, credentials_.port, deadline);
+    const DeadlineCap cap(control_, deadline);
     if (!control_)
         return false;
-    const DeadlineCap cap(*control_, deadline);
     if (authenticate(credentials_) && prepare())
         return true;
     control_.reset();  // drop the socket; a QUIT is not owed here
@@ -128,7 +128,7 @@ bool FtpConnection::ensureConnected()
     if (folderChanged_) {
         // Back to the caller's folder. Where that cannot be done (it is
         // unknown, or gone since), the session still serves absolute names.
-        const DeadlineCap cap(*control_, deadline);
+        const DeadlineCap cap(control_, deadline);
         folderLost_ = !folder_ || !simpleCommand("CWD", *folder_);
         if (!control_->isAlive()) {
             control_.reset();
