@@ -1,15 +1,22 @@
 #!/usr/bin/python3
-"""Benchmark: the host program against curl (and lftp), same servers, same
-run. Run inside a private network namespace (see ./run).
+"""Benchmark: the host program against curl and lftp, on the same local
+servers, in one run. Run inside private network and mount namespaces (see
+./run). Every output is checked (sizes, line counts, files left); a client
+whose output is wrong stops the run.
 
-  download  1 GiB download to disk from vsftpd
-  delete    time per DELE over 200 deletes in one session, on vsftpd
-  upload    1 GiB upload to pyftpdlib
-  listing   a folder of 100,000 files: ours parses it and writes the listing
-            file; curl writes the LIST output to a file. vsftpd (LIST for
-            both) and pyftpdlib (MLSD for us, LIST for curl).
+Sections (--sections, comma-separated; all by default):
+  download   1 GiB to disk from vsftpd: curl, lftp, ours to a new file and
+             ours over an existing one (flushed before it is replaced)
+  upload     1 GiB to pyftpdlib
+  delete     time per DELE over 200 deletes in one session, on vsftpd
+  listing    a folder of 100,000 files: ours parses it and writes the listing
+             file; curl writes the LIST output to a file. vsftpd (LIST for
+             both) and pyftpdlib (MLSD for us, LIST for curl)
+  ftps       explicit TLS on pure-ftpd and vsftpd: 1 GiB download and upload,
+             with the same run's plain figures; 100 listings in one session
 
-Prints a table of medians with each client's ratio to curl and its peak RSS.
+Prints a table per section: medians, min-max, the ratio to the best peer
+(curl or lftp) and peak RSS.
 """
 import argparse
 import os
@@ -21,107 +28,277 @@ import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-REPO = os.path.dirname(HERE)
+SERVERS = os.path.join(os.path.dirname(HERE), "tests", "servers")
+PEERS = ("curl", "lftp")
 
 
-def timed(argv):
+def timed(argv, env=None):
     """Runs argv; returns (wall seconds, peak RSS in MiB). /usr/bin/time only
     measures the RSS: its own clock ticks in hundredths."""
     with tempfile.NamedTemporaryFile("r") as rss:
         start = time.perf_counter()
         subprocess.run(["/usr/bin/time", "-o", rss.name, "-f", "%M"] + argv,
-                       stdout=subprocess.DEVNULL, check=True)
+                       stdout=subprocess.DEVNULL, check=True, env=env)
         seconds = time.perf_counter() - start
         return seconds, int(rss.read().split()[-1]) / 1024
 
 
-def wait_for_port():
-    import socket
-    for _ in range(100):
-        try:
-            socket.create_connection(("127.0.0.1", 21), timeout=1).close()
-            return
-        except OSError:
-            time.sleep(0.1)
-    sys.exit("server did not come up")
-
-
 class Server:
-    def __init__(self, kind, root):
-        if kind == "vsftpd":
-            self.pid = int(subprocess.check_output([os.path.join(HERE, "start-vsftpd.sh"), root]))
-            self.proc = None
+    """A server on 127.0.0.1:21 serving ROOT to user/secret, started by the
+    tests' launchers; TLS required with `certs`."""
+
+    def __init__(self, kind, root, certs=None):
+        os.makedirs(root, exist_ok=True)
+        if kind == "pyftpdlib":
+            argv = ["/usr/bin/python3", os.path.join(SERVERS, "pyftpd_server.py"), "--root", root]
         else:
-            self.proc = subprocess.Popen(
-                ["/usr/bin/python3", os.path.join(REPO, "tests/servers/pyftpd_server.py"),
-                 "--root", root], stdout=subprocess.DEVNULL)
-        wait_for_port()
+            argv = ["/usr/bin/python3", os.path.join(SERVERS, "launch_server.py"), kind,
+                    "--root", root]
+        if certs:
+            argv += ["--tls", certs]
+        self.proc = subprocess.Popen(argv, stdout=subprocess.PIPE)
+        if self.proc.stdout.readline().strip() != b"ready":
+            sys.exit("%s did not start" % kind)
 
     def stop(self):
-        if self.proc:
-            self.proc.terminate()
-            self.proc.wait()
-        else:
-            os.kill(self.pid, 15)
+        self.proc.terminate()
+        self.proc.wait()
         time.sleep(0.3)
 
 
-def fresh(path):
-    if os.path.exists(path):
-        os.remove(path)
-    os.sync()
+class Bench:
+    def __init__(self, args):
+        self.args = args
+        self.quorvane = args.host_program
+        self.scratch = args.scratch  # also the host program's device root
+        self.results = {}  # (section, case, client) -> [(value, rss)]
+        self.certs = os.path.join(self.scratch, "certs")
+        if not os.path.exists(os.path.join(self.certs, "ca.crt")):
+            subprocess.run(["/usr/bin/python3", os.path.join(SERVERS, "make_certs.py"),
+                            self.certs], check=True)
+        self.tls_env = dict(os.environ, SSL_CERT_FILE=os.path.join(self.certs, "ca.crt"))
+        self.big = os.path.join(self.scratch, "big.bin")
+        if not os.path.exists(self.big) or os.path.getsize(self.big) != args.size_mib << 20:
+            with open(self.big, "wb") as out:
+                subprocess.run(["head", "-c", "%dM" % args.size_mib, "/dev/urandom"],
+                               stdout=out, check=True)
+        self.size = os.path.getsize(self.big)
+        self.out = os.path.join(self.scratch, "out.bin")
 
+    # --- recording
 
-def make_folder(path, count):
-    if os.path.isdir(path) and len(os.listdir(path)) == count:
-        return
-    shutil.rmtree(path, ignore_errors=True)
-    os.makedirs(path)
-    for i in range(count):
-        with open(os.path.join(path, "file-%06d.dat" % i), "w") as f:
-            f.write("x" * (i % 1000))
+    def record(self, section, case, client, argv, check, env=None, value=None):
+        os.sync()  # earlier runs' dirty pages must not be written back during this one
+        seconds, rss = timed(argv, env)
+        check()
+        self.results.setdefault((section, case, client), []).append(
+            (value(seconds) if value else seconds, rss))
 
+    def rotate(self, items, rep):
+        items = list(items)
+        return items[rep % len(items):] + items[:rep % len(items)]
 
-def listing_runs(args, quorvane, scratch, vs_root, py_root, results):
-    folder = "d%dk" % (args.files // 1000)
-    make_folder(os.path.join(vs_root, "pub", folder), args.files)
-    make_folder(os.path.join(py_root, folder), args.files)
-    out = os.path.join(scratch, "list.txt")
-    listing_file = os.path.join(scratch, "FTPFolder.txt")
+    def same_size(self, path):
+        def check():
+            got = os.path.getsize(path)
+            if got != self.size:
+                sys.exit("%s has %d bytes, not %d" % (path, got, self.size))
+        return check
 
-    def count_records():
-        lines = sum(1 for _ in open(listing_file, encoding="utf-8"))
-        if lines != 3 * args.files:
-            sys.exit("listing file has %d lines, not %d" % (lines, 3 * args.files))
+    def served(self, root, name="big.bin"):
+        """The 1 GiB file in a server's root, readable by every server's user."""
+        os.makedirs(root, exist_ok=True)
+        path = os.path.join(root, name)
+        if not os.path.exists(path):
+            if os.stat(self.big).st_dev == os.stat(root).st_dev:
+                os.link(self.big, path)
+            else:
+                shutil.copy(self.big, path)
+        os.chmod(path, 0o644)
+        return path
 
-    def count_lines():
-        lines = sum(1 for _ in open(out, encoding="utf-8", errors="replace"))
-        if lines < args.files:
-            sys.exit("curl listed %d lines, not %d" % (lines, args.files))
+    # --- clients
 
-    for kind, root, path, user in (("vsftpd", vs_root, "/pub/" + folder, "anonymous"),
-                                   ("pyftpdlib", py_root, "/" + folder, "user")):
-        password = "x" if user == "anonymous" else "secret"
-        server = Server(kind, root)
-        case = "list %d files (%s)" % (args.files, kind)
-        clients = {
-            "quorvane": ([quorvane, "login", "127.0.0.1", user, password, "cd", path, "logout"],
-                         count_records),
-            "curl": (["curl", "-sS", "-u", "%s:%s" % (user, password), "-o", out,
-                      "ftp://127.0.0.1%s/" % path], count_lines),
+    def ours(self, server, *commands):
+        return [self.quorvane, "login", server, "user", "secret"] + list(commands) + ["logout"]
+
+    def curl(self, url, *options, tls=False):
+        argv = ["curl", "-sS", "-u", "user:secret"] + list(options)
+        if tls:
+            argv += ["--ssl-reqd", "--cacert", os.path.join(self.certs, "ca.crt")]
+        return argv + [url]
+
+    def lftp(self, script, tls=False):
+        setup = ("set ftp:ssl-force true; set ftp:ssl-protect-data true; set ssl:ca-file %s; "
+                 % os.path.join(self.certs, "ca.crt") if tls else "set ftp:ssl-allow no; ")
+        return ["lftp", "-c", setup + "set xfer:clobber on; set cache:enable no; "
+                "open -u user,secret localhost; " + script]
+
+    # --- sections
+
+    def transfers(self, section, kind, tls, ops):
+        """1 GiB download and/or upload on one server, plain or TLS."""
+        root = os.path.join(self.scratch, "root-" + kind)
+        self.served(root)
+        stored = os.path.join(root, "up.bin")
+        server = Server(kind, root, self.certs if tls else None)
+        scheme = "ftpes://localhost" if tls else "127.0.0.1"
+        env = self.tls_env if tls else None
+        label = "%s %s" % (kind, "FTPS" if tls else "FTP")
+        download = {
+            "ours": self.ours(scheme, "get", "/out.bin", "big.bin"),
+            "curl": self.curl("ftp://localhost/big.bin", "-o", self.out, tls=tls),
+            "lftp": self.lftp("get big.bin -o " + self.out, tls=tls),
         }
-        for rep in range(args.reps):
-            for client in (list(clients) if rep % 2 == 0 else list(clients)[::-1]):
-                argv, check = clients[client]
-                os.sync()  # earlier runs' dirty pages must not be written back during this one
-                record_into(results, case, client, argv, check)
+        upload = {
+            "ours": self.ours(scheme, "put", "/big.bin", "up.bin"),
+            "curl": self.curl("ftp://localhost/up.bin", "-T", self.big, tls=tls),
+            "lftp": self.lftp("put %s -o up.bin" % self.big, tls=tls),
+        }
+        for rep in range(self.args.reps):
+            if "download" in ops:
+                for client in self.rotate(download, rep):
+                    if os.path.exists(self.out):
+                        os.remove(self.out)
+                    self.record(section, "download 1 GiB, " + label, client, download[client],
+                                self.same_size(self.out), env)
+                if "over" in ops:
+                    # Over an existing file: the data is flushed before the rename.
+                    self.record(section, "download 1 GiB, " + label, "ours over a file",
+                                download["ours"], self.same_size(self.out), env)
+            if "upload" in ops:
+                for client in self.rotate(upload, rep):
+                    if os.path.exists(stored):
+                        os.remove(stored)
+                    self.record(section, "upload 1 GiB, " + label, client, upload[client],
+                                self.same_size(stored), env)
         server.stop()
 
+    def deletes(self):
+        root = os.path.join(self.scratch, "root-vsftpd")
+        names = ["f%d" % i for i in range(200)]
+        server = Server("vsftpd", root)
 
-def record_into(results, case, client, argv, check):
-    seconds, rss = timed(argv)
-    check()
-    results.setdefault((case, client), []).append((seconds, rss))
+        def make_files():
+            for name in names:
+                open(os.path.join(root, name), "w").close()
+
+        runs = {
+            "ours": (self.ours("127.0.0.1", *sum((["rm", n] for n in names), [])),
+                     self.ours("127.0.0.1")),
+            "curl": (self.curl("ftp://localhost/", "-I", *sum((["-Q", "DELE " + n]
+                                                                for n in names), [])),
+                     self.curl("ftp://localhost/", "-I")),
+        }
+        for rep in range(self.args.reps):
+            for client, (with_deletes, bare) in runs.items():
+                make_files()
+                with_s, _ = timed(with_deletes)
+                if any(os.path.exists(os.path.join(root, n)) for n in names):
+                    sys.exit("%s left files undeleted" % client)
+                bare_s, rss = timed(bare)
+                self.results.setdefault(("delete", "us per DELE, vsftpd", client), []).append(
+                    ((with_s - bare_s) / len(names) * 1e6, rss))
+        server.stop()
+
+    def make_folder(self, path, count):
+        if os.path.isdir(path) and len(os.listdir(path)) == count:
+            return
+        shutil.rmtree(path, ignore_errors=True)
+        os.makedirs(path)
+        for i in range(count):
+            with open(os.path.join(path, "file-%06d.dat" % i), "w") as f:
+                f.write("x" * (i % 1000))
+
+    def listings(self):
+        files = self.args.files
+        folder = "d%dk" % (files // 1000)
+        listing_file = os.path.join(self.scratch, "FTPFolder.txt")
+        out = os.path.join(self.scratch, "list.txt")
+
+        def count_records():
+            lines = sum(1 for _ in open(listing_file, encoding="utf-8"))
+            if lines != 3 * files:
+                sys.exit("listing file has %d lines, not %d" % (lines, 3 * files))
+
+        def count_lines():
+            lines = sum(1 for _ in open(out, encoding="utf-8", errors="replace"))
+            if lines < files:
+                sys.exit("curl listed %d lines, not %d" % (lines, files))
+
+        for kind in ("vsftpd", "pyftpdlib"):
+            root = os.path.join(self.scratch, "root-" + kind)
+            self.make_folder(os.path.join(root, folder), files)
+            server = Server(kind, root)
+            case = "list %d files, %s" % (files, kind)
+            clients = {
+                "ours": (self.ours("127.0.0.1", "cd", "/" + folder), count_records),
+                "curl": (self.curl("ftp://localhost/%s/" % folder, "-o", out), count_lines),
+            }
+            for rep in range(self.args.reps):
+                for client in self.rotate(clients, rep):
+                    argv, check = clients[client]
+                    self.record("listing", case, client, argv, check)
+            server.stop()
+
+    def tls_listings(self, kind):
+        """100 listings of a small folder in one session: a data connection,
+        and a handshake, each."""
+        root = os.path.join(self.scratch, "root-" + kind)
+        self.make_folder(os.path.join(root, "d100"), 100)
+        server = Server(kind, root, self.certs)
+        out = os.path.join(self.scratch, "list.txt")
+        count = 100
+        clients = {
+            "ours": self.ours("ftpes://localhost", *(["cd", "/d100"] * count)),
+            "curl": self.curl("ftp://localhost/d100/", "-o", out, tls=True)[:-1] +
+                    ["ftp://localhost/d100/"] * count,
+            "lftp": self.lftp("cd d100; " + "; ".join(["cls > %s" % out] * count), tls=True),
+        }
+        for rep in range(self.args.reps):
+            for client in self.rotate(clients, rep):
+                self.record("ftps", "100 listings in one session, %s FTPS" % kind, client,
+                            clients[client], lambda: None, self.tls_env)
+        server.stop()
+
+    # --- report
+
+    def report(self):
+        sections = dict.fromkeys(s for s, _, _ in self.results)
+        for section in sections:
+            print("\n### %s\n" % section)
+            print("| case | client | median | min-max | x best peer | peak RSS MiB |")
+            print("|---|---|---|---|---|---|")
+            cases = dict.fromkeys(c for s, c, _ in self.results if s == section)
+            for case in cases:
+                runs = {client: values for (s, c, client), values in self.results.items()
+                        if s == section and c == case}
+                rate = case.startswith(("download", "upload"))
+                medians = {client: statistics.median(v for v, _ in values)
+                           for client, values in runs.items()}
+                peers = [medians[p] for p in PEERS if p in medians]
+                best = (min(peers) if peers else None)
+                for client, values in runs.items():
+                    seconds = [v for v, _ in values]
+                    median = medians[client]
+                    if rate:
+                        shown = "%.0f MB/s" % (self.size / median / 1e6)
+                        spread = "%.0f-%.0f MB/s" % (self.size / max(seconds) / 1e6,
+                                                     self.size / min(seconds) / 1e6)
+                        ratio = best / median if best else None  # higher is better
+                    elif case.startswith("us"):
+                        shown, spread = "%.0f us" % median, "%.0f-%.0f us" % (min(seconds),
+                                                                             max(seconds))
+                        ratio = median / best if best else None  # lower is better
+                    else:
+                        shown, spread = "%.3f s" % median, "%.3f-%.3f s" % (min(seconds),
+                                                                           max(seconds))
+                        ratio = median / best if best else None  # lower is better
+                    print("| %s | %s | %s | %s | %s | %.1f |" % (
+                        case, client, shown, spread, "%.2f" % ratio if ratio else "-",
+                        max(r for _, r in values)))
+        print("\n(x best peer: for transfers the best peer's time over the client's, higher is"
+              " better; for the rest the client's time over the best peer's, lower is better)")
 
 
 def main():
@@ -132,125 +309,26 @@ def main():
                         help="the host program's device root: local files live here")
     parser.add_argument("--reps", type=int, default=5)
     parser.add_argument("--size-mib", type=int, default=1024)
-    parser.add_argument("--sections", default="download,delete,upload,listing")
+    parser.add_argument("--sections", default="download,upload,delete,listing,ftps")
     parser.add_argument("--files", type=int, default=100000)
     args = parser.parse_args()
-
-    quorvane = args.host_program
-    scratch = args.scratch
-    big = os.path.join(scratch, "big.bin")
-    os.makedirs(scratch, exist_ok=True)
-    if not os.path.exists(big) or os.path.getsize(big) != args.size_mib << 20:
-        subprocess.run(["head", "-c", "%dM" % args.size_mib, "/dev/urandom"],
-                       stdout=open(big, "wb"), check=True)
-    out = os.path.join(scratch, "out.bin")
-    size = os.path.getsize(big)
-    results = {}  # (case, client) -> list of (seconds, rss)
-
-    def record(case, client, argv, check):
-        record_into(results, case, client, argv, check)
-
-    def same_size(path):
-        def check():
-            got = os.path.getsize(path)
-            if got != size:
-                sys.exit("%s has %d bytes, not %d" % (path, got, size))
-        return check
-
-    # Downloads from vsftpd.
-    vs_root = os.path.join(scratch, "vsftpd")
-    os.makedirs(os.path.join(vs_root, "pub"), exist_ok=True)
-    served = os.path.join(vs_root, "pub", "big.bin")
-    if not os.path.exists(served):
-        os.link(big, served) if os.stat(big).st_dev == os.stat(vs_root).st_dev else shutil.copy(big, served)
-    server = Server("vsftpd", vs_root)
-    download = {
-        "quorvane": [quorvane, "login", "127.0.0.1", "anonymous", "x", "get", "/out.bin",
-                     "pub/big.bin", "logout"],
-        "curl": ["curl", "-sS", "-o", out, "ftp://127.0.0.1/pub/big.bin"],
-        "lftp": ["lftp", "-c", "set ftp:ssl-allow no; set xfer:clobber on; "
-                 "open -u anonymous,x 127.0.0.1; get pub/big.bin -o " + out],
-    }
-    deletes = 200
-    names = ["pub/f%d" % i for i in range(deletes)]
-
-    def make_files():
-        for name in names:
-            path = os.path.join(vs_root, name)
-            open(path, "w").close()
-            shutil.chown(path, "ftp", "ftp")
-
-    delete_runs = {
-        "quorvane": ([quorvane, "login", "127.0.0.1", "anonymous", "x"]
-                     + sum((["rm", n] for n in names), []) + ["logout"],
-                     [quorvane, "login", "127.0.0.1", "anonymous", "x", "logout"]),
-        "curl": (["curl", "-sS", "-I"] + sum((["-Q", "DELE " + n] for n in names), [])
-                 + ["ftp://127.0.0.1/"],
-                 ["curl", "-sS", "-I", "ftp://127.0.0.1/"]),
-    }
+    os.makedirs(args.scratch, exist_ok=True)
+    bench = Bench(args)
     sections = args.sections.split(",")
-    for rep in range(args.reps):
-        order = list(download)
-        order = order[rep % len(order):] + order[:rep % len(order)]
-        for client in order if "download" in sections else []:
-            fresh(out)
-            record("download 1 GiB (vsftpd)", client, download[client], same_size(out))
-        for client, (with_deletes, bare) in delete_runs.items() if "delete" in sections else []:
-            make_files()
-            with_s, _ = timed(with_deletes)
-            if any(os.path.exists(os.path.join(vs_root, n)) for n in names):
-                sys.exit("%s left files undeleted" % client)
-            bare_s, rss = timed(bare)
-            results.setdefault(("us per DELE (vsftpd)", client), []).append(
-                ((with_s - bare_s) / deletes * 1e6, rss))
-    server.stop()
-
-    # Uploads to pyftpdlib.
-    py_root = os.path.join(scratch, "pyftpdlib")
-    os.makedirs(py_root, exist_ok=True)
-    stored = os.path.join(py_root, "up.bin")
-    server = Server("pyftpdlib", py_root)
-    upload = {
-        "quorvane": [quorvane, "login", "127.0.0.1", "user", "secret", "put", "/big.bin",
-                     "up.bin", "logout"],
-        "curl": ["curl", "-sS", "-u", "user:secret", "-T", big, "ftp://127.0.0.1/up.bin"],
-        "lftp": ["lftp", "-c", "set ftp:ssl-allow no; open -u user,secret 127.0.0.1; put "
-                 + big + " -o up.bin"],
-    }
-    for rep in range(args.reps):
-        order = list(upload)
-        order = order[rep % len(order):] + order[:rep % len(order)]
-        for client in order if "upload" in sections else []:
-            fresh(stored)
-            record("upload 1 GiB (pyftpdlib)", client, upload[client], same_size(stored))
-    server.stop()
-
+    if "download" in sections:
+        bench.transfers("download", "vsftpd", False, ("download", "over"))
+    if "upload" in sections:
+        bench.transfers("upload", "pyftpdlib", False, ("upload",))
+    if "delete" in sections:
+        bench.deletes()
     if "listing" in sections:
-        listing_runs(args, quorvane, scratch, vs_root, py_root, results)
-
-    print("| case | client | median | min-max | x curl | peak RSS MiB |")
-    print("|---|---|---|---|---|---|")
-    for case in dict.fromkeys(c for c, _ in results):
-        curl = statistics.median(s for s, _ in results[(case, "curl")])
-        for (c, client), runs in results.items():
-            if c != case:
-                continue
-            values = [s for s, _ in runs]
-            median = statistics.median(values)
-            if case.startswith("us"):
-                shown, ratio = "%.0f us" % median, median / curl
-                spread = "%.0f-%.0f us" % (min(values), max(values))
-            elif case.startswith("list"):
-                shown, ratio = "%.3f s" % median, median / curl
-                spread = "%.3f-%.3f s" % (min(values), max(values))
-            else:
-                shown = "%.0f MB/s" % (size / median / 1e6)
-                ratio = curl / median  # throughput ratio
-                spread = "%.0f-%.0f MB/s" % (size / max(values) / 1e6, size / min(values) / 1e6)
-            print("| %s | %s | %s | %s | %.2f | %.1f |" % (
-                case, client, shown, spread, ratio, max(r for _, r in runs)))
-    print("\n(x curl: throughput ratio for transfers, higher is better; time ratio for DELE"
-          " and listings, lower is better)")
+        bench.listings()
+    if "ftps" in sections:
+        for kind in ("pure-ftpd", "vsftpd"):
+            bench.transfers("ftps", kind, True, ("download", "upload"))
+            bench.transfers("ftps", kind, False, ("download", "upload"))
+            bench.tls_listings(kind)
+    bench.report()
 
 
 if __name__ == "__main__":

@@ -12,6 +12,16 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm -L /usr/arm-linux-gnueabihf)
+# The C library comes from the cross root, where the cross loader belongs:
+# libssl3:armhf brings Debian's own armhf C library along, whose newer build
+# the cross loader would otherwise pick through the shared library cache.
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm -L /usr/arm-linux-gnueabihf
+    -E LD_LIBRARY_PATH=/usr/arm-linux-gnueabihf/lib:/usr/lib/arm-linux-gnueabihf)
 # GoogleTest is built from its sources with this compiler, never the host's.
 set(QUORVANE_GTEST_FROM_SOURCE ON CACHE BOOL "" FORCE)
+# OpenSSL for armhf comes from Debian's multiarch package (libssl-dev:armhf),
+# outside the cross root; its headers are shared but for the per-architecture
+# ones the cross compiler finds in /usr/include/arm-linux-gnueabihf.
+set(OPENSSL_INCLUDE_DIR /usr/include CACHE PATH "")
+set(OPENSSL_SSL_LIBRARY /usr/lib/arm-linux-gnueabihf/libssl.so CACHE FILEPATH "")
+set(OPENSSL_CRYPTO_LIBRARY /usr/lib/arm-linux-gnueabihf/libcrypto.so CACHE FILEPATH "")

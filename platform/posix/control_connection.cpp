@@ -1,10 +1,7 @@
 #include "control_connection.h"
 
-#include <poll.h>
-
 #include <algorithm>
 #include <array>
-#include <cerrno>
 
 #include "utf.h"
 
@@ -35,7 +32,7 @@ std::unique_ptr<ControlConnection> ControlConnection::open(const std::string& ho
         SetLastError(errorFor(connectError));
         return nullptr;
     }
-    auto connection = std::make_unique<ControlConnection>(std::move(socket));
+    auto connection = std::make_unique<ControlConnection>(Channel(std::move(socket)));
     connection->setDeadlineCap(deadline);
 
     // "120 ready in n minutes" only delays the real greeting; both fall within
@@ -62,13 +59,37 @@ Deadline ControlConnection::deadlineIn(Clock::duration timeout) const
 
 void ControlConnection::drop(DWORD error)
 {
-    socket_.reset();
+    channel_.close();
     SetLastError(error);
+}
+
+DWORD errorForTls(const TlsStream* stream)
+{
+    switch (stream ? stream->failure() : TlsFailure::Protocol) {
+    case TlsFailure::Untrusted: return ERROR_INTERNET_INVALID_CA;
+    case TlsFailure::Expired: return ERROR_INTERNET_SEC_CERT_DATE_INVALID;
+    case TlsFailure::WrongName: return ERROR_INTERNET_SEC_CERT_CN_INVALID;
+    default: return ERROR_INTERNET_SECURITY_CHANNEL_ERROR;
+    }
+}
+
+bool ControlConnection::startTls(const TlsContext& context, const std::string& host)
+{
+    if (reader_.hasBufferedBytes()) {
+        drop(ERROR_INTERNET_SECURITY_CHANNEL_ERROR);
+        return false;
+    }
+    Timer timer = Timer::until(deadlineIn(kConnectTimeout));
+    switch (channel_.startTls(context, host, nullptr, false, timer)) {
+    case IoStatus::Ok: return true;
+    case IoStatus::TimedOut: drop(ERROR_INTERNET_TIMEOUT); return false;
+    default: drop(errorForTls(channel_.tls())); return false;
+    }
 }
 
 bool ControlConnection::send(std::string_view command)
 {
-    if (!socket_) {
+    if (!channel_) {
         SetLastError(ERROR_INTERNET_CONNECTION_ABORTED);
         return false;
     }
@@ -79,7 +100,8 @@ bool ControlConnection::send(std::string_view command)
     std::string line;
     line.reserve(command.size() + 2);
     line.append(command).append("\r\n");
-    switch (sendAll(socket_.get(), line, deadlineIn(kReplyTimeout))) {
+    Timer timer = Timer::until(deadlineIn(kReplyTimeout));
+    switch (channel_.send(line, timer)) {
     case IoStatus::Ok: return true;
     case IoStatus::TimedOut: drop(ERROR_INTERNET_TIMEOUT); return false;
     default: drop(ERROR_INTERNET_CONNECTION_ABORTED); return false;
@@ -93,17 +115,18 @@ std::optional<Reply> ControlConnection::readReply(Clock::duration timeout)
 
 std::optional<Reply> ControlConnection::readReplyBefore(Deadline deadline)
 {
-    if (!socket_) {
+    if (!channel_) {
         SetLastError(ERROR_INTERNET_CONNECTION_ABORTED);
         return std::nullopt;
     }
     std::array<char, 4096> chunk;
     Reply reply;
+    Timer timer = Timer::until(deadline);
     for (;;) {
         switch (reader_.next(reply)) {
         case ReplyReader::Status::Ready:
             if (reply.code == kServiceClosing)
-                socket_.reset();
+                channel_.close();
             return reply;
         case ReplyReader::Status::NeedMore:
             break;
@@ -115,10 +138,9 @@ std::optional<Reply> ControlConnection::readReplyBefore(Deadline deadline)
         // A server that keeps sending never lets a read wait, so the clock is
         // checked here too, not only while waiting.
         std::size_t received = 0;
-        const IoStatus status = Clock::now() >= deadline
+        const IoStatus status = timer.expired()
                                     ? IoStatus::TimedOut
-                                    : receiveSome(socket_.get(), chunk.data(), chunk.size(),
-                                                  deadline, received);
+                                    : channel_.receive(chunk.data(), chunk.size(), received, timer);
         switch (status) {
         case IoStatus::Ok:
             reader_.feed(std::string_view(chunk.data(), received));
@@ -136,22 +158,22 @@ std::optional<Reply> ControlConnection::readReplyBefore(Deadline deadline)
 
 bool ControlConnection::isReadyForCommand()
 {
-    if (!socket_)
+    if (!channel_)
         return false;
     if (reader_.hasBufferedBytes()) {
-        socket_.reset();
+        channel_.close();
         return false;
     }
-    pollfd entry{socket_.get(), POLLIN, 0};
-    int ready;
-    // A signal is not the server going away.
-    while ((ready = ::poll(&entry, 1, 0)) < 0 && errno == EINTR) {
-    }
-    if (ready == 0)
-        return true;  // nothing to read: the usual case
+    // A look without waiting. Nothing to read is the usual case; a TLS
+    // ticket or key update is read and is no reply.
+    std::array<char, 512> chunk;
+    std::size_t received = 0;
+    Timer now = Timer::until(Clock::now());
+    if (channel_.receive(chunk.data(), chunk.size(), received, now) == IoStatus::TimedOut)
+        return true;
     // Something arrived unasked: an idle time-out's 421, the end of the
     // stream, or a stray reply. Either way this connection is done.
-    socket_.reset();
+    channel_.close();
     return false;
 }
 
@@ -164,9 +186,9 @@ std::optional<Reply> ControlConnection::execute(std::string_view command)
 
 void ControlConnection::quit()
 {
-    if (socket_ && send("QUIT"))
+    if (channel_ && send("QUIT"))
         readReply(kQuitTimeout);
-    socket_.reset();
+    channel_.close();
 }
 
 }  // namespace quorvane::client

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "channel.h"
 #include "reply_reader.h"
 #include "socket.h"
 #include "wininet_types.h"
@@ -47,7 +48,7 @@ public:
     // Says goodbye (briefly waiting for the answer) and closes the socket.
     void quit();
 
-    bool isAlive() const { return static_cast<bool>(socket_); }
+    bool isAlive() const { return static_cast<bool>(channel_); }
 
     // Checked without waiting before a command is sent: false when the server
     // has gone (end of stream, a 421) or has said anything unasked, which
@@ -55,13 +56,17 @@ public:
     // connection is dropped then.
     bool isReadyForCommand();
 
-    // The server's address, where data connections go too.
-    bool peerAddress(PeerAddress& peer) const
-    {
-        return socket_ && peerAddressOf(socket_.get(), peer);
-    }
+    // After "234" to AUTH TLS: the TLS handshake, within the connect time
+    // limit. Fails, with the last error set, when the server sent anything
+    // after its 234 in the clear: that could only be forged replies.
+    bool startTls(const TlsContext& context, const std::string& host);
+    // The control connection's TLS session, for the data connections to resume.
+    TlsSession tlsSession() const { return channel_.tls() ? channel_.tls()->session() : nullptr; }
 
-    explicit ControlConnection(FileDescriptor socket) : socket_(std::move(socket)) {}
+    // The server's address, where data connections go too.
+    bool peerAddress(PeerAddress& peer) const { return channel_.peerAddress(peer); }
+
+    explicit ControlConnection(Channel channel) : channel_(std::move(channel)) {}
 
 private:
     bool send(std::string_view command);
@@ -69,10 +74,13 @@ private:
     void drop(DWORD error);
     Deadline deadlineIn(Clock::duration timeout) const;
 
-    FileDescriptor socket_;
+    Channel channel_;
     ReplyReader reader_;
     std::optional<Deadline> cap_;
 };
+
+// The last error for a TLS connection that could not be made.
+DWORD errorForTls(const TlsStream* stream);
 
 // Caps the waits of the connection `owner` holds for as long as the cap
 // lives; the connection may be dropped (and `owner` emptied) meanwhile.

@@ -9,19 +9,34 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <cerrno>
 #include <memory>
-#include <string_view>
-
-#include "socket.h"
 
 namespace quorvane::client {
 namespace {
 
 constexpr std::size_t kChunk = 1 << 20;        // per splice or sendfile call
 constexpr std::size_t kBufferSize = 256 << 10; // when copying through memory
+
+// Zero-copy calls are used unless a test turns them off to run the copies.
+std::atomic<bool> zeroCopyEnabled{true};
+
+// A file system without splice or sendfile support says so with one of these.
+bool isUnsupported(int error)
+{
+    return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP;
+}
+
+TransferStatus statusOf(IoStatus status)
+{
+    switch (status) {
+    case IoStatus::Ok:
+    case IoStatus::Closed: return TransferStatus::Done;
+    case IoStatus::TimedOut: return TransferStatus::TimedOut;
+    default: return TransferStatus::NetworkError;  // a TLS stream cut short among them
+    }
+}
 
 // Waits until `fd` is ready for `events`, or the inactivity limit passes.
 TransferStatus awaitProgress(int fd, short events)
@@ -46,47 +61,34 @@ bool writeAll(int fd, const char* data, std::size_t size)
     return true;
 }
 
-// Reads what is there, waiting for it if need be: >0 bytes, 0 at the end.
-TransferStatus receiveChunk(int dataFd, char* buffer, std::size_t capacity, std::size_t& got)
-{
-    for (;;) {
-        const ssize_t n = ::recv(dataFd, buffer, capacity, 0);
-        if (n >= 0) {
-            got = static_cast<std::size_t>(n);
-            return TransferStatus::Done;
-        }
-        if (errno == EINTR)
-            continue;
-        if (errno != EAGAIN && errno != EWOULDBLOCK)
-            return TransferStatus::NetworkError;
-        if (const auto waited = awaitProgress(dataFd, POLLIN); waited != TransferStatus::Done)
-            return waited;
-    }
-}
-
-// Zero-copy calls are used unless a test turns them off to run the copies.
-std::atomic<bool> zeroCopyEnabled{true};
-
-// A file system without splice or sendfile support says so with one of these.
-bool isUnsupported(int error)
-{
-    return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP;
-}
-
-TransferStatus copyThroughMemory(int dataFd, int fileFd, std::uint64_t& bytes)
+// Hands the stream to `consume` piece by piece, up to its end. Reads fill a
+// large buffer where the channel can (TLS records already received).
+template <typename Consume>
+TransferStatus receiveThroughMemory(Channel& data, Consume consume)
 {
     auto buffer = std::make_unique<char[]>(kBufferSize);
+    Timer timer = Timer::idleFor(kDataInactivityTimeout);
     for (;;) {
         std::size_t got = 0;
-        if (const auto status = receiveChunk(dataFd, buffer.get(), kBufferSize, got);
-            status != TransferStatus::Done)
-            return status;
-        if (got == 0)
+        const IoStatus status = data.receive(buffer.get(), kBufferSize, got, timer);
+        if (status == IoStatus::Closed)
             return TransferStatus::Done;
-        if (!writeAll(fileFd, buffer.get(), got))
-            return TransferStatus::LocalError;
-        bytes += got;
+        if (status != IoStatus::Ok)
+            return statusOf(status);
+        if (const TransferStatus consumed = consume(buffer.get(), got);
+            consumed != TransferStatus::Done)
+            return consumed;
     }
+}
+
+TransferStatus copyThroughMemory(Channel& data, int fileFd, std::uint64_t& bytes)
+{
+    return receiveThroughMemory(data, [&](const char* piece, std::size_t size) {
+        if (!writeAll(fileFd, piece, size))
+            return TransferStatus::LocalError;
+        bytes += size;
+        return TransferStatus::Done;
+    });
 }
 
 class Pipe {
@@ -144,10 +146,40 @@ Drained drainPipe(const Pipe& pipe, int fileFd, std::size_t pending)
     return Drained::All;
 }
 
+// Socket to pipe to file without copying through user memory.
+TransferStatus spliceToFile(Channel& data, int fileFd, std::uint64_t& bytes)
+{
+    Pipe pipe;
+    if (!pipe)
+        return copyThroughMemory(data, fileFd, bytes);
+    for (;;) {
+        const ssize_t moved = ::splice(data.fd(), nullptr, pipe.writeEnd(), nullptr, kChunk,
+                                       SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
+        if (moved > 0) {
+            const Drained drained = drainPipe(pipe, fileFd, static_cast<std::size_t>(moved));
+            if (drained == Drained::Failed)
+                return TransferStatus::LocalError;
+            bytes += static_cast<std::uint64_t>(moved);
+            if (drained == Drained::Unsupported)  // a file system without splice
+                return copyThroughMemory(data, fileFd, bytes);
+            continue;
+        }
+        if (moved == 0)
+            return TransferStatus::Done;
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            return TransferStatus::NetworkError;
+        if (const auto waited = awaitProgress(data.fd(), POLLIN); waited != TransferStatus::Done)
+            return waited;
+    }
+}
+
 // Sends the file from `offset` on through memory.
-TransferStatus sendThroughMemory(int fileFd, int dataFd, off_t offset, std::uint64_t& bytes)
+TransferStatus sendThroughMemory(int fileFd, Channel& data, off_t offset, std::uint64_t& bytes)
 {
     auto buffer = std::make_unique<char[]>(kBufferSize);
+    Timer timer = Timer::idleFor(kDataInactivityTimeout);
     for (;;) {
         const ssize_t got = ::pread(fileFd, buffer.get(), kBufferSize, offset);
         if (got < 0 && errno == EINTR)
@@ -156,23 +188,11 @@ TransferStatus sendThroughMemory(int fileFd, int dataFd, off_t offset, std::uint
             return TransferStatus::LocalError;
         if (got == 0)
             return TransferStatus::Done;
-        std::string_view pending(buffer.get(), static_cast<std::size_t>(got));
-        while (!pending.empty()) {
-            const ssize_t sent = ::send(dataFd, pending.data(), pending.size(), MSG_NOSIGNAL);
-            if (sent > 0) {
-                pending.remove_prefix(static_cast<std::size_t>(sent));
-                continue;
-            }
-            if (sent < 0 && errno == EINTR)
-                continue;
-            if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                if (const auto waited = awaitProgress(dataFd, POLLOUT);
-                    waited != TransferStatus::Done)
-                    return waited;
-                continue;
-            }
-            return TransferStatus::NetworkError;
-        }
+        const IoStatus sent =
+            data.send(std::string_view(buffer.get(), static_cast<std::size_t>(got)), timer);
+        if (sent != IoStatus::Ok)
+            return statusOf(sent) == TransferStatus::Done ? TransferStatus::NetworkError
+                                                          : statusOf(sent);
         offset += got;
         bytes += static_cast<std::uint64_t>(got);
     }
@@ -210,73 +230,13 @@ private:
     bool alreadyPending_ = false;
 };
 
-}  // namespace
-
-void setZeroCopy(bool enabled) { zeroCopyEnabled = enabled; }
-
-TransferStatus receiveToFile(int dataFd, int fileFd, std::uint64_t& bytes)
+// File to socket without copying through user memory.
+TransferStatus sendFileToSocket(int fileFd, Channel& data, std::uint64_t& bytes)
 {
-    bytes = 0;
-    // Socket to pipe to file without copying through user memory.
-    Pipe pipe;
-    if (!pipe || !zeroCopyEnabled)
-        return copyThroughMemory(dataFd, fileFd, bytes);
-    for (;;) {
-        const ssize_t moved = ::splice(dataFd, nullptr, pipe.writeEnd(), nullptr, kChunk,
-                                       SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
-        if (moved > 0) {
-            const Drained drained = drainPipe(pipe, fileFd, static_cast<std::size_t>(moved));
-            if (drained == Drained::Failed)
-                return TransferStatus::LocalError;
-            bytes += static_cast<std::uint64_t>(moved);
-            if (drained == Drained::Unsupported) {
-                // A file system without splice: the rest goes through memory.
-                std::uint64_t rest = 0;
-                const TransferStatus status = copyThroughMemory(dataFd, fileFd, rest);
-                bytes += rest;
-                return status;
-            }
-            continue;
-        }
-        if (moved == 0)
-            return TransferStatus::Done;
-        if (errno == EINTR)
-            continue;
-        if (errno != EAGAIN && errno != EWOULDBLOCK)
-            return TransferStatus::NetworkError;
-        if (const auto waited = awaitProgress(dataFd, POLLIN); waited != TransferStatus::Done)
-            return waited;
-    }
-}
-
-TransferStatus receiveToSink(int dataFd, const std::function<void(std::string_view)>& sink,
-                             std::uint64_t limit, std::uint64_t& bytes)
-{
-    bytes = 0;
-    std::array<char, 64 << 10> buffer;
-    for (;;) {
-        std::size_t got = 0;
-        if (const auto status = receiveChunk(dataFd, buffer.data(), buffer.size(), got);
-            status != TransferStatus::Done)
-            return status;
-        if (got == 0)
-            return TransferStatus::Done;
-        if (bytes + got > limit)
-            return TransferStatus::LocalError;
-        bytes += got;
-        sink(std::string_view(buffer.data(), got));
-    }
-}
-
-TransferStatus sendFromFile(int fileFd, int dataFd, std::uint64_t& bytes)
-{
-    bytes = 0;
     off_t offset = 0;
-    if (!zeroCopyEnabled)
-        return sendThroughMemory(fileFd, dataFd, offset, bytes);
     const SigpipeBlocked noSigpipe;
     for (;;) {
-        const ssize_t sent = ::sendfile(dataFd, fileFd, &offset, kChunk);
+        const ssize_t sent = ::sendfile(data.fd(), fileFd, &offset, kChunk);
         if (sent > 0) {
             bytes += static_cast<std::uint64_t>(sent);
             continue;
@@ -286,18 +246,52 @@ TransferStatus sendFromFile(int fileFd, int dataFd, std::uint64_t& bytes)
         if (errno == EINTR)
             continue;
         if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            if (const auto waited = awaitProgress(dataFd, POLLOUT);
+            if (const auto waited = awaitProgress(data.fd(), POLLOUT);
                 waited != TransferStatus::Done)
                 return waited;
             continue;
         }
         if (isUnsupported(errno))  // a file system without sendfile
-            return sendThroughMemory(fileFd, dataFd, offset, bytes);
+            return sendThroughMemory(fileFd, data, offset, bytes);
         // sendfile reports a broken socket and an unreadable file alike; tell
         // them apart by whether the socket still takes data.
         return errno == EPIPE || errno == ECONNRESET ? TransferStatus::NetworkError
                                                      : TransferStatus::LocalError;
     }
+}
+
+}  // namespace
+
+void setZeroCopy(bool enabled) { zeroCopyEnabled = enabled; }
+
+TransferStatus receiveToFile(Channel& data, int fileFd, std::uint64_t& bytes)
+{
+    bytes = 0;
+    // TLS records are decrypted in user memory anyway.
+    if (data.isTls() || !zeroCopyEnabled)
+        return copyThroughMemory(data, fileFd, bytes);
+    return spliceToFile(data, fileFd, bytes);
+}
+
+TransferStatus receiveToSink(Channel& data, const std::function<void(std::string_view)>& sink,
+                             std::uint64_t limit, std::uint64_t& bytes)
+{
+    bytes = 0;
+    return receiveThroughMemory(data, [&](const char* piece, std::size_t size) {
+        if (bytes + size > limit)
+            return TransferStatus::LocalError;
+        bytes += size;
+        sink(std::string_view(piece, size));
+        return TransferStatus::Done;
+    });
+}
+
+TransferStatus sendFromFile(int fileFd, Channel& data, std::uint64_t& bytes)
+{
+    bytes = 0;
+    if (data.isTls() || !zeroCopyEnabled)
+        return sendThroughMemory(fileFd, data, 0, bytes);
+    return sendFileToSocket(fileFd, data, bytes);
 }
 
 }  // namespace quorvane::client

@@ -8,6 +8,8 @@
 #include <functional>
 #include <string_view>
 
+#include "channel.h"
+
 namespace quorvane::client {
 
 inline constexpr auto kDataInactivityTimeout = std::chrono::seconds(60);
@@ -19,20 +21,21 @@ enum class TransferStatus {
     LocalError,   // the local file could not be read or written
 };
 
-// Copies the data connection into `fileFd` until the server closes it.
-TransferStatus receiveToFile(int dataFd, int fileFd, std::uint64_t& bytes);
+// Copies the data connection into `fileFd` until the server ends the stream
+// (a TLS stream cut off without close_notify is a NetworkError).
+TransferStatus receiveToFile(Channel& data, int fileFd, std::uint64_t& bytes);
 
-// Hands the data connection to `sink` piece by piece until the server closes
-// it; fails with LocalError past `limit` bytes.
-TransferStatus receiveToSink(int dataFd, const std::function<void(std::string_view)>& sink,
+// Hands the data connection to `sink` piece by piece until the server ends
+// the stream; fails with LocalError past `limit` bytes.
+TransferStatus receiveToSink(Channel& data, const std::function<void(std::string_view)>& sink,
                              std::uint64_t limit, std::uint64_t& bytes);
 
 // Sends all of `fileFd`, from its start, over the data connection.
-TransferStatus sendFromFile(int fileFd, int dataFd, std::uint64_t& bytes);
+TransferStatus sendFromFile(int fileFd, Channel& data, std::uint64_t& bytes);
 
-// splice and sendfile are used where the file system supports them, with a
-// copy through memory where it does not; off, every transfer copies (tests
-// use this to run the copying paths on any file system).
+// On plain channels, splice and sendfile are used where the file system
+// supports them, with a copy through memory where it does not; off, every
+// transfer copies (tests use this to run the copying paths anywhere).
 void setZeroCopy(bool enabled);
 
 }  // namespace quorvane::client

@@ -51,14 +51,39 @@ std::shared_ptr<FtpConnection> FtpConnection::logIn(const Credentials& credentia
 
 bool FtpConnection::connect(Deadline deadline)
 {
+    if (credentials_.tls && !tls_ && !(tls_ = TlsContext::create())) {
+        SetLastError(ERROR_INTERNET_SECURITY_CHANNEL_ERROR);
+        return false;
+    }
     control_ = ControlConnection::open(credentials_.host, credentials_.port, deadline);
     const DeadlineCap cap(control_, deadline);
     if (!control_)
         return false;
-    if (authenticate(credentials_) && prepare())
+    if ((!tls_ || startTls()) && authenticate(credentials_) && (!tls_ || protectData()) &&
+        prepare())
         return true;
     control_.reset();  // drop the socket; a QUIT is not owed here
     return false;
+}
+
+bool FtpConnection::startTls()
+{
+    // Nothing else is ever sent to a server that will not protect the
+    // session: never the user name, never the password.
+    const auto reply = control_->execute("AUTH TLS");
+    if (reply && reply->code != 234)
+        SetLastError(ERROR_INTERNET_SECURITY_CHANNEL_ERROR);
+    return reply && reply->code == 234 && control_->startTls(*tls_, credentials_.host);
+}
+
+bool FtpConnection::protectData()
+{
+    if (!simpleCommand("PBSZ", "0") || !simpleCommand("PROT", "P"))
+        return false;
+    // Taken after the first replies: under TLS 1.3 the server's tickets
+    // arrive after the handshake, and a session without one resumes nothing.
+    tlsSession_ = control_->tlsSession();
+    return true;
 }
 
 bool FtpConnection::authenticate(const Credentials& credentials)

@@ -33,6 +33,7 @@ struct Credentials {
     std::uint16_t port = 0;
     std::string user;
     std::string password;
+    bool tls = false;  // explicit TLS (AUTH TLS) required, on every connection
 };
 
 class TemporaryFile;
@@ -73,7 +74,10 @@ public:
 private:
     // Connects and logs in, all before `deadline`.
     bool connect(Deadline deadline);
+    bool startTls();
     bool authenticate(const Credentials& credentials);
+    // PBSZ 0 and PROT P: every data connection protected.
+    bool protectData();
     bool prepare();
 
     // Before a command: when the server has dropped the session (an idle
@@ -91,22 +95,30 @@ private:
     // Sends `verb argument`; true on a reply of the class `expected` (2 or 3).
     bool simpleCommand(std::string_view verb, std::string_view argument, int expected = 2);
 
-    FileDescriptor openDataConnection();
-    FileDescriptor openPassive(bool extended);
+    Channel openDataConnection();
+    Channel openPassive(bool extended);
+    // The TLS handshake on a data connection, resuming the control
+    // connection's session: after the 1xx, the order every server takes.
+    bool protect(Channel& data);
 
     enum class Direction { Receive, Send };
     // One passive transfer, in the order that keeps control and data in step:
-    // open the data connection, send the command, accept 1xx, move the bytes,
-    // close, then read the completion. `move` gets the data socket and
-    // returns its status and byte count. An empty argument stands for the
-    // current folder.
+    // open the data connection, send the command, accept 1xx, (handshake,)
+    // move the bytes, end the stream, close, then read the completion.
+    // `move` gets the data channel and returns its status and byte count. An
+    // empty argument stands for the current folder.
     template <typename Move>
     bool transfer(std::string_view verb, std::string_view argument, Direction direction,
-                  Move move);
+                  std::uint64_t& bytes, Move move);
+    // After an upload's completion: where the server tells sizes, it must
+    // hold every byte sent (some answer 226 to a truncated upload).
+    bool serverHolds(std::string_view remote, std::uint64_t bytes);
 
     std::mutex mutex_;  // one operation at a time on the control connection
     std::unique_ptr<ControlConnection> control_;
     const Credentials credentials_;
+    std::shared_ptr<TlsContext> tls_;  // TLS sessions only
+    TlsSession tlsSession_;            // what data connections resume
     ServerFeatures features_;
     // The current folder as an absolute name, for coming back after a
     // reconnection; unknown when a relative change was not named by PWD.

@@ -22,9 +22,24 @@ DWORD errorFor(TransferStatus status)
     }
 }
 
+// "213 1234": the size SIZE reports (RFC 3659).
+std::optional<std::uint64_t> sizeOf(const Reply& reply)
+{
+    if (reply.code != 213 || reply.text.size() < 5)
+        return std::nullopt;
+    std::uint64_t size = 0;
+    const std::string_view digits = std::string_view(reply.text).substr(4);
+    for (const char c : digits) {
+        if (c < '0' || c > '9' || size > (UINT64_MAX - 9) / 10)
+            return std::nullopt;
+        size = size * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    return size;
+}
+
 }  // namespace
 
-FileDescriptor FtpConnection::openPassive(bool extended)
+Channel FtpConnection::openPassive(bool extended)
 {
     const auto reply = control_->execute(extended ? "EPSV" : "PASV");
     if (!reply)
@@ -44,10 +59,10 @@ FileDescriptor FtpConnection::openPassive(bool extended)
     if (!data)
         SetLastError(error == ConnectError::TimedOut ? ERROR_INTERNET_TIMEOUT
                                                      : ERROR_INTERNET_CANNOT_CONNECT);
-    return data;
+    return Channel(std::move(data));
 }
 
-FileDescriptor FtpConnection::openDataConnection()
+Channel FtpConnection::openDataConnection()
 {
     if (!control_) {
         SetLastError(ERROR_INTERNET_CONNECTION_ABORTED);
@@ -57,7 +72,7 @@ FileDescriptor FtpConnection::openDataConnection()
     PeerAddress peer;
     const bool ipv6 = control_->peerAddress(peer) && isIpv6(peer);
     if (!epsvFailed_ && (features_.epsv || ipv6)) {
-        if (FileDescriptor data = openPassive(true))
+        if (Channel data = openPassive(true))
             return data;
         if (!control_->isAlive())
             return {};
@@ -66,13 +81,24 @@ FileDescriptor FtpConnection::openDataConnection()
     return openPassive(false);
 }
 
+bool FtpConnection::protect(Channel& data)
+{
+    Timer timer = Timer::until(deadlineIn(kConnectTimeout));
+    switch (data.startTls(*tls_, credentials_.host, tlsSession_, true, timer)) {
+    case IoStatus::Ok: return true;
+    case IoStatus::TimedOut: SetLastError(ERROR_INTERNET_TIMEOUT); return false;
+    default: SetLastError(errorForTls(data.tls())); return false;
+    }
+}
+
 template <typename Move>
 bool FtpConnection::transfer(std::string_view verb, std::string_view argument,
-                             Direction direction, Move move)
+                             Direction direction, std::uint64_t& bytes, Move move)
 {
+    bytes = 0;
     if (!ensureConnected() || !isUsableName(argument))
         return false;
-    FileDescriptor data = openDataConnection();
+    Channel data = openDataConnection();
     if (!data)
         return false;
     std::string command(verb);
@@ -85,13 +111,28 @@ bool FtpConnection::transfer(std::string_view verb, std::string_view argument,
         SetLastError(ERROR_INTERNET_EXTENDED_ERROR);
         return false;
     }
-    std::uint64_t bytes = 0;
-    const TransferStatus moved = move(data.get(), bytes);
-    data.reset();  // for an upload, this is the end of the file
+    TransferStatus moved = TransferStatus::NetworkError;
+    DWORD failure = 0;
+    if (tls_ && !protect(data)) {
+        failure = GetLastError();
+    } else {
+        moved = move(data, bytes);
+        failure = errorFor(moved);
+        if (moved == TransferStatus::Done) {
+            // TLS: close_notify both ways. After an upload that is how the
+            // server learns that the file is whole.
+            Timer timer = Timer::until(deadlineIn(kDataInactivityTimeout));
+            const IoStatus finished = data.finish(timer);
+            if (direction == Direction::Send && finished != IoStatus::Ok)
+                moved = finished == IoStatus::TimedOut ? TransferStatus::TimedOut
+                                                       : TransferStatus::NetworkError;
+        }
+    }
+    data.close();  // for a plain upload, this is the end of the file
 
     if (moved != TransferStatus::Done) {
         control_->readReply(kAfterFailureReplyTimeout);
-        SetLastError(errorFor(moved));
+        SetLastError(failure ? failure : errorFor(moved));
         return false;
     }
     const auto completion = control_->readReply();
@@ -110,12 +151,27 @@ bool FtpConnection::transfer(std::string_view verb, std::string_view argument,
     return true;
 }
 
+bool FtpConnection::serverHolds(std::string_view remote, std::uint64_t bytes)
+{
+    if (!features_.size || !control_ || !control_->isAlive())
+        return true;  // nothing to ask: the completion is the verdict
+    const auto reply = control_->execute(std::string("SIZE ").append(remote));
+    const auto size = reply ? sizeOf(*reply) : std::nullopt;
+    // A refused SIZE (upload-only folders hide what they hold) leaves the
+    // completion as the verdict.
+    if (!size || *size == bytes)
+        return true;
+    SetLastError(ERROR_INTERNET_CONNECTION_ABORTED);
+    return false;
+}
+
 bool FtpConnection::download(std::string_view remote, TemporaryFile& local)
 {
     std::lock_guard lock(mutex_);
+    std::uint64_t bytes = 0;
     const bool received = transfer(
-        "RETR", remote, Direction::Receive,
-        [&](int dataFd, std::uint64_t& bytes) { return receiveToFile(dataFd, local.fd(), bytes); });
+        "RETR", remote, Direction::Receive, bytes,
+        [&](Channel& data, std::uint64_t& moved) { return receiveToFile(data, local.fd(), moved); });
     if (received && !local.replaceTarget()) {
         SetLastError(ERROR_INTERNET_INTERNAL_ERROR);
         return false;
@@ -126,9 +182,12 @@ bool FtpConnection::download(std::string_view remote, TemporaryFile& local)
 bool FtpConnection::upload(int localFd, std::string_view remote)
 {
     std::lock_guard lock(mutex_);
-    return transfer(
-        "STOR", remote, Direction::Send,
-        [&](int dataFd, std::uint64_t& bytes) { return sendFromFile(localFd, dataFd, bytes); });
+    std::uint64_t bytes = 0;
+    return transfer("STOR", remote, Direction::Send, bytes,
+                    [&](Channel& data, std::uint64_t& moved) {
+                        return sendFromFile(localFd, data, moved);
+                    }) &&
+           serverHolds(remote, bytes);
 }
 
 bool FtpConnection::list(std::string_view command,
@@ -137,9 +196,11 @@ bool FtpConnection::list(std::string_view command,
     // Bounds a hostile server's endless listing.
     constexpr std::uint64_t kListingLimit = std::uint64_t(1) << 30;
     std::lock_guard lock(mutex_);
-    return transfer(command, {}, Direction::Receive, [&](int dataFd, std::uint64_t& bytes) {
-        return receiveToSink(dataFd, sink, kListingLimit, bytes);
-    });
+    std::uint64_t bytes = 0;
+    return transfer(command, {}, Direction::Receive, bytes,
+                    [&](Channel& data, std::uint64_t& moved) {
+                        return receiveToSink(data, sink, kListingLimit, moved);
+                    });
 }
 
 }  // namespace quorvane::client

@@ -5,8 +5,10 @@
 #include "entry_point.h"
 #include "ftp_connection.h"
 #include "handles.h"
+#include "server_argument.h"
 
 using namespace quorvane::client;
+namespace text = quorvane::text;
 
 HINTERNET InternetOpenW(LPCWSTR, DWORD accessType, LPCWSTR, LPCWSTR, DWORD)
 {
@@ -32,14 +34,16 @@ HINTERNET InternetConnectW(HINTERNET internet, LPCWSTR serverName, INTERNET_PORT
             return nullptr;
         }
         Credentials credentials;
-        auto host = commandText(serverName);
+        const auto name = commandText(serverName);
+        const auto server = name ? text::parseServerArgument(*name) : std::nullopt;
         auto user = userName ? commandText(userName) : std::string("anonymous");
         auto pass = password ? commandText(password) : std::string();
-        if (!host || host->empty() || !user || !pass) {
+        if (!server || server->host.empty() || !user || !pass) {
             SetLastError(ERROR_INVALID_PARAMETER);
             return nullptr;
         }
-        credentials.host = std::move(*host);
+        credentials.host = server->host;
+        credentials.tls = server->tls;
         credentials.user = std::move(*user);
         credentials.password = std::move(*pass);
         credentials.port = serverPort == INTERNET_INVALID_PORT_NUMBER

@@ -51,7 +51,9 @@ FileDescriptor connectOne(const sockaddr* address, socklen_t length, Deadline de
     if (!fd)
         return {};
     if (::connect(fd.get(), address, length) != 0) {
-        if (errno != EINPROGRESS || !waitFor(fd.get(), POLLOUT, deadline, timedOut))
+        // An interrupted connect goes on in the background, as one in progress.
+        if ((errno != EINPROGRESS && errno != EINTR) ||
+            !waitFor(fd.get(), POLLOUT, deadline, timedOut))
             return {};
         int error = 0;
         socklen_t length = sizeof error;
@@ -146,19 +148,20 @@ FileDescriptor connectAddress(const PeerAddress& address, Deadline deadline, Con
     return fd;
 }
 
-IoStatus sendAll(int fd, std::string_view data, Deadline deadline)
+IoStatus sendAll(int fd, std::string_view data, Timer& timer)
 {
     while (!data.empty()) {
         const ssize_t sent = ::send(fd, data.data(), data.size(), MSG_NOSIGNAL);
         if (sent > 0) {
             data.remove_prefix(static_cast<std::size_t>(sent));
+            timer.progressed();
             continue;
         }
         if (sent < 0 && errno == EINTR)
             continue;
         if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             bool timedOut = false;
-            if (!waitFor(fd, POLLOUT, deadline, timedOut))
+            if (!waitFor(fd, POLLOUT, timer.deadline(), timedOut))
                 return timedOut ? IoStatus::TimedOut : IoStatus::Failed;
             continue;
         }
@@ -167,7 +170,7 @@ IoStatus sendAll(int fd, std::string_view data, Deadline deadline)
     return IoStatus::Ok;
 }
 
-IoStatus receiveSome(int fd, char* buffer, std::size_t capacity, Deadline deadline,
+IoStatus receiveSome(int fd, char* buffer, std::size_t capacity, Timer& timer,
                      std::size_t& received)
 {
     received = 0;
@@ -175,6 +178,7 @@ IoStatus receiveSome(int fd, char* buffer, std::size_t capacity, Deadline deadli
         const ssize_t got = ::recv(fd, buffer, capacity, 0);
         if (got > 0) {
             received = static_cast<std::size_t>(got);
+            timer.progressed();
             return IoStatus::Ok;
         }
         if (got == 0)
@@ -183,7 +187,7 @@ IoStatus receiveSome(int fd, char* buffer, std::size_t capacity, Deadline deadli
             continue;
         if (errno == EAGAIN || errno == EWOULDBLOCK) {
             bool timedOut = false;
-            if (!waitFor(fd, POLLIN, deadline, timedOut))
+            if (!waitFor(fd, POLLIN, timer.deadline(), timedOut))
                 return timedOut ? IoStatus::TimedOut : IoStatus::Failed;
             continue;
         }

@@ -17,6 +17,29 @@ using Deadline = Clock::time_point;
 
 inline Deadline deadlineIn(Clock::duration timeout) { return Clock::now() + timeout; }
 
+// When a wait gives up: at a fixed instant (a reply, a handshake), or after a
+// spell without progress (a transfer: slow but moving data is fine).
+class Timer {
+public:
+    static Timer until(Deadline deadline) { return Timer(deadline, Clock::duration::zero()); }
+    static Timer idleFor(Clock::duration idle) { return Timer(deadlineIn(idle), idle); }
+
+    Deadline deadline() const { return deadline_; }
+    bool expired() const { return Clock::now() >= deadline_; }
+    // Bytes moved: an inactivity limit starts again.
+    void progressed()
+    {
+        if (idle_ != Clock::duration::zero())
+            deadline_ = deadlineIn(idle_);
+    }
+
+private:
+    Timer(Deadline deadline, Clock::duration idle) : deadline_(deadline), idle_(idle) {}
+
+    Deadline deadline_;
+    Clock::duration idle_;
+};
+
 // Owns one file descriptor.
 class FileDescriptor {
 public:
@@ -58,16 +81,22 @@ FileDescriptor connectAddress(const PeerAddress& address, Deadline deadline, Con
 FileDescriptor connectTcp(const std::string& host, std::uint16_t port, Deadline deadline,
                           ConnectError& error);
 
-enum class IoStatus { Ok, TimedOut, Closed, Failed };
+enum class IoStatus {
+    Ok,
+    TimedOut,
+    Closed,     // the peer ended the stream (for TLS: with close_notify)
+    Truncated,  // TLS only: the stream ended without close_notify
+    Failed,     // a network error, or for TLS a protocol or certificate error
+};
 
-IoStatus sendAll(int fd, std::string_view data, Deadline deadline);
+IoStatus sendAll(int fd, std::string_view data, Timer& timer);
 
 // Polls `fd` for `events` until the deadline. False on timeout (`timedOut`
 // set) or on a poll failure.
 bool waitFor(int fd, short events, Deadline deadline, bool& timedOut);
 
 // Waits for and reads whatever is available, at most `capacity` bytes.
-IoStatus receiveSome(int fd, char* buffer, std::size_t capacity, Deadline deadline,
+IoStatus receiveSome(int fd, char* buffer, std::size_t capacity, Timer& timer,
                      std::size_t& received);
 
 }  // namespace quorvane::client

@@ -1,8 +1,10 @@
 #define QUORVANE_SHIM_IMPLEMENTATION
 #include "wininet_shim.h"
 
+#include <optional>
 #include <string>
 
+#include "server_argument.h"
 #include "utf.h"
 
 namespace {
@@ -79,8 +81,18 @@ HINTERNET QvInternetConnectW(HINTERNET internet, LPCWSTR serverName, INTERNET_PO
 {
     if (!allSafe({serverName, userName, password}))
         return nullptr;
-    return InternetConnectW(internet, serverName, serverPort, userName, password, service, flags,
-                            context);
+    // WinINet speaks no FTPS: a server that asks for TLS is refused here,
+    // before WinINet could send the password in the clear. ftp://HOST is HOST.
+    const auto name = quorvane::text::toUtf8(reinterpret_cast<const char16_t*>(serverName));
+    const auto server = name ? quorvane::text::parseServerArgument(*name) : std::nullopt;
+    const auto host = server && !server->tls ? quorvane::text::toUtf16(server->host) : std::nullopt;
+    if (!host) {
+        refuse();
+        return nullptr;
+    }
+    const std::wstring wideHost(host->begin(), host->end());
+    return InternetConnectW(internet, wideHost.c_str(), serverPort, userName, password, service,
+                            flags, context);
 }
 
 BOOL QvFtpSetCurrentDirectoryW(HINTERNET connect, LPCWSTR directory)

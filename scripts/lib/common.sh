@@ -19,6 +19,7 @@ ensure_packages() {
 }
 
 base_packages=(cmake g++ make libgtest-dev pkg-config python3 python3-pyftpdlib iproute2 util-linux binutils
+    libssl-dev openssl python3-openssl python3-cryptography
     vsftpd libpam-modules libsodium23 libhiredis0.14 libmemcached11 libmemcachedutil2 libpcre2-posix3)
 
 # proftpd and pure-ftpd conflict with vsftpd (and each other) as installed
@@ -26,11 +27,12 @@ base_packages=(cmake g++ make libgtest-dev pkg-config python3 python3-pyftpdlib 
 interop_dir=/var/cache/quorvane-servers
 ensure_interop_servers() {
     [ -x "$interop_dir/usr/sbin/proftpd" ] && [ -x "$interop_dir/usr/sbin/pure-ftpd" ] &&
-        [ -x "$interop_dir/usr/bin/pure-pw" ] && return 0
-    local download
+        [ -x "$interop_dir/usr/bin/pure-pw" ] && [ -f "$interop_dir/usr/lib/proftpd/mod_tls.so" ] &&
+        return 0
+    local download packages=(proftpd-core proftpd-mod-crypto pure-ftpd)
     download=$(mktemp -d)
-    (cd "$download" && apt-get download -q proftpd-core pure-ftpd >/dev/null 2>&1 ||
-        { apt-get update -qq && apt-get download -q proftpd-core pure-ftpd >/dev/null; })
+    (cd "$download" && apt-get download -q "${packages[@]}" >/dev/null 2>&1 ||
+        { apt-get update -qq && apt-get download -q "${packages[@]}" >/dev/null; })
     mkdir -p "$interop_dir"
     for deb in "$download"/*.deb; do dpkg-deb -x "$deb" "$interop_dir"; done
     rm -rf "$download"

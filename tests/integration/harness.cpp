@@ -147,6 +147,17 @@ std::vector<std::string> serverCommand(Server server, const fs::path& root)
     return {};
 }
 
+std::vector<std::string> tlsServerCommand(Server server, const fs::path& root,
+                                          const TlsOptions& options)
+{
+    std::vector<std::string> argv = serverCommand(server, root);
+    argv.insert(argv.end(), {"--tls", QUORVANE_CERTS_DIR, "--tls-max", options.maxVersion,
+                             "--idle-timeout", std::to_string(options.idleTimeout)});
+    if (!options.log.empty())
+        argv.insert(argv.end(), {"--tls-log", options.log.string()});
+    return argv;
+}
+
 bool listsWithMlsd(Server server)
 {
     return server != Server::PyftpdlibList && server != Server::Vsftpd;
@@ -155,7 +166,7 @@ bool listsWithMlsd(Server server)
 std::vector<std::string> faultServerCommand(const std::string& scenarioJson, const fs::path& log)
 {
     return {QUORVANE_PYTHON, std::string(QUORVANE_SERVERS_DIR) + "/fault_server.py",
-            scenarioJson, "--log", log.string()};
+            scenarioJson, "--log", log.string(), "--certs", QUORVANE_CERTS_DIR};
 }
 
 TempFolder::TempFolder()

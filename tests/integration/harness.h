@@ -53,6 +53,18 @@ std::vector<std::string> serverCommand(Server server, const std::filesystem::pat
 // and no time of day for dates older than six months).
 bool listsWithMlsd(Server server);
 
+// The same servers requiring explicit TLS, with the test CA's certificate
+// for localhost, 127.0.0.1 and ::1 (the tests trust that CA only).
+struct TlsOptions {
+    std::string maxVersion = "1.3";  // or "1.2"
+    int idleTimeout = 300;           // seconds (pure-ftpd: whole minutes)
+    // Where the server says, per connection, whether it resumed a session
+    // (vsftpd, proftpd, pyftpdlib); none if empty.
+    std::filesystem::path log;
+};
+std::vector<std::string> tlsServerCommand(Server server, const std::filesystem::path& root,
+                                          const TlsOptions& options);
+
 // The fault server playing `scenarioJson`, recording commands into `log`.
 std::vector<std::string> faultServerCommand(const std::string& scenarioJson,
                                             const std::filesystem::path& log);

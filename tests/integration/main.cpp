@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
 #include <sys/stat.h>
 
 #include "harness.h"
@@ -16,6 +17,9 @@ public:
         // pure-ftpd serves as an unprivileged user: what the tests put on its
         // side must be writable by all.
         ::umask(0);
+        // TLS sessions trust the test CA, and nothing else.
+        ::setenv("SSL_CERT_FILE", QUORVANE_CERTS_DIR "/ca.crt", 1);
+        ::setenv("SSL_CERT_DIR", QUORVANE_CERTS_DIR, 1);
     }
 };
 

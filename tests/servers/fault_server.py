@@ -20,6 +20,16 @@ Scenario keys:
   "pasv_host": "h1,h2,h3,h4" named in 227 replies; the data listener then
                takes connections on every local address (default 127,0,0,1)
   "never_accept": true  the data listener is opened but never accepts
+  "tls":       certificate the server presents after AUTH TLS: "server"
+               (default), "selfsigned", "expired" or "wrongname" (from
+               --certs, see make_certs.py)
+  "data_tls":  the same for data connections (default: as "tls")
+  "plain_data": true    data connections stay plain after PROT P
+AUTH TLS is answered 234 and the connection turns to TLS; a client that
+fails the handshake and goes on in the clear has each line recorded as
+"CLEAR <line>". After PROT P data connections are TLS too (unless
+"plain_data"); each is recorded as "DATA <address>" and, once its
+handshake is done, "DATA TLS reused" or "DATA TLS new".
 Steps are a list; each step is one of
   {"send": TEXT}        send TEXT on the control connection
   {"send_slow": TEXT, "interval": SECONDS}   the same, one byte at a time
@@ -32,7 +42,9 @@ Steps are a list; each step is one of
   {"data": TEXT}        send TEXT on the data connection (accepting it first)
   {"data_slow": TEXT, "interval": SECONDS}   the same, one byte at a time
   {"data_drain": true}  read the data connection to its end
-  {"data_close": true}  close the data connection
+  {"data_close": true}  close the data connection (with close_notify if TLS)
+  {"data_cut": true}    close it without close_notify
+  {"starttls": true}    turn the control connection to TLS
   {"die": true}         end the whole server process at once
 A bare string is shorthand for [{"send": TEXT + "\r\n"}]. Every accepted
 data connection is recorded as "DATA <address it reached>".
@@ -42,6 +54,7 @@ import json
 import os
 import socket
 import socketserver
+import ssl
 import sys
 import threading
 import time
@@ -65,6 +78,29 @@ def as_steps(value):
 class Session(socketserver.StreamRequestHandler):
     listener = None
     data = None
+    protected = False  # PROT P
+    clear = False      # a failed handshake: what follows is recorded as CLEAR
+
+    def tls_context(self, key):
+        name = self.server.scenario.get(key, self.server.scenario.get("tls", "server"))
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.minimum_version = ssl.TLSVersion.TLSv1_2
+        prefix = os.path.join(self.server.certs, name)
+        context.load_cert_chain(prefix + ".crt", prefix + ".key")
+        return context
+
+    def start_tls(self):
+        self.wfile.flush()
+        try:
+            wrapped = self.server.control_context(self).wrap_socket(self.connection,
+                                                                      server_side=True)
+        except (ssl.SSLError, OSError) as error:
+            self.server.record("TLS FAILED %s" % error.__class__.__name__)
+            self.clear = True
+            return
+        self.connection = self.request = wrapped
+        self.rfile = wrapped.makefile("rb")
+        self.wfile = wrapped.makefile("wb", buffering=0)
 
     def open_listener(self, everywhere):
         self.close_data()
@@ -81,7 +117,19 @@ class Session(socketserver.StreamRequestHandler):
         if self.data is None:
             self.data, _ = self.listener.accept()
             self.server.record("DATA " + self.data.getsockname()[0])
+            if self.protected and not self.server.scenario.get("plain_data"):
+                self.data = self.server.data_context(self).wrap_socket(self.data, server_side=True)
+                self.server.record("DATA TLS " + ("reused" if self.data.session_reused else "new"))
         return self.data
+
+    def end_data(self, notify):
+        """Closes the data connection; with TLS, says close_notify first if asked."""
+        if isinstance(self.data, ssl.SSLSocket) and notify:
+            try:
+                self.data = self.data.unwrap()
+            except (ssl.SSLError, OSError):
+                pass
+        self.close_data()
 
     def close_data(self):
         for sock in (self.data, self.listener):
@@ -108,6 +156,13 @@ class Session(socketserver.StreamRequestHandler):
             return [{"send": "150 Here comes the listing\r\n"},
                     {"data": scenario.get("listing", "")}, {"bulk": True}, {"data_close": True},
                     {"send": "226 done\r\n"}]
+        if verb == "AUTH":
+            return [{"send": "234 go ahead\r\n"}, {"starttls": True}]
+        if verb == "PBSZ":
+            return "200 PBSZ=0"
+        if verb == "PROT":
+            self.protected = argument.upper() == "P"
+            return "200 protection level set"
         if verb == "STOR":
             return [{"send": "150 Ok to send data\r\n"}, {"data_drain": True},
                     {"data_close": True}, {"send": "226 stored\r\n"}]
@@ -159,13 +214,21 @@ class Session(socketserver.StreamRequestHandler):
             elif "data_drain" in step:
                 received = 0
                 while True:
-                    chunk = self.data_connection().recv(65536)
+                    try:
+                        chunk = self.data_connection().recv(65536)
+                    except ssl.SSLEOFError:
+                        self.server.record("TRUNCATED")
+                        break
                     if not chunk:
                         break
                     received += len(chunk)
                 self.server.record("STORED %d" % received)
             elif "data_close" in step:
-                self.close_data()
+                self.end_data(notify=True)
+            elif "data_cut" in step:
+                self.end_data(notify=False)
+            elif "starttls" in step:
+                self.start_tls()
             elif "die" in step:
                 os._exit(1)
         return True
@@ -183,6 +246,9 @@ class Session(socketserver.StreamRequestHandler):
                 if not line:
                     return
                 command = line.decode("utf-8", "replace").rstrip("\r\n")
+                if self.clear:
+                    self.server.record("CLEAR " + command)
+                    continue
                 self.server.record(command)
                 verb = command.split(" ", 1)[0].upper()
                 if verb == "PASS" and replies.get("PASS") is None:
@@ -195,7 +261,7 @@ class Session(socketserver.StreamRequestHandler):
                     steps = self.default_steps(verb, command[len(verb) + 1:])
                 if not self.play(steps):
                     return
-        except (BrokenPipeError, ConnectionResetError, socket.timeout):
+        except (BrokenPipeError, ConnectionResetError, socket.timeout, ssl.SSLError):
             pass
         finally:
             self.close_data()
@@ -205,12 +271,30 @@ class Server(socketserver.ThreadingTCPServer):
     allow_reuse_address = True
     daemon_threads = True
 
-    def __init__(self, address, scenario, log_path):
+    def __init__(self, address, scenario, log_path, certs):
         super().__init__(address, Session)
         self.scenario = scenario
         self.log_path = log_path
+        self.certs = certs
         self.lock = threading.Lock()
         self.counts = {}
+        self.contexts = {}
+
+    def context(self, session, key):
+        # One context each for control and data connections, shared by all
+        # sessions: tickets it issues are good for resuming.
+        with self.lock:
+            if key not in self.contexts:
+                self.contexts[key] = session.tls_context(key)
+            return self.contexts[key]
+
+    def control_context(self, session):
+        return self.context(session, "tls")
+
+    def data_context(self, session):
+        if "data_tls" in self.scenario:
+            return self.context(session, "data_tls")
+        return self.context(session, "tls")
 
     def next_steps(self, verb, reply):
         if not isinstance(reply, dict):
@@ -234,8 +318,9 @@ def main():
     parser.add_argument("--log", help="file that receives each command line")
     parser.add_argument("--host", default="127.0.0.1")
     parser.add_argument("--port", type=int, default=21)
+    parser.add_argument("--certs", help="folder of make_certs.py's certificates")
     args = parser.parse_args()
-    server = Server((args.host, args.port), json.loads(args.scenario), args.log)
+    server = Server((args.host, args.port), json.loads(args.scenario), args.log, args.certs)
     print("ready", flush=True)
     server.serve_forever()
 

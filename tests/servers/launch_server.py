@@ -2,13 +2,20 @@
 """Starts a throw-away vsftpd, proftpd or pure-ftpd on 127.0.0.1:21 serving
 ROOT read-write to one user, prints "ready" once it accepts connections, and
 runs until killed (the server with it). Only for use inside a private
-network and mount namespace (the integration tests make one): vsftpd gets a
-private PAM configuration bind-mounted over /etc/pam.d there.
+network namespace (the integration tests make one): vsftpd gets a private
+PAM configuration bind-mounted over /etc/pam.d in a mount namespace of its
+own.
 
-  launch_server.py KIND --root ROOT [--user U] [--password P] --bin BINDIR
+  launch_server.py KIND --root ROOT [--user U] [--password P] [--bin BINDIR]
+                   [--idle-timeout SECONDS] [--tls CERTS [--tls-max 1.2] [--tls-log FILE]]
 
 BINDIR holds proftpd and pure-ftpd unpacked from Debian's packages (they
 conflict with vsftpd as installed packages); vsftpd is the installed one.
+With --tls the server requires explicit TLS on the control connection and
+every data connection, with CERTS/server.crt and .key (see make_certs.py);
+vsftpd and proftpd also require data connections to resume the control
+connection's TLS session, and write to FILE whether they did. pure-ftpd
+counts idle time in whole minutes.
 """
 import argparse
 import warnings
@@ -49,7 +56,6 @@ def vsftpd(args, work):
     with open(os.path.join(pam, "quorvane-vsftpd"), "w") as f:
         f.write("auth required pam_userdb.so db=%s/users\n" % work)
         f.write("account required pam_permit.so\n")
-    subprocess.run(["mount", "--bind", pam, "/etc/pam.d"], check=True)
     os.makedirs("/var/run/vsftpd/empty", exist_ok=True)
     conf = os.path.join(work, "vsftpd.conf")
     with open(conf, "w") as f:
@@ -70,10 +76,30 @@ pam_service_name=quorvane-vsftpd
 local_umask=022
 seccomp_sandbox=NO
 isolate_network=NO
-xferlog_enable=NO
 secure_chroot_dir=/var/run/vsftpd/empty
-""" % args.root)
-    return ["vsftpd", conf]
+idle_session_timeout=%d
+""" % (args.root, args.idle_timeout))
+        if args.tls:
+            # debug_ssl logs "SSL version ..., reused|not reused" for each connection.
+            f.write("""ssl_enable=YES
+rsa_cert_file={c}/server.crt
+rsa_private_key_file={c}/server.key
+force_local_logins_ssl=YES
+force_local_data_ssl=YES
+require_ssl_reuse=YES
+ssl_sslv2=NO
+ssl_sslv3=NO
+ssl_tlsv1=NO
+debug_ssl=YES
+xferlog_enable=YES
+xferlog_std_format=NO
+vsftpd_log_file={log}
+""".format(c=args.tls, log=args.tls_log or os.path.join(work, "vsftpd.log")))
+        else:
+            f.write("xferlog_enable=NO\n")
+    # The private pam.d only in vsftpd's own mount namespace, which ends with it.
+    return ["unshare", "--mount", "--propagation", "private", "sh", "-c",
+            'mount --bind "$0" /etc/pam.d && exec vsftpd "$1"', pam, conf]
 
 
 def proftpd(args, work):
@@ -108,7 +134,22 @@ DefaultRoot ~
 UseReverseDNS off
 Umask 022
 AllowOverwrite on
-""".format(w=work))
+TimeoutIdle {idle}
+""".format(w=work, idle=args.idle_timeout))
+        if args.tls:
+            # Data connections must resume the control session (the default).
+            f.write("""ModulePath {bin}/usr/lib/proftpd
+LoadModule mod_tls.c
+TLSEngine on
+TLSRequired on
+TLSProtocol {protocols}
+TLSRSACertificateFile {c}/server.crt
+TLSRSACertificateKeyFile {c}/server.key
+TLSVerifyClient off
+TLSOptions EnableDiags
+TLSLog {log}
+""".format(bin=args.bin, c=args.tls, log=args.tls_log or os.path.join(work, "tls.log"),
+           protocols="TLSv1.2" if args.tls_max == "1.2" else "TLSv1.2 TLSv1.3"))
     return [os.path.join(args.bin, "usr/sbin/proftpd"), "-n", "-c", conf]
 
 
@@ -125,8 +166,11 @@ def pure_ftpd(args, work):
         f.write("%s:%s:65534:65534::%s/./::::::::::::\n" % (args.user, hashed, args.root))
     env = dict(os.environ, PURE_PASSWDFILE=passwd, PURE_DBFILE=pdb)
     subprocess.run([os.path.join(args.bin, "usr/bin/pure-pw"), "mkdb"], env=env, check=True)
-    return [os.path.join(args.bin, "usr/sbin/pure-ftpd"), "-S", "127.0.0.1,21",
-            "-l", "puredb:" + pdb, "-E", "-H"]
+    argv = [os.path.join(args.bin, "usr/sbin/pure-ftpd"), "-S", "127.0.0.1,21",
+            "-l", "puredb:" + pdb, "-E", "-H", "-I", str(max(1, args.idle_timeout // 60))]
+    if args.tls:
+        argv += ["--tls=3", "--certfile=%s/server.pem" % args.tls]
+    return argv
 
 
 def main():
@@ -137,6 +181,10 @@ def main():
     parser.add_argument("--user", default="user")
     parser.add_argument("--password", default="secret")
     parser.add_argument("--bin", default="/var/cache/quorvane-servers")
+    parser.add_argument("--idle-timeout", type=int, default=300)
+    parser.add_argument("--tls", metavar="CERTS")
+    parser.add_argument("--tls-max", choices=["1.2", "1.3"], default="1.3")
+    parser.add_argument("--tls-log")
     args = parser.parse_args()
     # The servers' own files must not be writable by others (proftpd
     # refuses), whatever umask the tests run with.
@@ -149,8 +197,15 @@ def main():
     try:
         argv = {"vsftpd": vsftpd, "proftpd": proftpd, "pure-ftpd": pure_ftpd}[args.kind](args, work)
         log = open(os.path.join(work, "server.log"), "w")
+        env = dict(os.environ)
+        if args.tls and args.tls_max == "1.2" and args.kind != "proftpd":
+            # vsftpd and pure-ftpd have no setting for it: cap OpenSSL itself.
+            env["OPENSSL_CONF"] = os.path.join(work, "openssl.cnf")
+            with open(env["OPENSSL_CONF"], "w") as f:
+                f.write("openssl_conf = defaults\n[defaults]\nssl_conf = ssl\n[ssl]\n"
+                        "system_default = system\n[system]\nMaxProtocol = TLSv1.2\n")
         proc = subprocess.Popen(argv, stdout=log, stderr=subprocess.STDOUT,
-                                start_new_session=True)
+                                start_new_session=True, env=env)
         wait_until_listening(proc, os.path.join(work, "server.log"))
         print("ready", flush=True)
         proc.wait()

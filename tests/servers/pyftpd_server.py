@@ -24,14 +24,46 @@ def main():
     parser.add_argument("--no-mlsd", action="store_true",
                         help="hide MLST/MLSD so that clients fall back to LIST")
     parser.add_argument("--idle-timeout", type=int, default=300)
+    parser.add_argument("--tls", metavar="CERTS",
+                        help="require explicit TLS, with server.crt/.key from this folder")
+    parser.add_argument("--tls-max", choices=["1.2", "1.3"], default="1.3")
+    parser.add_argument("--tls-log", help="file that gets a line per data connection: "
+                        "whether it resumed a TLS session")
     args = parser.parse_args()
 
     logging.basicConfig(level=logging.WARNING)
     authorizer = DummyAuthorizer()
     authorizer.add_user(args.user, args.password, args.root, perm="elradfmwMT")
 
-    class Handler(FTPHandler):
+    base = FTPHandler
+    if args.tls:
+        from OpenSSL import SSL
+        from pyftpdlib.handlers import TLS_DTPHandler, TLS_FTPHandler
+        base = TLS_FTPHandler
+
+        class LoggingDTPHandler(TLS_DTPHandler):
+            def handle_ssl_established(self):
+                if args.tls_log:
+                    reused = SSL._lib.SSL_session_reused(self.socket._ssl)
+                    with open(args.tls_log, "a") as log:
+                        log.write("data %s %s\n" % (self.socket.get_protocol_version_name(),
+                                                     "reused" if reused else "not reused"))
+
+        context = SSL.Context(SSL.TLS_METHOD)
+        context.use_certificate_chain_file(args.tls + "/server.crt")
+        context.use_privatekey_file(args.tls + "/server.key")
+        context.set_min_proto_version(SSL.TLS1_2_VERSION)
+        if args.tls_max == "1.2":
+            context.set_max_proto_version(SSL.TLS1_2_VERSION)
+
+    class Handler(base):
         pass
+
+    if args.tls:
+        Handler.ssl_context = context
+        Handler.dtp_handler = LoggingDTPHandler
+        Handler.tls_control_required = True
+        Handler.tls_data_required = True
 
     Handler.authorizer = authorizer
     Handler.timeout = args.idle_timeout

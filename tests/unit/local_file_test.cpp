@@ -189,9 +189,9 @@ protected:
     {
         int fds[2];
         ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
-        ours_ = FileDescriptor(fds[0]);
+        ::fcntl(fds[0], F_SETFL, O_NONBLOCK);
+        ours_ = Channel(FileDescriptor(fds[0]));
         theirs_ = FileDescriptor(fds[1]);
-        ::fcntl(ours_.get(), F_SETFL, O_NONBLOCK);
     }
 
     // The server side sends `content_` and closes.
@@ -204,7 +204,7 @@ protected:
         });
     }
 
-    FileDescriptor ours_;
+    Channel ours_;
     FileDescriptor theirs_;
     std::string content_;
 };
@@ -218,7 +218,7 @@ TEST_P(TransferPaths, DownloadWritesEveryByte)
             ::open(path("down").c_str(), O_WRONLY | O_CREAT | O_TRUNC | extraFlags, 0644));
         std::thread server = serve();
         std::uint64_t bytes = 0;
-        EXPECT_EQ(receiveToFile(ours_.get(), file.get(), bytes), TransferStatus::Done);
+        EXPECT_EQ(receiveToFile(ours_, file.get(), bytes), TransferStatus::Done);
         server.join();
         EXPECT_EQ(bytes, content_.size());
         EXPECT_TRUE(read(path("down")) == content_) << "flags " << extraFlags;
@@ -238,8 +238,8 @@ TEST_P(TransferPaths, UploadSendsEveryByte)
             received.append(buffer, static_cast<std::size_t>(got));
     });
     std::uint64_t bytes = 0;
-    EXPECT_EQ(sendFromFile(file.get(), ours_.get(), bytes), TransferStatus::Done);
-    ours_.reset();
+    EXPECT_EQ(sendFromFile(file.get(), ours_, bytes), TransferStatus::Done);
+    ours_.close();
     server.join();
     EXPECT_EQ(bytes, content_.size());
     EXPECT_TRUE(received == content_);

@@ -101,6 +101,14 @@ int wmain(int argc, wchar_t** argv)
           "log-in with a wrong password gives 2");
     check(logIn(L"127.0.0.1", L"user\r\nDELE keep.txt", L"secret") == FTP_RESULT_FAILED,
           "a user name with CR LF is refused");
+    check(logIn(L"ftpes://127.0.0.1", L"user", L"secret") == FTP_RESULT_FAILED,
+          "ftpes:// is refused: WinINet has no FTPS");
+    check(logIn(L"ftps://127.0.0.1", L"user", L"secret") == FTP_RESULT_FAILED,
+          "ftps:// is refused");
+    check(logIn(L"ftp://127.0.0.1:21", L"user", L"secret") == FTP_RESULT_FAILED,
+          "a URL with a port is refused");
+    check(logIn(L"ftp://127.0.0.1/", L"user", L"secret") == FTP_RESULT_OK,
+          "ftp://HOST/ logs in to HOST");
     check(logIn(L"127.0.0.1", L"user", L"secret") == FTP_RESULT_OK, "log-in gives 999");
     check(fnQuorvaneAt() == 42, "fnQuorvane still returns 42 after a log-in");
 

@@ -1,0 +1,51 @@
+// A connection to the server: a plain TCP socket, or a TLS stream over it.
+// The control connection and the data connections move their bytes through
+// one, so that deadlines and TLS are handled in one place, not on each path.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "socket.h"
+#include "tls.h"
+
+namespace quorvane::client {
+
+class Channel {
+public:
+    Channel() = default;
+    explicit Channel(FileDescriptor socket) : socket_(std::move(socket)) {}
+
+    explicit operator bool() const { return static_cast<bool>(socket_); }
+    // The socket, for zero-copy calls on plain channels.
+    int fd() const { return socket_.get(); }
+    bool isTls() const { return tls_ != nullptr; }
+    const TlsStream* tls() const { return tls_.get(); }
+    bool peerAddress(PeerAddress& peer) const { return socket_ && peerAddressOf(fd(), peer); }
+
+    // Turns the channel into a TLS client stream (see TlsStream::handshake).
+    // `bulk`: a data connection, read in large pieces.
+    IoStatus startTls(const TlsContext& context, const std::string& host,
+                      const TlsSession& resume, bool bulk, Timer& timer);
+
+    IoStatus send(std::string_view data, Timer& timer);
+    // At least one byte and at most `capacity`; Closed at the end of the stream.
+    IoStatus receive(char* buffer, std::size_t capacity, std::size_t& got, Timer& timer);
+    // After the last byte of a transfer: TLS says close_notify and hears the
+    // peer's; a plain channel has nothing to say.
+    IoStatus finish(Timer& timer);
+
+    void close()
+    {
+        tls_.reset();
+        socket_.reset();
+    }
+
+private:
+    FileDescriptor socket_;
+    std::unique_ptr<TlsStream> tls_;  // destroyed before the socket closes
+};
+
+}  // namespace quorvane::client

@@ -1,0 +1,226 @@
+// ftpes:// against a scripted server that misbehaves: whatever goes wrong
+// with TLS, the user name and password never cross in the clear, and no
+// upload or download counts as done unless every byte arrived.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "fault_server_test.h"
+
+using namespace harness;
+
+namespace {
+
+constexpr const char16_t* kTlsServer = u"ftpes://127.0.0.1";
+// FEAT of a server that tells sizes.
+constexpr const char* kWithSize = R"("FEAT": "211-Features:\r\n EPSV\r\n SIZE\r\n211 End")";
+
+class TlsAgainstFaultServer : public FaultServerTest {
+protected:
+    FTPResult logIn(const char16_t* server = kTlsServer)
+    {
+        const auto start = std::chrono::steady_clock::now();
+        const FTPResult result = module().logIn(server, u"user", u"secret");
+        took_ = std::chrono::steady_clock::now() - start;
+        return result;
+    }
+
+    // Nothing of the log-in reached the server, in TLS or in the clear.
+    void expectNoCredentialsSent()
+    {
+        for (const std::string& line : commands()) {
+            EXPECT_EQ(line.find("USER"), std::string::npos) << line;
+            EXPECT_EQ(line.find("PASS"), std::string::npos) << line;
+            EXPECT_EQ(line.find("secret"), std::string::npos) << line;
+        }
+    }
+
+    FTPResult downloadOverOldFile()
+    {
+        writeFile(device_.hostPath("local.txt"), "old");
+        return module().download(device_.devicePath("local.txt").c_str(), u"f.txt");
+    }
+
+    void expectOldFileUntouched()
+    {
+        EXPECT_EQ(readFile(device_.hostPath("local.txt")), "old");
+        EXPECT_EQ(device_.names(), std::vector<std::string>{"local.txt"});
+    }
+
+    DeviceFolder device_;
+    Seconds took_{};
+};
+
+TEST_F(TlsAgainstFaultServer, DialogueProtectsEverythingBeforeTheUserName)
+{
+    startServer(R"({})");
+    ASSERT_EQ(logIn(), FTP_RESULT_OK);
+    ASSERT_EQ(module().logOut(), FTP_RESULT_OK);
+    const std::vector<std::string> expected = {"AUTH TLS", "USER user", "PASS secret", "PBSZ 0",
+                                               "PROT P", "TYPE I", "FEAT", "OPTS UTF8 ON", "QUIT"};
+    EXPECT_EQ(commands(), expected);
+}
+
+TEST_F(TlsAgainstFaultServer, CertificatesThatCannotBeTrustedFailBeforeTheUserName)
+{
+    for (const char* certificate : {"selfsigned", "expired", "wrongname"}) {
+        startServer(std::string(R"({"tls": ")") + certificate + "\"}");
+        EXPECT_EQ(logIn(), FTP_RESULT_FAILED) << certificate;
+        EXPECT_LT(took_.count(), 5.0) << certificate;
+        EXPECT_TRUE(received("AUTH TLS")) << certificate;
+        expectNoCredentialsSent();
+        stopServer();
+    }
+}
+
+TEST_F(TlsAgainstFaultServer, RefusedAuthEndsTheLogInThere)
+{
+    startServer(R"({"replies": {"AUTH": "500 AUTH not understood"}})");
+    EXPECT_EQ(logIn(), FTP_RESULT_FAILED);
+    EXPECT_EQ(commands(), std::vector<std::string>{"AUTH TLS"});
+}
+
+TEST_F(TlsAgainstFaultServer, BrokenHandshakesFailBeforeTheUserName)
+{
+    for (const char* steps : {
+             R"([{"send": "234 go ahead\r\n"}, {"sleep": 0.2}, {"close": true}])",
+             R"([{"send": "234 go ahead\r\n"}, {"send": "this is not TLS at all\r\n"}])",
+             // Plain text after the 234 would be read as replies: forged ones.
+             R"([{"send": "234 go ahead\r\n230 forged\r\n"}, {"starttls": true}])",
+         }) {
+        startServer(std::string(R"({"replies": {"AUTH": )") + steps + "}}");
+        EXPECT_EQ(logIn(), FTP_RESULT_FAILED) << steps;
+        EXPECT_LT(took_.count(), 5.0) << steps;
+        expectNoCredentialsSent();
+        stopServer();
+    }
+}
+
+TEST_F(TlsAgainstFaultServer, StalledHandshakeFailsPastTheDeadline)
+{
+    startServer(R"({"replies": {"AUTH": [{"send": "234 go ahead\r\n"}, {"silent": true}]}})");
+    EXPECT_EQ(logIn(), FTP_RESULT_FAILED);
+    EXPECT_GE(took_.count(), 29.0);
+    EXPECT_LT(took_.count(), 35.0);
+    expectNoCredentialsSent();
+}
+
+TEST_F(TlsAgainstFaultServer, ProtectionRefusedFailsTheLogIn)
+{
+    startServer(R"({"replies": {"PROT": "534 not allowed"}})");
+    EXPECT_EQ(logIn(), FTP_RESULT_FAILED);
+    EXPECT_FALSE(received("TYPE"));
+}
+
+TEST_F(TlsAgainstFaultServer, DataConnectionsResumeTheControlSession)
+{
+    startServer(R"({"files": {"f.txt": "protected"}, "replies": {"CWD": "250 ok"},
+                    "listing": "type=file;size=9;modify=20200101000000; f.txt\r\n"})");
+    ASSERT_EQ(logIn(), FTP_RESULT_OK);
+    EXPECT_EQ(downloadOverOldFile(), FTP_RESULT_OK);
+    EXPECT_EQ(readFile(device_.hostPath("local.txt")), "protected");
+    EXPECT_EQ(module().listFolder(nullptr, nullptr, nullptr, u"/"), FTP_RESULT_OK);
+    EXPECT_EQ(readLines(listingFile()).at(0), "f.txt");
+    EXPECT_EQ(module().upload(device_.devicePath("local.txt").c_str(), u"up.txt"), FTP_RESULT_OK);
+    EXPECT_EQ(count("STORED 9"), 1);
+    EXPECT_EQ(count("DATA TLS reused"), 3);
+    EXPECT_EQ(count("DATA TLS new"), 0);
+}
+
+TEST_F(TlsAgainstFaultServer, DataConnectionForAnotherNameFails)
+{
+    // Another context issues the data certificate: nothing to resume, so the
+    // full handshake shows a certificate that names another host.
+    startServer(R"({"files": {"f.txt": "x"}, "data_tls": "wrongname"})");
+    ASSERT_EQ(logIn(), FTP_RESULT_OK);
+    EXPECT_EQ(downloadOverOldFile(), FTP_RESULT_FAILED);
+    expectOldFileUntouched();
+}
+
+TEST_F(TlsAgainstFaultServer, PlainBytesOnAProtectedDataConnectionFail)
+{
+    startServer(R"({"files": {"f.txt": "in the clear"}, "plain_data": true})");
+    ASSERT_EQ(logIn(), FTP_RESULT_OK);
+    EXPECT_EQ(downloadOverOldFile(), FTP_RESULT_FAILED);
+    expectOldFileUntouched();
+}
+
+TEST_F(TlsAgainstFaultServer, DownloadCutOffWithoutCloseNotifyFails)
+{
+    startServer(R"({"replies": {"RETR": [{"send": "150 here it comes\r\n"}, {"data": "the first part"},
+                                         {"data_cut": true}, {"send": "226 done\r\n"}]}})");
+    ASSERT_EQ(logIn(), FTP_RESULT_OK);
+    EXPECT_EQ(downloadOverOldFile(), FTP_RESULT_FAILED);
+    expectOldFileUntouched();
+}
+
+TEST_F(TlsAgainstFaultServer, StalledDataOverTlsFailsAtTheInactivityLimit)
+{
+    startServer(R"({"replies": {"RETR": [{"send": "150 here it comes\r\n"}, {"data": "a little"},
+                                         {"sleep": 90}]}})");
+    ASSERT_EQ(logIn(), FTP_RESULT_OK);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(downloadOverOldFile(), FTP_RESULT_FAILED);
+    const Seconds took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took.count(), 59.0);
+    EXPECT_LT(took.count(), 75.0);
+    expectOldFileUntouched();
+}
+
+TEST_F(TlsAgainstFaultServer, ReconnectionRedoesTlsBeforeTheUserName)
+{
+    startServer(R"({"replies": {"DELE": [{"send": "250 deleted\r\n"}, {"close": true}]}})");
+    ASSERT_EQ(logIn(), FTP_RESULT_OK);
+    EXPECT_EQ(module().deleteFile(u"a"), FTP_RESULT_OK);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(module().deleteFile(u"b"), FTP_RESULT_OK);
+    const std::vector<std::string> expected = {
+        "AUTH TLS", "USER user", "PASS secret", "PBSZ 0", "PROT P", "TYPE I", "FEAT", "OPTS UTF8 ON",
+        "DELE a",
+        "AUTH TLS", "USER user", "PASS secret", "PBSZ 0", "PROT P", "TYPE I", "FEAT", "OPTS UTF8 ON",
+        "DELE b"};
+    EXPECT_EQ(commands(), expected);
+}
+
+// Where the server tells sizes, an upload it did not store whole fails,
+// however it answered; on plain sessions and TLS ones alike.
+class UploadVerdict : public TlsAgainstFaultServer,
+                      public ::testing::WithParamInterface<const char16_t*> {};
+
+TEST_P(UploadVerdict, SizeDecidesWhereTheServerTellsIt)
+{
+    struct Row {
+        const char* sizeReply;
+        FTPResult result;
+    };
+    for (const Row& row : {Row{"213 5", FTP_RESULT_FAILED}, Row{"213 300000", FTP_RESULT_OK},
+                           Row{"550 not allowed here", FTP_RESULT_OK}}) {
+        startServer(std::string(R"({"replies": {)") + kWithSize + R"(, "SIZE": ")" +
+                    row.sizeReply + "\"}}");
+        ASSERT_EQ(logIn(GetParam()), FTP_RESULT_OK);
+        writeFile(device_.hostPath("up.txt"), std::string(300000, 'u'));
+        EXPECT_EQ(module().upload(device_.devicePath("up.txt").c_str(), u"up.txt"), row.result)
+            << row.sizeReply;
+        EXPECT_EQ(count("STORED 300000"), 1) << row.sizeReply;
+        EXPECT_EQ(count("SIZE up.txt"), 1) << row.sizeReply;
+        stopServer();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(PlainAndTls, UploadVerdict, ::testing::Values(u"127.0.0.1", kTlsServer),
+                         [](const auto& info) { return info.index == 0 ? "Plain" : "Tls"; });
+
+TEST_F(TlsAgainstFaultServer, ServerArgumentsOutsideTheFormsSendNothing)
+{
+    startServer(R"({})");
+    for (const char16_t* server : {u"ftps://127.0.0.1", u"ftpes://127.0.0.1:21", u"ftp://127.0.0.1/pub",
+                                   u"ftpes://user@127.0.0.1", u"sftp://127.0.0.1", u"ftpes://"}) {
+        EXPECT_EQ(logIn(server), FTP_RESULT_FAILED);
+    }
+    EXPECT_TRUE(commands().empty());
+    // The plain URL form is plain FTP.
+    EXPECT_EQ(logIn(u"FTP://127.0.0.1/"), FTP_RESULT_OK);
+    EXPECT_FALSE(received("AUTH"));
+}
+
+}  // namespace
