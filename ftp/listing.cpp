@@ -25,33 +25,34 @@ WideText temporaryListingPath()
     return path;
 }
 
-void writeLine(WideStream* stream, LPCWSTR text)
+bool writeLine(WideStream* stream, LPCWSTR text)
 {
-    WriteWideString(text, stream);
-    WriteWideString(kLineEnd, stream);
+    return WriteWideString(text, stream) >= 0 && WriteWideString(kLineEnd, stream) >= 0;
 }
 
-void writeRecord(WideStream* stream, const WIN32_FIND_DATAW& entry)
+// Writes one record; false at the first write that fails.
+bool writeRecord(WideStream* stream, const WIN32_FIND_DATAW& entry)
 {
     FILETIME local{};
     SYSTEMTIME fields{};
     FileTimeToLocalFileTime(&entry.ftLastWriteTime, &local);
     FileTimeToSystemTime(&local, &fields);
 
-    writeLine(stream, entry.cFileName);
     // The true size, also past 2 and 4 GiB: never a truncated or negative one.
     const unsigned long long size =
         (static_cast<unsigned long long>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
-    WriteWideFormatted(stream, QV_WIDE(" %llu    "), size);
-    WriteWideString(kLineEnd, stream);
-    WriteWideFormatted(stream, QV_WIDE("%02d/%02d/%04d  %02d:%02d:%02d"),
-                       int{fields.wMonth}, int{fields.wDay}, int{fields.wYear},
-                       int{fields.wHour}, int{fields.wMinute}, int{fields.wSecond});
-    WriteWideString(kLineEnd, stream);
+    return writeLine(stream, entry.cFileName) &&
+           WriteWideFormatted(stream, QV_WIDE(" %llu    "), size) >= 0 &&
+           WriteWideString(kLineEnd, stream) >= 0 &&
+           WriteWideFormatted(stream, QV_WIDE("%02d/%02d/%04d  %02d:%02d:%02d"),
+                              int{fields.wMonth}, int{fields.wDay}, int{fields.wYear},
+                              int{fields.wHour}, int{fields.wMinute}, int{fields.wSecond}) >= 0 &&
+           WriteWideString(kLineEnd, stream) >= 0;
 }
 
 // Writes every entry the search delivers; false when the search broke off
-// with an error rather than at its end.
+// with an error rather than at its end, or the listing file could not be
+// written (which ends the search at once: the rest would be thrown away).
 bool writeEntries(WideStream* stream)
 {
     WIN32_FIND_DATAW entry{};
@@ -59,10 +60,10 @@ bool writeEntries(WideStream* stream)
                                          INTERNET_FLAG_NO_CACHE_WRITE, 0);
     if (!search)
         return GetLastError() == ERROR_NO_MORE_FILES;  // an empty folder
-    do {
-        writeRecord(stream, entry);
-    } while (InternetFindNextFileW(search, &entry));
-    const bool reachedEnd = GetLastError() == ERROR_NO_MORE_FILES;
+    bool written = true;
+    while ((written = writeRecord(stream, entry)) && InternetFindNextFileW(search, &entry)) {
+    }
+    const bool reachedEnd = written && GetLastError() == ERROR_NO_MORE_FILES;
     InternetCloseHandle(search);
     return reachedEnd;
 }

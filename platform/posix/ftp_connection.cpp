@@ -140,6 +140,8 @@ bool FtpConnection::simpleCommand(std::string_view verb, std::string_view argume
 
 bool FtpConnection::ensureConnected()
 {
+    if (!isIdle())
+        return false;
     if (control_ && control_->isReadyForCommand())
         return true;
     control_.reset();

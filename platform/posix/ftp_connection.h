@@ -2,9 +2,7 @@
 // the FTP commands carried out on it.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -60,14 +58,21 @@ public:
     bool rename(std::string_view from, std::string_view to);
     bool download(std::string_view remote, TemporaryFile& local);
     bool upload(int localFd, std::string_view remote);
-    // Runs a listing command (LIST, MLSD), handing its output to `sink` as it
-    // arrives. Only a true result means the listing is complete.
-    bool list(std::string_view command, const std::function<void(std::string_view)>& sink);
-
-    // One search at a time per connection, as on the platform: true when
-    // this caller may start one.
-    bool beginSearch() { return !searching_.exchange(true); }
-    void endSearch() { searching_ = false; }
+    // A listing streamed over several calls: the data connection stays open
+    // in between, and every other command fails with
+    // ERROR_FTP_TRANSFER_IN_PROGRESS until it ends or is aborted, as on the
+    // platform. `command` is LIST or MLSD, of the current folder.
+    bool beginListing(std::string_view command);
+    // The next piece of the listing: Ok with bytes, Closed at the end of the
+    // data stream (then endListing), anything else a failure (then
+    // abortListing).
+    IoStatus readListing(char* buffer, std::size_t capacity, std::size_t& got);
+    // After the data stream ended: true once the server confirmed it whole.
+    bool endListing();
+    // Before the end: reads the rest of a short listing to its end, or drops
+    // a long one and with it the control connection (the next call logs in
+    // afresh), so that what follows finds the server in step.
+    void abortListing();
 
     void close() override;
 
@@ -80,11 +85,12 @@ private:
     bool protectData();
     bool prepare();
 
-    // Before a command: when the server has dropped the session (an idle
-    // time-out, say), logs in again and returns to the folder that was
-    // current, so that the command acts where the caller expects. A command
-    // that may have reached the server is never sent again: a connection
-    // lost after sending fails that call, and the next one reconnects.
+    // Before a command: fails while a listing is open; when the server has
+    // dropped the session (an idle time-out, say), logs in again and returns
+    // to the folder that was current, so that the command acts where the
+    // caller expects. A command that may have reached the server is never
+    // sent again: a connection lost after sending fails that call, and the
+    // next one reconnects.
     bool ensureConnected();
 
     // False (with the last error set) for a relative name while the folder
@@ -102,14 +108,29 @@ private:
     bool protect(Channel& data);
 
     enum class Direction { Receive, Send };
+    // A passive transfer under way: its data connection and the server's
+    // preliminary reply.
+    struct OpenTransfer {
+        Channel data;
+        Reply started;
+        std::string argument;
+        Direction direction;
+        std::uint64_t bytes = 0;
+    };
     // One passive transfer, in the order that keeps control and data in step:
     // open the data connection, send the command, accept 1xx, (handshake,)
-    // move the bytes, end the stream, close, then read the completion.
-    // `move` gets the data channel and returns its status and byte count. An
+    // move the bytes, end the stream, close, then read the completion. An
     // empty argument stands for the current folder.
+    std::optional<OpenTransfer> startTransfer(std::string_view verb, std::string_view argument,
+                                              Direction direction);
+    bool completeTransfer(OpenTransfer& transfer, TransferStatus moved, DWORD failure);
+    // The whole of one: `move` gets the data channel and returns its status
+    // and byte count.
     template <typename Move>
     bool transfer(std::string_view verb, std::string_view argument, Direction direction,
                   std::uint64_t& bytes, Move move);
+    // False, with ERROR_FTP_TRANSFER_IN_PROGRESS, while a listing is open.
+    bool isIdle();
     // After an upload's completion: where the server tells sizes, it must
     // hold every byte sent (some answer 226 to a truncated upload).
     bool serverHolds(std::string_view remote, std::uint64_t bytes);
@@ -129,7 +150,7 @@ private:
     bool folderLost_ = false;
     bool closed_ = false;  // by InternetCloseHandle: never reconnect then
     bool epsvFailed_ = false;
-    std::atomic<bool> searching_{false};
+    std::optional<OpenTransfer> listing_;  // a streamed listing under way
 };
 
 }  // namespace quorvane::client

@@ -1,9 +1,13 @@
-// The folder search: FtpFindFirstFileW fetches and parses the whole listing
-// in one transfer, then hands out its entries one by one.
+// The folder search, streamed: FtpFindFirstFileW starts the listing and
+// returns with its first entry; each InternetFindNextFileW parses on from the
+// data connection as far as its next entry. Memory stays the same whatever
+// the folder holds. The end ("no more files") comes only after the server has
+// confirmed the whole listing; closing the handle earlier aborts it.
 #include <fnmatch.h>
 
 #include <ctime>
-#include <vector>
+#include <deque>
+#include <memory>
 
 #include "entry_point.h"
 #include "file_time.h"
@@ -17,41 +21,15 @@ namespace {
 
 constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
 constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
+// What one read of the listing may bring; the entries parsed from it wait
+// for the caller's next requests.
+constexpr std::size_t kReadSize = 64 << 10;
 
 struct SearchEntry {
     std::u16string name;
     std::uint64_t size;
     bool directory;
     FILETIME modified;
-};
-
-class FtpSearch final : public HandleObject {
-public:
-    FtpSearch(std::vector<SearchEntry> entries, std::shared_ptr<FtpConnection> connection,
-              HINTERNET parent)
-        : HandleObject(HandleKind::Search, parent), entries_(std::move(entries)),
-          connection_(std::move(connection)) {}
-
-    bool next(WIN32_FIND_DATAW& record)
-    {
-        if (next_ == entries_.size())
-            return false;
-        const SearchEntry& entry = entries_[next_++];
-        record = {};
-        record.dwFileAttributes = entry.directory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
-        record.ftCreationTime = record.ftLastAccessTime = record.ftLastWriteTime = entry.modified;
-        record.nFileSizeHigh = static_cast<DWORD>(entry.size >> 32);
-        record.nFileSizeLow = static_cast<DWORD>(entry.size);
-        entry.name.copy(record.cFileName, entry.name.size());
-        return true;
-    }
-
-    void close() override { connection_->endSearch(); }
-
-private:
-    std::vector<SearchEntry> entries_;
-    std::size_t next_ = 0;
-    std::shared_ptr<FtpConnection> connection_;
 };
 
 bool matchesPattern(const std::string& pattern, const std::string& name)
@@ -77,6 +55,81 @@ std::optional<SearchEntry> searchEntry(const ListingEntry& entry, const std::str
                        modified.value_or(FILETIME{0, 0})};
 }
 
+class FtpSearch final : public HandleObject {
+public:
+    FtpSearch(std::shared_ptr<FtpConnection> connection, std::string pattern, ListingFormat format,
+              HINTERNET parent)
+        : HandleObject(HandleKind::Search, parent), connection_(std::move(connection)),
+          pattern_(std::move(pattern)),
+          parser_(format, std::time(nullptr),
+                  [this](ListingEntry&& listed) {
+                      if (auto entry = searchEntry(listed, pattern_))
+                          pending_.push_back(std::move(*entry));
+                  }),
+          buffer_(std::make_unique<char[]>(kReadSize)) {}
+
+    // The next entry; false with the last error set at the end of the
+    // listing (ERROR_NO_MORE_FILES) or when it failed (anything else).
+    bool next(WIN32_FIND_DATAW& record)
+    {
+        while (pending_.empty()) {
+            if (state_ != State::Reading) {
+                SetLastError(error_);
+                return false;
+            }
+            readOn();
+        }
+        const SearchEntry& entry = pending_.front();
+        record = {};
+        record.dwFileAttributes = entry.directory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+        record.ftCreationTime = record.ftLastAccessTime = record.ftLastWriteTime = entry.modified;
+        record.nFileSizeHigh = static_cast<DWORD>(entry.size >> 32);
+        record.nFileSizeLow = static_cast<DWORD>(entry.size);
+        entry.name.copy(record.cFileName, entry.name.size());
+        pending_.pop_front();
+        return true;
+    }
+
+    void close() override
+    {
+        if (state_ == State::Reading)
+            connection_->abortListing();
+        state_ = State::Failed;
+    }
+
+private:
+    enum class State { Reading, Ended, Failed };
+
+    void readOn()
+    {
+        std::size_t got = 0;
+        const IoStatus status = connection_->readListing(buffer_.get(), kReadSize, got);
+        if (status == IoStatus::Ok) {
+            parser_.feed(std::string_view(buffer_.get(), got));
+            return;
+        }
+        if (status == IoStatus::Closed) {
+            parser_.finish();
+            const bool confirmed = connection_->endListing();
+            state_ = confirmed ? State::Ended : State::Failed;
+            error_ = confirmed ? ERROR_NO_MORE_FILES : GetLastError();
+            return;
+        }
+        error_ = status == IoStatus::TimedOut ? ERROR_INTERNET_TIMEOUT
+                                              : ERROR_INTERNET_CONNECTION_ABORTED;
+        connection_->abortListing();
+        state_ = State::Failed;
+    }
+
+    std::shared_ptr<FtpConnection> connection_;
+    std::string pattern_;
+    ListingParser parser_;
+    std::unique_ptr<char[]> buffer_;
+    std::deque<SearchEntry> pending_;
+    State state_ = State::Reading;
+    DWORD error_ = ERROR_NO_MORE_FILES;
+};
+
 }  // namespace
 
 HINTERNET FtpFindFirstFileW(HINTERNET connect, LPCWSTR searchFile, WIN32_FIND_DATAW* findData,
@@ -91,42 +144,23 @@ HINTERNET FtpFindFirstFileW(HINTERNET connect, LPCWSTR searchFile, WIN32_FIND_DA
             SetLastError(ERROR_INVALID_PARAMETER);
             return nullptr;
         }
-        if (!connection->beginSearch()) {
-            SetLastError(ERROR_FTP_TRANSFER_IN_PROGRESS);
-            return nullptr;
-        }
-        struct EndUnlessKept {
-            FtpConnection& connection;
-            bool kept = false;
-            ~EndUnlessKept() { if (!kept) connection.endSearch(); }
-        } searchSlot{*connection};
-
         // Times found are shown in the zone in effect now, even if TZ or
         // /etc/localtime changed since the host started (localtime_r alone
         // never looks again).
         ::tzset();
 
-        // Parsed while it arrives; handed out only once the server has
-        // confirmed the whole listing.
         const bool mlsd = connection->features().mlst;
-        std::vector<SearchEntry> entries;
-        ListingParser parser(mlsd ? ListingFormat::Mlsd : ListingFormat::List, std::time(nullptr),
-                             [&](ListingEntry&& listed) {
-                                 if (auto entry = searchEntry(listed, *pattern))
-                                     entries.push_back(std::move(*entry));
-                             });
-        if (!connection->list(mlsd ? "MLSD" : "LIST",
-                              [&](std::string_view piece) { parser.feed(piece); }))
+        if (!connection->beginListing(mlsd ? "MLSD" : "LIST"))
             return nullptr;
-        parser.finish();
-        auto search = std::make_shared<FtpSearch>(std::move(entries), connection, connect);
+        auto search = std::make_shared<FtpSearch>(
+            connection, *pattern, mlsd ? ListingFormat::Mlsd : ListingFormat::List, connect);
         if (!search->next(*findData)) {
-            SetLastError(ERROR_NO_MORE_FILES);
+            const DWORD error = GetLastError();  // an empty folder: no more files
+            search->close();
+            SetLastError(error);
             return nullptr;
         }
-        HINTERNET handle = registerHandle(std::move(search));
-        searchSlot.kept = true;
-        return handle;
+        return registerHandle(std::move(search));
     });
 }
 
@@ -140,10 +174,6 @@ BOOL InternetFindNextFileW(HINTERNET find, void* findData)
             SetLastError(ERROR_INVALID_PARAMETER);
             return FALSE;
         }
-        if (!search->next(*static_cast<WIN32_FIND_DATAW*>(findData))) {
-            SetLastError(ERROR_NO_MORE_FILES);
-            return FALSE;
-        }
-        return TRUE;
+        return search->next(*static_cast<WIN32_FIND_DATAW*>(findData)) ? TRUE : FALSE;
     });
 }

@@ -1,4 +1,5 @@
 // Passive data connections and the transfers that use them.
+#include <array>
 #include <optional>
 
 #include "ftp_connection.h"
@@ -91,44 +92,54 @@ bool FtpConnection::protect(Channel& data)
     }
 }
 
-template <typename Move>
-bool FtpConnection::transfer(std::string_view verb, std::string_view argument,
-                             Direction direction, std::uint64_t& bytes, Move move)
+bool FtpConnection::isIdle()
 {
-    bytes = 0;
+    if (!listing_)
+        return true;
+    SetLastError(ERROR_FTP_TRANSFER_IN_PROGRESS);
+    return false;
+}
+
+std::optional<FtpConnection::OpenTransfer> FtpConnection::startTransfer(
+    std::string_view verb, std::string_view argument, Direction direction)
+{
     if (!ensureConnected() || !isUsableName(argument))
-        return false;
+        return std::nullopt;
     Channel data = openDataConnection();
     if (!data)
-        return false;
+        return std::nullopt;
     std::string command(verb);
     if (!argument.empty())
         command.append(" ").append(argument);
-    const auto started = control_->execute(command);
+    auto started = control_->execute(command);
     if (!started)
-        return false;
+        return std::nullopt;
     if (!started->isPreliminary()) {
         SetLastError(ERROR_INTERNET_EXTENDED_ERROR);
-        return false;
+        return std::nullopt;
     }
-    TransferStatus moved = TransferStatus::NetworkError;
-    DWORD failure = 0;
-    if (tls_ && !protect(data)) {
-        failure = GetLastError();
-    } else {
-        moved = move(data, bytes);
-        failure = errorFor(moved);
-        if (moved == TransferStatus::Done) {
-            // TLS: close_notify both ways. After an upload that is how the
-            // server learns that the file is whole.
-            Timer timer = Timer::until(deadlineIn(kDataInactivityTimeout));
-            const IoStatus finished = data.finish(timer);
-            if (direction == Direction::Send && finished != IoStatus::Ok)
-                moved = finished == IoStatus::TimedOut ? TransferStatus::TimedOut
-                                                       : TransferStatus::NetworkError;
+    OpenTransfer transfer{std::move(data), std::move(*started), std::string(argument), direction};
+    if (tls_ && !protect(transfer.data)) {
+        completeTransfer(transfer, TransferStatus::NetworkError, GetLastError());
+        return std::nullopt;
+    }
+    return transfer;
+}
+
+bool FtpConnection::completeTransfer(OpenTransfer& transfer, TransferStatus moved, DWORD failure)
+{
+    if (moved == TransferStatus::Done) {
+        // TLS: close_notify both ways. After an upload that is how the server
+        // learns that the file is whole.
+        Timer timer = Timer::until(deadlineIn(kDataInactivityTimeout));
+        const IoStatus finished = transfer.data.finish(timer);
+        if (transfer.direction == Direction::Send && finished != IoStatus::Ok) {
+            moved = finished == IoStatus::TimedOut ? TransferStatus::TimedOut
+                                                   : TransferStatus::NetworkError;
+            failure = errorFor(moved);
         }
     }
-    data.close();  // for a plain upload, this is the end of the file
+    transfer.data.close();  // for a plain upload, this is the end of the file
 
     if (moved != TransferStatus::Done) {
         control_->readReply(kAfterFailureReplyTimeout);
@@ -143,12 +154,92 @@ bool FtpConnection::transfer(std::string_view verb, std::string_view argument,
         return false;
     }
     // A short stream with a 226 is still a short file.
-    const auto announced = parseAnnouncedSize(started->text, argument);
-    if (direction == Direction::Receive && announced && *announced != bytes) {
+    const auto announced = parseAnnouncedSize(transfer.started.text, transfer.argument);
+    if (transfer.direction == Direction::Receive && announced && *announced != transfer.bytes) {
         SetLastError(ERROR_INTERNET_CONNECTION_ABORTED);
         return false;
     }
     return true;
+}
+
+template <typename Move>
+bool FtpConnection::transfer(std::string_view verb, std::string_view argument,
+                             Direction direction, std::uint64_t& bytes, Move move)
+{
+    bytes = 0;
+    auto open = startTransfer(verb, argument, direction);
+    if (!open)
+        return false;
+    const TransferStatus moved = move(open->data, open->bytes);
+    bytes = open->bytes;
+    return completeTransfer(*open, moved, errorFor(moved));
+}
+
+bool FtpConnection::beginListing(std::string_view command)
+{
+    std::lock_guard lock(mutex_);
+    listing_ = startTransfer(command, {}, Direction::Receive);
+    return listing_.has_value();
+}
+
+IoStatus FtpConnection::readListing(char* buffer, std::size_t capacity, std::size_t& got)
+{
+    // Bounds a hostile server's endless listing.
+    constexpr std::uint64_t kListingLimit = std::uint64_t(1) << 30;
+    std::lock_guard lock(mutex_);
+    got = 0;
+    if (!listing_)
+        return IoStatus::Failed;
+    Timer timer = Timer::idleFor(kDataInactivityTimeout);
+    const IoStatus status = listing_->data.receive(buffer, capacity, got, timer);
+    listing_->bytes += got;
+    if (listing_->bytes > kListingLimit)
+        return IoStatus::Failed;
+    return status;
+}
+
+bool FtpConnection::endListing()
+{
+    std::lock_guard lock(mutex_);
+    if (!listing_)
+        return false;
+    const bool complete = completeTransfer(*listing_, TransferStatus::Done, 0);
+    listing_.reset();
+    return complete;
+}
+
+void FtpConnection::abortListing()
+{
+    // How much of an abandoned listing is read to its end: a transfer that
+    // ends normally leaves every server in a clean state. An aborted one
+    // does not always: pure-ftpd sends what it could not write into the
+    // next listing.
+    constexpr std::uint64_t kDrainLimit = 16 << 20;
+    constexpr auto kDrainTime = std::chrono::seconds(2);
+    std::lock_guard lock(mutex_);
+    if (!listing_)
+        return;
+    const DWORD error = GetLastError();
+    const Deadline deadline = deadlineIn(kDrainTime);
+    std::uint64_t drained = 0;
+    std::array<char, 64 << 10> scratch;
+    IoStatus status = IoStatus::Ok;
+    while (status == IoStatus::Ok && drained < kDrainLimit) {
+        Timer timer = Timer::until(deadline);
+        std::size_t got = 0;
+        status = listing_->data.receive(scratch.data(), scratch.size(), got, timer);
+        drained += got;
+    }
+    if (status == IoStatus::Closed) {
+        completeTransfer(*listing_, TransferStatus::Done, 0);
+    } else {
+        // Too much left, or the stream broke: a fresh session for the next
+        // call rather than one the server may have left out of step.
+        listing_->data.close();
+        control_.reset();
+    }
+    listing_.reset();
+    SetLastError(error);
 }
 
 bool FtpConnection::serverHolds(std::string_view remote, std::uint64_t bytes)
@@ -188,19 +279,6 @@ bool FtpConnection::upload(int localFd, std::string_view remote)
                         return sendFromFile(localFd, data, moved);
                     }) &&
            serverHolds(remote, bytes);
-}
-
-bool FtpConnection::list(std::string_view command,
-                         const std::function<void(std::string_view)>& sink)
-{
-    // Bounds a hostile server's endless listing.
-    constexpr std::uint64_t kListingLimit = std::uint64_t(1) << 30;
-    std::lock_guard lock(mutex_);
-    std::uint64_t bytes = 0;
-    return transfer(command, {}, Direction::Receive, bytes,
-                    [&](Channel& data, std::uint64_t& moved) {
-                        return receiveToSink(data, sink, kListingLimit, moved);
-                    });
 }
 
 }  // namespace quorvane::client

@@ -9,6 +9,7 @@
 #include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -262,6 +263,45 @@ void writeFile(const fs::path& file, const std::string& content)
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     out << content;
 }
+
+namespace {
+
+void remountDevice(const std::string& size)
+{
+    if (::mount("tmpfs", QUORVANE_DEVICE_ROOT, "tmpfs", MS_REMOUNT, ("size=" + size).c_str()) != 0)
+        throw std::runtime_error(std::string("cannot resize the device: ") + std::strerror(errno));
+}
+
+long statusKiB(const char* field)
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind(field, 0) == 0)
+            return std::stol(line.substr(std::strlen(field)));
+    return -1;
+}
+
+}  // namespace
+
+FullDevice::FullDevice(std::size_t room)
+{
+    struct statvfs usage {};
+    if (::statvfs(QUORVANE_DEVICE_ROOT, &usage) != 0)
+        throw std::runtime_error("statvfs of the device failed");
+    const std::uintmax_t used = std::uintmax_t(usage.f_blocks - usage.f_bfree) * usage.f_frsize;
+    remountDevice(std::to_string(used + room));
+}
+
+FullDevice::~FullDevice() { remountDevice("8g"); }
+
+void resetPeakMemory()
+{
+    // "5" resets the peak resident memory to the current one (Linux 4.0).
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+long peakMemoryKiB() { return statusKiB("VmHWM:"); }
+long residentMemoryKiB() { return statusKiB("VmRSS:"); }
 
 namespace {
 

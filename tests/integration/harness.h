@@ -123,6 +123,22 @@ private:
 std::string readFile(const std::filesystem::path& file);
 void writeFile(const std::filesystem::path& file, const std::string& content);
 
+// The device's file system with only `room` bytes left, as a full disk;
+// given its space back with the object.
+class FullDevice {
+public:
+    explicit FullDevice(std::size_t room);
+    ~FullDevice();
+    FullDevice(const FullDevice&) = delete;
+    FullDevice& operator=(const FullDevice&) = delete;
+};
+
+// Peak resident memory of this process since the last resetPeakMemory(), and
+// its resident memory now, in KiB.
+void resetPeakMemory();
+long peakMemoryKiB();
+long residentMemoryKiB();
+
 // Descriptors of this process: all, and sockets only.
 int openDescriptorCount();
 int openSocketCount();

@@ -181,6 +181,28 @@ TEST_P(ListingAgainstServers, LaterBareNamesActInTheListedFolder)
     EXPECT_TRUE(fs::exists(root_.path() / "x.txt"));
 }
 
+TEST_P(ListingAgainstServers, FullDiskEndsTheListingEarlyAndTheSessionGoesOn)
+{
+    // Enough entries that the listing file outgrows its write buffer.
+    fs::create_directories(root_.path() / "many");
+    for (int i = 0; i < 5000; ++i)
+        writeFile(root_.path() / "many" / ("file-" + std::to_string(i)), "");
+    serve("x.txt", 1, 1689424496);
+    writeFile(listingFile(), "previous listing\n");
+    {
+        const FullDevice full(16 * 1024);
+        EXPECT_EQ(list("/many"), FTP_RESULT_FAILED);
+        EXPECT_EQ(readFile(listingFile()), "previous listing\n");
+    }
+    // The listing was abandoned half-way; the session lists and moves files
+    // again at once.
+    ASSERT_EQ(list("/many"), FTP_RESULT_OK);
+    EXPECT_EQ(readListing().size(), 5000u);
+    DeviceFolder device;
+    EXPECT_EQ(module().download(device.devicePath("x.txt").c_str(), u"/x.txt"), FTP_RESULT_OK);
+    EXPECT_EQ(fs::file_size(device.hostPath("x.txt")), 1u);
+}
+
 INSTANTIATE_TEST_SUITE_P(Interop, ListingAgainstServers, ::testing::ValuesIn(allServers()),
                          [](const auto& info) { return nameOf(info.param); });
 

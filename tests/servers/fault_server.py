@@ -17,6 +17,9 @@ Scenario keys:
   "listing_bulk": {"long_line": N, "entries": M} appends to the listing a
                line of N bytes without a line end in the middle, then M
                generated Unix entries "file-<i>" of i bytes
+A client that drops a data connection while the server sends on it gets
+"426 Connection closed; transfer aborted." for that command, recorded as
+"DATA ABORTED", as real servers answer.
   "pasv_host": "h1,h2,h3,h4" named in 227 replies; the data listener then
                takes connections on every local address (default 127,0,0,1)
   "never_accept": true  the data listener is opened but never accepts
@@ -67,6 +70,10 @@ DEFAULT_REPLIES = {
     "NOOP": "200 ok",
     "QUIT": [{"send": "221 goodbye\r\n"}, {"close": True}],
 }
+
+
+class DataAborted(Exception):
+    """The client closed the data connection while the server sent on it."""
 
 
 def as_steps(value):
@@ -168,8 +175,23 @@ class Session(socketserver.StreamRequestHandler):
                     {"data_close": True}, {"send": "226 stored\r\n"}]
         return "502 not implemented"
 
+    def send_data(self, payload):
+        try:
+            self.data_connection().sendall(payload)
+        except (BrokenPipeError, ConnectionResetError, ssl.SSLError) as error:
+            raise DataAborted() from error
+
     def play(self, steps):
         """Runs steps; False once the connection is over."""
+        try:
+            return self.play_steps(steps)
+        except DataAborted:
+            self.server.record("DATA ABORTED")
+            self.close_data()
+            self.wfile.write(b"426 Connection closed; transfer aborted.\r\n")
+            return True
+
+    def play_steps(self, steps):
         for step in as_steps(steps):
             if "send" in step:
                 self.wfile.write(step["send"].encode("utf-8", "surrogateescape"))
@@ -197,19 +219,19 @@ class Session(socketserver.StreamRequestHandler):
             elif "close" in step:
                 return False
             elif "data" in step:
-                self.data_connection().sendall(step["data"].encode("utf-8", "surrogateescape"))
+                self.send_data(step["data"].encode("utf-8", "surrogateescape"))
             elif "bulk" in step:
                 bulk = self.server.scenario.get("listing_bulk", {})
-                sock = self.data_connection()
                 if bulk.get("long_line"):
-                    sock.sendall(b"-rw-r--r-- 1 u g 1 Jan  1  2020 " + b"L" * bulk["long_line"] + b"\r\n")
-                lines = [b"-rw-r--r-- 1 u g %d Jan  1  2020 file-%d\r\n" % (i, i)
-                         for i in range(bulk.get("entries", 0))]
-                for start in range(0, len(lines), 1000):
-                    sock.sendall(b"".join(lines[start:start + 1000]))
+                    self.send_data(b"-rw-r--r-- 1 u g 1 Jan  1  2020 " + b"L" * bulk["long_line"]
+                                   + b"\r\n")
+                entries = bulk.get("entries", 0)
+                for start in range(0, entries, 1000):
+                    self.send_data(b"".join(b"-rw-r--r-- 1 u g %d Jan  1  2020 file-%d\r\n" % (i, i)
+                                            for i in range(start, min(start + 1000, entries))))
             elif "data_slow" in step:
                 for byte in step["data_slow"].encode():
-                    self.data_connection().sendall(bytes([byte]))
+                    self.send_data(bytes([byte]))
                     time.sleep(step.get("interval", 0.5))
             elif "data_drain" in step:
                 received = 0

@@ -196,11 +196,16 @@ TEST_F(ListingTest, ListingFileThatCannotBeCreatedGivesTwoBeforeAnySearch)
 TEST_F(ListingTest, FailedWritesGiveTwoAndKeepThePreviousListing)
 {
     fake().files[kListing] = u"previous listing";
-    fake().entries = {entry(u"a.txt", 1, {2009, 3, 7, 14, 5, 9})};
+    fake().entries = {entry(u"a.txt", 1, {2009, 3, 7, 14, 5, 9}),
+                      entry(u"b.txt", 2, {2009, 3, 7, 14, 5, 9})};
     fake().streamWritesFail = true;
     EXPECT_EQ(list(), FTP_RESULT_FAILED);
     EXPECT_EQ(listingFile(), u"previous listing");
     expectOnlyTheListingFile();
+    // The first failed write ends the listing: the search is closed at once.
+    EXPECT_EQ(fake().writes.size(), 1u);
+    EXPECT_EQ(fake().findFirsts.size(), 1u);
+    EXPECT_TRUE(fake().openSearches.empty());
 }
 
 TEST_F(ListingTest, ASecondListingHoldsOnlyItsOwnEntries)
