@@ -14,6 +14,10 @@ Sections (--sections, comma-separated; all by default):
              both) and pyftpdlib (MLSD for us, LIST for curl)
   ftps       explicit TLS on pure-ftpd and vsftpd: 1 GiB download and upload,
              with the same run's plain figures; 100 listings in one session
+  small      1,000 files of 4 KiB uploaded, downloaded and deleted in one
+             session each, on vsftpd and pyftpdlib: time per file
+  million    a listing of 1,000,000 entries made up by the fault server
+             (nothing on disk): time and peak memory
 
 Prints a table per section: medians, min-max, the ratio to the best peer
 (curl or lftp) and peak RSS.
@@ -258,7 +262,7 @@ class Bench:
             "ours": self.ours("ftpes://localhost", *(["cd", "/d100"] * count)),
             "curl": self.curl("ftp://localhost/d100/", "-o", out, tls=True)[:-1] +
                     ["ftp://localhost/d100/"] * count,
-            "lftp": self.lftp("cd d100; " + "; ".join(["cls > %s" % out] * count), tls=True),
+            "lftp": self.lftp("cd d100; " + "; ".join(["cls > /dev/null"] * count), tls=True),
         }
         # curl handshakes before it sends LIST and waits out each server's
         # timeout there (about a second a listing): three rounds are plenty.
@@ -267,6 +271,109 @@ class Bench:
                 self.record("ftps", "100 listings in one session, %s FTPS" % kind, client,
                             clients[client], lambda: None, self.tls_env)
         server.stop()
+
+    def small_files(self, kind):
+        count = 1000
+        names = ["f%04d.dat" % i for i in range(1, count + 1)]
+        local_up = os.path.join(self.scratch, "small")
+        local_down = os.path.join(self.scratch, "down")
+        os.makedirs(local_up, exist_ok=True)
+        for name in names:
+            with open(os.path.join(local_up, name), "wb") as f:
+                f.write(os.urandom(4096))
+        root = os.path.join(self.scratch, "root-" + kind)
+        remote = os.path.join(root, "small")
+        server = Server(kind, root)
+        pattern = "f[0001-%04d].dat" % count
+
+        def fresh_remote():
+            shutil.rmtree(remote, ignore_errors=True)
+            os.makedirs(remote)
+            os.chmod(remote, 0o777)
+
+        def fill_remote():
+            fresh_remote()
+            for name in names:
+                shutil.copy(os.path.join(local_up, name), os.path.join(remote, name))
+
+        def fresh_local():
+            shutil.rmtree(local_down, ignore_errors=True)
+            os.makedirs(local_down)
+
+        def all_there(folder):
+            def check():
+                if len(os.listdir(folder)) != count:
+                    sys.exit("%d files in %s, not %d" % (len(os.listdir(folder)), folder, count))
+            return check
+
+        def none_left():
+            if os.listdir(remote):
+                sys.exit("%d files left undeleted" % len(os.listdir(remote)))
+
+        ops = {
+            "upload": (fresh_remote, all_there(remote), {
+                "ours": self.ours("127.0.0.1", *sum((["put", "/small/" + n, "small/" + n]
+                                                     for n in names), [])),
+                "curl": self.curl("ftp://localhost/small/", "-T", os.path.join(local_up, pattern)),
+                "lftp": self.lftp("mput -O small %s/*.dat" % local_up),
+            }),
+            "download": (fresh_local, all_there(local_down), {
+                "ours": self.ours("127.0.0.1", *sum((["get", "/down/" + n, "small/" + n]
+                                                     for n in names), [])),
+                "curl": self.curl("ftp://localhost/small/" + pattern, "-o",
+                                  os.path.join(local_down, "f#1.dat")),
+                "lftp": self.lftp("mget -O %s small/*.dat" % local_down),
+            }),
+            "delete": (fill_remote, none_left, {
+                "ours": self.ours("127.0.0.1", *sum((["rm", "small/" + n] for n in names), [])),
+                "curl": self.curl("ftp://localhost/", "-I",
+                                  *sum((["-Q", "DELE small/" + n] for n in names), [])),
+                "lftp": self.lftp("mrm small/*.dat"),
+            }),
+        }
+        bare = {"ours": self.ours("127.0.0.1"), "curl": self.curl("ftp://localhost/", "-I"),
+                "lftp": self.lftp("ls >/dev/null")}
+        for rep in range(self.args.reps):
+            for op, (prepare, check, clients) in ops.items():
+                for client in self.rotate(clients, rep):
+                    prepare()
+                    os.sync()
+                    seconds, rss = timed(clients[client])
+                    check()
+                    base, _ = timed(bare[client])
+                    self.results.setdefault(
+                        ("small", "ms per file, 1,000 x 4 KiB %s, %s" % (op, kind), client),
+                        []).append(((seconds - base) / count * 1e3, rss))
+        server.stop()
+
+    def million(self):
+        count = 1000000
+        scenario = ('{"replies": {"CWD": "250 ok", "FEAT": "211-Features:\\r\\n EPSV\\r\\n'
+                    '211 End"}, "listing_bulk": {"entries": %d}}' % count)
+        proc = subprocess.Popen(["/usr/bin/python3", os.path.join(SERVERS, "fault_server.py"),
+                                 scenario], stdout=subprocess.PIPE)
+        if proc.stdout.readline().strip() != b"ready":
+            sys.exit("the fault server did not start")
+        listing_file = os.path.join(self.scratch, "FTPFolder.txt")
+        out = os.path.join(self.scratch, "list.txt")
+
+        def lines_of(path, expected):
+            def check():
+                lines = sum(1 for _ in open(path, encoding="utf-8", errors="replace"))
+                if lines != expected:
+                    sys.exit("%s has %d lines, not %d" % (path, lines, expected))
+            return check
+
+        clients = {
+            "ours": (self.ours("127.0.0.1", "cd", "/"), lines_of(listing_file, 3 * count)),
+            "curl": (self.curl("ftp://localhost/", "-o", out), lines_of(out, count)),
+        }
+        for rep in range(self.args.reps):
+            for client in self.rotate(clients, rep):
+                argv, check = clients[client]
+                self.record("million", "list 1,000,000 entries, fault server", client, argv, check)
+        proc.terminate()
+        proc.wait()
 
     # --- report
 
@@ -297,6 +404,10 @@ class Bench:
                         shown, spread = "%.0f us" % median, "%.0f-%.0f us" % (min(seconds),
                                                                              max(seconds))
                         ratio = median / best if best else None  # lower is better
+                    elif case.startswith("ms"):
+                        shown, spread = "%.2f ms" % median, "%.2f-%.2f ms" % (min(seconds),
+                                                                             max(seconds))
+                        ratio = median / best if best else None  # lower is better
                     else:
                         shown, spread = "%.3f s" % median, "%.3f-%.3f s" % (min(seconds),
                                                                            max(seconds))
@@ -316,7 +427,7 @@ def main():
                         help="the host program's device root: local files live here")
     parser.add_argument("--reps", type=int, default=5)
     parser.add_argument("--size-mib", type=int, default=1024)
-    parser.add_argument("--sections", default="download,upload,delete,listing,ftps")
+    parser.add_argument("--sections", default="download,upload,delete,listing,ftps,small,million")
     parser.add_argument("--files", type=int, default=100000)
     args = parser.parse_args()
     os.makedirs(args.scratch, exist_ok=True)
@@ -335,6 +446,11 @@ def main():
             bench.transfers("ftps", kind, True, ("download", "upload"))
             bench.transfers("ftps", kind, False, ("download", "upload"))
             bench.tls_listings(kind)
+    if "small" in sections:
+        for kind in ("vsftpd", "pyftpdlib"):
+            bench.small_files(kind)
+    if "million" in sections:
+        bench.million()
     bench.report()
 
 

@@ -22,8 +22,9 @@ enum class TransferStatus {
 };
 
 // Copies the data connection into `fileFd` until the server ends the stream
-// (a TLS stream cut off without close_notify is a NetworkError).
-TransferStatus receiveToFile(Channel& data, int fileFd, std::uint64_t& bytes);
+// (a TLS stream cut off without close_notify is a NetworkError). A file
+// `flushing` to the disk at the end starts writing it out on the way.
+TransferStatus receiveToFile(Channel& data, int fileFd, bool flushing, std::uint64_t& bytes);
 
 // Hands the data connection to `sink` piece by piece until the server ends
 // the stream; fails with LocalError past `limit` bytes.
@@ -33,9 +34,9 @@ TransferStatus receiveToSink(Channel& data, const std::function<void(std::string
 // Sends all of `fileFd`, from its start, over the data connection.
 TransferStatus sendFromFile(int fileFd, Channel& data, std::uint64_t& bytes);
 
-// On plain channels, splice and sendfile are used where the file system
-// supports them, with a copy through memory where it does not; off, every
-// transfer copies (tests use this to run the copying paths anywhere).
+// Downloads on plain channels go socket to file with splice where the file
+// system supports it, with a copy through memory where it does not; off,
+// they copy (tests use this to run the copying path anywhere).
 void setZeroCopy(bool enabled);
 
 }  // namespace quorvane::client

@@ -262,7 +262,9 @@ bool FtpConnection::download(std::string_view remote, TemporaryFile& local)
     std::uint64_t bytes = 0;
     const bool received = transfer(
         "RETR", remote, Direction::Receive, bytes,
-        [&](Channel& data, std::uint64_t& moved) { return receiveToFile(data, local.fd(), moved); });
+        [&](Channel& data, std::uint64_t& moved) {
+            return receiveToFile(data, local.fd(), local.replacesAFile(), moved);
+        });
     if (received && !local.replaceTarget()) {
         SetLastError(ERROR_INTERNET_INTERNAL_ERROR);
         return false;

@@ -25,6 +25,8 @@ public:
     ~TemporaryFile();
 
     int fd() const { return fd_.get(); }
+    // Whether a file is replaced, and so flushed to the disk first.
+    bool replacesAFile() const { return replacing_; }
 
     // Closes the file and renames it over the target; false (errno set, the
     // temporary file removed) when that fails. An existing target is only
