@@ -16,31 +16,41 @@ FTPResult resultOf(BOOL succeeded) { return succeeded ? FTP_RESULT_OK : FTP_RESU
 extern "C" FTPResult FTPFileDownload(WideString localFile, WideString remoteFile)
 {
     // The platform takes the remote name first.
-    return resultOf(FtpGetFileW(gFTPSession.hConnect, remoteFile, localFile, FALSE, 0,
-                                kTransferFlags, 0));
+    return traced("FTPFileDownload",
+                  resultOf(FtpGetFileW(gFTPSession.hConnect, remoteFile, localFile, FALSE, 0,
+                                       kTransferFlags, 0)),
+                  localFile, remoteFile);
 }
 
 extern "C" FTPResult FTPFileUpload(WideString localFile, WideString remoteFile)
 {
-    return resultOf(FtpPutFileW(gFTPSession.hConnect, localFile, remoteFile, kTransferFlags, 0));
+    return traced("FTPFileUpload",
+                  resultOf(FtpPutFileW(gFTPSession.hConnect, localFile, remoteFile,
+                                       kTransferFlags, 0)),
+                  localFile, remoteFile);
 }
 
 extern "C" FTPResult FTPFileDelete(WideString remoteFile)
 {
-    return resultOf(FtpDeleteFileW(gFTPSession.hConnect, remoteFile));
+    return traced("FTPFileDelete", resultOf(FtpDeleteFileW(gFTPSession.hConnect, remoteFile)),
+                  remoteFile);
 }
 
 extern "C" FTPResult FTPFolderCreate(WideString remoteFolder)
 {
-    return resultOf(FtpCreateDirectoryW(gFTPSession.hConnect, remoteFolder));
+    return traced("FTPFolderCreate",
+                  resultOf(FtpCreateDirectoryW(gFTPSession.hConnect, remoteFolder)), remoteFolder);
 }
 
 extern "C" FTPResult FTPFolderDelete(WideString remoteFolder)
 {
-    return resultOf(FtpRemoveDirectoryW(gFTPSession.hConnect, remoteFolder));
+    return traced("FTPFolderDelete",
+                  resultOf(FtpRemoveDirectoryW(gFTPSession.hConnect, remoteFolder)), remoteFolder);
 }
 
 extern "C" FTPResult FTPFileRename(WideString existingName, WideString newName)
 {
-    return resultOf(FtpRenameFileW(gFTPSession.hConnect, existingName, newName));
+    return traced("FTPFileRename",
+                  resultOf(FtpRenameFileW(gFTPSession.hConnect, existingName, newName)),
+                  existingName, newName);
 }

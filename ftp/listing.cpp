@@ -68,9 +68,7 @@ bool writeEntries(WideStream* stream)
     return reachedEnd;
 }
 
-}  // namespace
-
-extern "C" FTPResult FTPServerFiles(const void*, const void*, const void*, WideString folder)
+FTPResult listFolder(WideString folder)
 {
     if (!FtpSetCurrentDirectoryW(gFTPSession.hConnect, folder))
         return FTP_RESULT_NO_FOLDER;
@@ -86,4 +84,11 @@ extern "C" FTPResult FTPServerFiles(const void*, const void*, const void*, WideS
         return FTP_RESULT_FAILED;
     }
     return FTP_RESULT_OK;
+}
+
+}  // namespace
+
+extern "C" FTPResult FTPServerFiles(const void*, const void*, const void*, WideString folder)
+{
+    return traced("FTPServerFiles", listFolder(folder), folder);
 }

@@ -24,7 +24,7 @@ extern "C" FTPResult FTPServerLogIn(WideString server, WideString user,
     HINTERNET internet =
         InternetOpenW(kAgentName, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
     if (!internet)
-        return FTP_RESULT_NO_INTERNET;
+        return traced("FTPServerLogIn", FTP_RESULT_NO_INTERNET, server, user);
 
     // A log-in over an open session replaces it; close the old one first so
     // its connection does not leak.
@@ -35,13 +35,13 @@ extern "C" FTPResult FTPServerLogIn(WideString server, WideString user,
         INTERNET_SERVICE_FTP, INTERNET_FLAG_PASSIVE, 0);
     if (!gFTPSession.hConnect) {
         closeSession(gFTPSession);
-        return FTP_RESULT_FAILED;
+        return traced("FTPServerLogIn", FTP_RESULT_FAILED, server, user);
     }
-    return FTP_RESULT_OK;
+    return traced("FTPServerLogIn", FTP_RESULT_OK, server, user);
 }
 
 extern "C" FTPResult FTPServerLogOut(void)
 {
     closeSession(gFTPSession);
-    return FTP_RESULT_OK;
+    return traced("FTPServerLogOut", FTP_RESULT_OK);
 }

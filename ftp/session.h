@@ -3,6 +3,7 @@
 #pragma once
 
 #include "Quorvane2.h"
+#include "runtime_api.h"
 #include "wininet_api.h"
 
 // Both handles are null while the session is Closed. Zero by static
@@ -13,3 +14,11 @@ struct FTPSession {
 };
 
 extern FTPSession gFTPSession;
+
+// An exported call's result, once the session's transcript (if on) has it.
+inline FTPResult traced(const char* call, FTPResult result, LPCWSTR first = nullptr,
+                        LPCWSTR second = nullptr)
+{
+    TraceCall(call, first, second, result);
+    return result;
+}

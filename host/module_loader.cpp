@@ -78,11 +78,16 @@ bool ModuleLoader::hasOrdinals() { return false; }
 
 std::string ModuleLoader::defaultPath()
 {
+    // Beside this program (a build tree), else the installed runtime
+    // library, found where the dynamic loader looks.
     char self[PATH_MAX];
     const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (length <= 0)
-        return "libQuorvane2.so";
-    std::string path(self, static_cast<std::size_t>(length));
-    return path.substr(0, path.rfind('/') + 1) + "libQuorvane2.so";
+    if (length > 0) {
+        std::string path(self, static_cast<std::size_t>(length));
+        path = path.substr(0, path.rfind('/') + 1) + "libQuorvane2.so";
+        if (access(path.c_str(), F_OK) == 0)
+            return path;
+    }
+    return "libQuorvane2.so." QUORVANE_SOVERSION;
 }
 #endif

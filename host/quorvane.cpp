@@ -1,7 +1,9 @@
 // quorvane: a host program for the Quorvane2 module. It loads the module at
 // run time, as a device application would, and runs the commands given on
 // its command line in order, printing each result code.
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <optional>
@@ -10,24 +12,33 @@
 #include <vector>
 
 #include "Quorvane2.h"
+#include "failure_reasons.h"
 #include "module_loader.h"
 #include "progress.h"
 #include "utf.h"
 
 namespace {
 
-constexpr const char* kUsage = R"(usage: quorvane [--module PATH] [--by-ordinal] COMMAND [ARGS]... [COMMAND [ARGS]...]...
+constexpr const char* kUsage = R"(usage: quorvane [OPTION]... COMMAND [ARGS]... [COMMAND [ARGS]...]...
 
 Loads the module (libQuorvane2.so, or Quorvane2.dll on Windows; by default
-the one beside this program) and runs the commands in order, printing
-"<command> <result code>" for each. Stops at the first result other than 999
-and exits with status 1.
+the one beside this program, else the installed one) and runs the commands in
+order, printing "<command> <result code>" for each. Stops at the first result
+other than 999, says why in one line ("get 2: 550 No such file or
+directory"), and exits with status 1.
 
+options:
+  -v, --verbose   show the session's transcript on stderr (commands, replies
+                  with the password masked, data connections, TLS, causes)
+  --module PATH   load the module from PATH
   --by-ordinal    resolve the exports by ordinal instead of by name
                   (Windows only: ELF modules have no ordinals)
+  --version       print the program's version and exit
+  -h, --help      print this help and exit
 
 commands:
-  login SERVER USER PASSWORD   open the session (port 21, passive, binary)
+  login SERVER USER PASSWORD   open the session (port 21, passive, binary);
+                               SERVER is HOST, ftp://HOST or ftpes://HOST (TLS)
   logout                       close the session
   get LOCAL REMOTE             download REMOTE to the device path LOCAL
   put LOCAL REMOTE             upload the device file LOCAL as REMOTE
@@ -42,8 +53,12 @@ commands:
 LOCAL is a path of the device's file system: "\" and "/" both separate, and
 an absolute path lies under the module's device root. REMOTE names are given
 to the server as they stand. Transfers that take longer than a second show
-their progress on a terminal.
+their progress when stderr is a terminal.
 
+environment:
+  QUORVANE_TRACE   "stderr" or a file: the module's transcript goes there
+                   (as with -v); SSL_CERT_FILE and SSL_CERT_DIR name the
+                   certificates ftpes:// trusts (OpenSSL's defaults otherwise)
 
 exports of the module, by ordinal:
    1 FTPServerFiles     4 FTPFileDelete      7 FTPFileRename     10 CQuorvane::CQuorvane
@@ -53,6 +68,15 @@ exports of the module, by ordinal:
 
 exit status: 0 all succeeded, 1 a command failed, 2 usage or loading error
 )";
+
+void setTraceToStderr()
+{
+#if defined(_WIN32)
+    _putenv_s("QUORVANE_TRACE", "stderr");
+#else
+    ::setenv("QUORVANE_TRACE", "stderr", 1);
+#endif
+}
 
 // How exports are looked up, chosen once on the command line.
 bool resolveByOrdinal = false;
@@ -125,8 +149,10 @@ void printListing()
     }
     char buffer[65536];
     std::size_t got;
+    // A reader that went away (a closed pipe) ends the printing, not the program.
     while ((got = std::fread(buffer, 1, sizeof buffer, listing)) > 0)
-        std::fwrite(buffer, 1, got, stdout);
+        if (std::fwrite(buffer, 1, got, stdout) != got)
+            break;
     std::fclose(listing);
 }
 
@@ -214,9 +240,10 @@ int printVersion(const Module& module)
     return missing == 0 ? 0 : 1;
 }
 
-int usageError(const char* message)
+int usageError(const std::string& message)
 {
-    std::fprintf(stderr, "quorvane: %s\n%s", message, kUsage);
+    std::fprintf(stderr, "quorvane: %s\nTry 'quorvane --help' for more information.\n",
+                 message.c_str());
     return 2;
 }
 
@@ -224,14 +251,26 @@ int usageError(const char* message)
 
 int main(int argc, char** argv)
 {
+#if !defined(_WIN32)
+    // Output into a closed pipe ("| head") must not end the session unasked.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
     std::vector<std::string_view> words(argv + 1, argv + argc);
     std::string modulePath = Module::defaultPath();
+    bool verbose = false;
     while (!words.empty() && words[0].substr(0, 1) == "-") {
         if (words[0] == "--help" || words[0] == "-h") {
             std::fputs(kUsage, stdout);
             return 0;
         }
-        if (words[0] == "--module" && words.size() >= 2) {
+        if (words[0] == "--version") {
+            std::printf("quorvane %s\n", QUORVANE_VERSION);
+            return 0;
+        }
+        if (words[0] == "-v" || words[0] == "--verbose") {
+            verbose = true;
+            words.erase(words.begin());
+        } else if (words[0] == "--module" && words.size() >= 2) {
             modulePath = words[1];
             words.erase(words.begin(), words.begin() + 2);
         } else if (words[0] == "--by-ordinal") {
@@ -241,7 +280,7 @@ int main(int argc, char** argv)
             resolveByOrdinal = true;
             words.erase(words.begin());
         } else {
-            return usageError(("unknown option: " + std::string(words[0])).c_str());
+            return usageError("unknown option: " + std::string(words[0]));
         }
     }
     if (words.empty())
@@ -259,9 +298,9 @@ int main(int argc, char** argv)
     for (std::size_t i = 0; i < words.size();) {
         const Command* command = findCommand(words[i]);
         if (!command)
-            return usageError(("unknown command: " + std::string(words[i])).c_str());
+            return usageError("unknown command: " + std::string(words[i]));
         if (words.size() - i - 1 < command->argumentCount)
-            return usageError(("too few arguments for " + std::string(words[i])).c_str());
+            return usageError("too few arguments for " + std::string(words[i]));
         Step step{command, {}};
         for (std::size_t k = 1; k <= command->argumentCount; ++k) {
             auto wide = quorvane::text::toUtf16(words[i + k]);
@@ -281,13 +320,22 @@ int main(int argc, char** argv)
     }
     if (versionOnly)
         return printVersion(module);
+    if (verbose)
+        setTraceToStderr();
+    FailureReasons reasons;
     for (const Step& step : steps) {
         FTPResult result;
+        reasons.mark();
         {
             const ProgressDisplay progress(step.command->progress);
             result = step.command->run(module, step.arguments);
         }
-        std::printf("%s %d\n", step.command->name, static_cast<int>(result));
+        const std::string reason = result == FTP_RESULT_OK ? "" : reasons.reasonSinceMark();
+        if (reason.empty())
+            std::printf("%s %d\n", step.command->name, static_cast<int>(result));
+        else
+            std::printf("%s %d: %s\n", step.command->name, static_cast<int>(result),
+                        reason.c_str());
         std::fflush(stdout);
         if (result != FTP_RESULT_OK)
             return 1;

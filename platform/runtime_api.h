@@ -19,6 +19,11 @@ int WriteWideFormatted(WideStream* stream, LPCWSTR format, ...);
 // Closes the stream; non-zero when it or any write before it failed.
 int CloseWideStream(WideStream* stream);
 
+// Writes an exported call's outcome to the session's transcript, if one is
+// on: the call, up to two of its arguments (never a password), its result.
+// Over WinINet the reason WinINet gives follows a failure.
+void TraceCall(const char* call, LPCWSTR first, LPCWSTR second, int result);
+
 // Renames `from` over `to` in one step; FALSE on failure.
 BOOL ReplaceWideFile(LPCWSTR from, LPCWSTR to);
 BOOL DeleteWideFile(LPCWSTR path);

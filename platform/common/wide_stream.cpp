@@ -1,13 +1,16 @@
 #include "wide_stream.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdarg>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "numeric_format.h"
+#include "transcript.h"
 #include "utf.h"
 
 using namespace quorvane;
@@ -38,8 +41,11 @@ int fail(WideStream* stream)
 int writeBuffer(WideStream* stream)
 {
     const std::string& bytes = stream->buffer;
-    if (std::fwrite(bytes.data(), 1, bytes.size(), stream->file) != bytes.size())
+    if (std::fwrite(bytes.data(), 1, bytes.size(), stream->file) != bytes.size()) {
+        if (!stream->failed)
+            trace::line() << "cause: cannot write the listing file: " << std::strerror(errno);
         return fail(stream);
+    }
     return static_cast<int>(bytes.size());
 }
 
@@ -96,5 +102,7 @@ int CloseWideStream(WideStream* stream)
         return EOF;
     const std::unique_ptr<WideStream> owned(stream);
     const bool closed = std::fclose(owned->file) == 0;
+    if (!closed && !owned->failed)
+        trace::line() << "cause: cannot write the listing file: " << std::strerror(errno);
     return closed && !owned->failed ? 0 : EOF;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "transcript.h"
 #include "utf.h"
 
 namespace quorvane::client {
@@ -10,6 +11,31 @@ namespace {
 
 // A 421 may come as the answer to any command: the server is closing.
 constexpr int kServiceClosing = 421;
+
+// A reply's first line, for saying why, escaped.
+std::string firstLine(const Reply& reply)
+{
+    return trace::escape(std::string_view(reply.text).substr(0, reply.text.find('\n')));
+}
+
+void traceReply(const Reply& reply)
+{
+    std::string_view lines = reply.text;
+    while (!lines.empty()) {
+        const std::size_t end = lines.find('\n');
+        trace::line() << "<- " << trace::escape(lines.substr(0, end));
+        lines = end == std::string_view::npos ? std::string_view() : lines.substr(end + 1);
+    }
+}
+
+const char* describe(ConnectError error)
+{
+    switch (error) {
+    case ConnectError::NotResolved: return "cannot resolve";
+    case ConnectError::TimedOut: return "no connection (deadline) to";
+    default: return "cannot connect to";
+    }
+}
 
 DWORD errorFor(ConnectError error)
 {
@@ -26,11 +52,20 @@ std::unique_ptr<ControlConnection> ControlConnection::open(const std::string& ho
                                                            std::uint16_t port, Deadline deadline)
 {
     ConnectError connectError = ConnectError::None;
+    const auto started = Clock::now();
     FileDescriptor socket = connectTcp(
         host, port, std::min(deadline, client::deadlineIn(kConnectTimeout)), connectError);
+    const std::chrono::duration<double> took = Clock::now() - started;
     if (!socket) {
+        trace::line() << "cause: " << describe(connectError) << " " << host << " port "
+                      << int{port} << " (after " << took << ")";
         SetLastError(errorFor(connectError));
         return nullptr;
+    }
+    if (auto line = trace::line()) {
+        PeerAddress peer;
+        line << "connected to " << host << " at "
+             << (peerAddressOf(socket.get(), peer) ? addressText(peer) : "?") << " in " << took;
     }
     auto connection = std::make_unique<ControlConnection>(Channel(std::move(socket)));
     connection->setDeadlineCap(deadline);
@@ -45,6 +80,7 @@ std::unique_ptr<ControlConnection> ControlConnection::open(const std::string& ho
         if (greeting->code == 220)
             return connection;
         if (greeting->code != 120) {
+            trace::line() << "cause: the server refused the session: " << firstLine(*greeting);
             SetLastError(ERROR_INTERNET_CANNOT_CONNECT);
             return nullptr;
         }
@@ -73,17 +109,28 @@ DWORD errorForTls(const TlsStream* stream)
     }
 }
 
+void traceRefusal(const Reply& reply) { trace::line() << "cause: " << firstLine(reply); }
+
 bool ControlConnection::startTls(const TlsContext& context, const std::string& host)
 {
     if (reader_.hasBufferedBytes()) {
+        trace::line() << "cause: the server sent more after 234, in the clear";
         drop(ERROR_INTERNET_SECURITY_CHANNEL_ERROR);
         return false;
     }
     Timer timer = Timer::until(deadlineIn(kConnectTimeout));
     switch (channel_.startTls(context, host, nullptr, false, timer)) {
-    case IoStatus::Ok: return true;
-    case IoStatus::TimedOut: drop(ERROR_INTERNET_TIMEOUT); return false;
-    default: drop(errorForTls(channel_.tls())); return false;
+    case IoStatus::Ok:
+        trace::line() << "TLS " << channel_.tls()->description();
+        return true;
+    case IoStatus::TimedOut:
+        trace::line() << "cause: no TLS handshake before the deadline";
+        drop(ERROR_INTERNET_TIMEOUT);
+        return false;
+    default:
+        trace::line() << "cause: TLS handshake failed: " << channel_.tls()->failureText();
+        drop(errorForTls(channel_.tls()));
+        return false;
     }
 }
 
@@ -100,11 +147,19 @@ bool ControlConnection::send(std::string_view command)
     std::string line;
     line.reserve(command.size() + 2);
     line.append(command).append("\r\n");
+    // The password never: not even its length.
+    trace::line() << "-> " << (command.substr(0, 5) == "PASS " ? "PASS ****" : command);
     Timer timer = Timer::until(deadlineIn(kReplyTimeout));
     switch (channel_.send(line, timer)) {
     case IoStatus::Ok: return true;
-    case IoStatus::TimedOut: drop(ERROR_INTERNET_TIMEOUT); return false;
-    default: drop(ERROR_INTERNET_CONNECTION_ABORTED); return false;
+    case IoStatus::TimedOut:
+        trace::line() << "cause: the command could not be sent before the deadline";
+        drop(ERROR_INTERNET_TIMEOUT);
+        return false;
+    default:
+        trace::line() << "cause: the connection broke while sending";
+        drop(ERROR_INTERNET_CONNECTION_ABORTED);
+        return false;
     }
 }
 
@@ -125,13 +180,17 @@ std::optional<Reply> ControlConnection::readReplyBefore(Deadline deadline)
     for (;;) {
         switch (reader_.next(reply)) {
         case ReplyReader::Status::Ready:
-            if (reply.code == kServiceClosing)
+            traceReply(reply);
+            if (reply.code == kServiceClosing) {
+                trace::line() << "the server closes the connection (421)";
                 channel_.close();
+            }
             return reply;
         case ReplyReader::Status::NeedMore:
             break;
         default:
             // Nothing after a malformed or oversized reply can be trusted.
+            trace::line() << "cause: a malformed reply (no code, a NUL byte, or too long)";
             drop(ERROR_INTERNET_EXTENDED_ERROR);
             return std::nullopt;
         }
@@ -147,9 +206,11 @@ std::optional<Reply> ControlConnection::readReplyBefore(Deadline deadline)
             break;
         case IoStatus::TimedOut:
             // A late reply would answer the wrong command later on.
+            trace::line() << "cause: no reply before the deadline";
             drop(ERROR_INTERNET_TIMEOUT);
             return std::nullopt;
         default:
+            trace::line() << "cause: the server closed the connection";
             drop(ERROR_INTERNET_CONNECTION_ABORTED);
             return std::nullopt;
         }
@@ -169,10 +230,18 @@ bool ControlConnection::isReadyForCommand()
     std::array<char, 512> chunk;
     std::size_t received = 0;
     Timer now = Timer::until(Clock::now());
-    if (channel_.receive(chunk.data(), chunk.size(), received, now) == IoStatus::TimedOut)
+    const IoStatus status = channel_.receive(chunk.data(), chunk.size(), received, now);
+    if (status == IoStatus::TimedOut)
         return true;
     // Something arrived unasked: an idle time-out's 421, the end of the
     // stream, or a stray reply. Either way this connection is done.
+    if (auto line = trace::line()) {
+        line << "the connection is gone: ";
+        if (received > 0)
+            line << "the server said " << trace::escape(std::string_view(chunk.data(), received));
+        else
+            line << "the server closed it";
+    }
     channel_.close();
     return false;
 }

@@ -82,6 +82,9 @@ private:
 // The last error for a TLS connection that could not be made.
 DWORD errorForTls(const TlsStream* stream);
 
+// A reply that fails what was asked: in the transcript as the cause.
+void traceRefusal(const Reply& reply);
+
 // Caps the waits of the connection `owner` holds for as long as the cap
 // lives; the connection may be dropped (and `owner` emptied) meanwhile.
 class DeadlineCap {

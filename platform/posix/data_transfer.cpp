@@ -23,6 +23,13 @@ constexpr std::size_t kSendSize = 64 << 10;
 
 // Zero-copy calls are used unless a test turns them off to run the copies.
 std::atomic<bool> zeroCopyEnabled{true};
+thread_local int localErrno = 0;
+
+TransferStatus localError()
+{
+    localErrno = errno;
+    return TransferStatus::LocalError;
+}
 
 // A file system without splice support says so with one of these.
 bool isUnsupported(int error)
@@ -111,7 +118,7 @@ TransferStatus copyThroughMemory(Channel& data, int fileFd, WriteBehind& writeBe
 {
     return receiveThroughMemory(data, [&](const char* piece, std::size_t size) {
         if (!writeAll(fileFd, piece, size))
-            return TransferStatus::LocalError;
+            return localError();
         bytes += size;
         writeBehind.advance(bytes);
         return TransferStatus::Done;
@@ -186,7 +193,7 @@ TransferStatus spliceToFile(Channel& data, int fileFd, WriteBehind& writeBehind,
         if (moved > 0) {
             const Drained drained = drainPipe(pipe, fileFd, static_cast<std::size_t>(moved));
             if (drained == Drained::Failed)
-                return TransferStatus::LocalError;
+                return localError();
             bytes += static_cast<std::uint64_t>(moved);
             if (drained == Drained::Unsupported)  // a file system without splice
                 return copyThroughMemory(data, fileFd, writeBehind, bytes);
@@ -215,7 +222,7 @@ TransferStatus sendThroughMemory(int fileFd, Channel& data, std::uint64_t& bytes
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
-            return TransferStatus::LocalError;
+            return localError();
         if (got == 0)
             return TransferStatus::Done;
         const IoStatus sent =
@@ -232,6 +239,8 @@ TransferStatus sendThroughMemory(int fileFd, Channel& data, std::uint64_t& bytes
 
 void setZeroCopy(bool enabled) { zeroCopyEnabled = enabled; }
 
+int lastLocalError() { return localErrno; }
+
 TransferStatus receiveToFile(Channel& data, int fileFd, bool flushing, std::uint64_t& bytes)
 {
     bytes = 0;
@@ -240,19 +249,6 @@ TransferStatus receiveToFile(Channel& data, int fileFd, bool flushing, std::uint
     if (data.isTls() || !zeroCopyEnabled)
         return copyThroughMemory(data, fileFd, writeBehind, bytes);
     return spliceToFile(data, fileFd, writeBehind, bytes);
-}
-
-TransferStatus receiveToSink(Channel& data, const std::function<void(std::string_view)>& sink,
-                             std::uint64_t limit, std::uint64_t& bytes)
-{
-    bytes = 0;
-    return receiveThroughMemory(data, [&](const char* piece, std::size_t size) {
-        if (bytes + size > limit)
-            return TransferStatus::LocalError;
-        bytes += size;
-        sink(std::string_view(piece, size));
-        return TransferStatus::Done;
-    });
 }
 
 TransferStatus sendFromFile(int fileFd, Channel& data, std::uint64_t& bytes)

@@ -5,7 +5,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <functional>
 #include <string_view>
 
 #include "channel.h"
@@ -26,11 +25,6 @@ enum class TransferStatus {
 // `flushing` to the disk at the end starts writing it out on the way.
 TransferStatus receiveToFile(Channel& data, int fileFd, bool flushing, std::uint64_t& bytes);
 
-// Hands the data connection to `sink` piece by piece until the server ends
-// the stream; fails with LocalError past `limit` bytes.
-TransferStatus receiveToSink(Channel& data, const std::function<void(std::string_view)>& sink,
-                             std::uint64_t limit, std::uint64_t& bytes);
-
 // Sends all of `fileFd`, from its start, over the data connection.
 TransferStatus sendFromFile(int fileFd, Channel& data, std::uint64_t& bytes);
 
@@ -38,5 +32,8 @@ TransferStatus sendFromFile(int fileFd, Channel& data, std::uint64_t& bytes);
 // system supports it, with a copy through memory where it does not; off,
 // they copy (tests use this to run the copying path anywhere).
 void setZeroCopy(bool enabled);
+
+// The errno of this thread's last LocalError.
+int lastLocalError();
 
 }  // namespace quorvane::client

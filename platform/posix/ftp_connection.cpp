@@ -1,6 +1,7 @@
 #include "ftp_connection.h"
 
 #include "pwd_reply.h"
+#include "transcript.h"
 
 #include <algorithm>
 #include <cctype>
@@ -71,8 +72,10 @@ bool FtpConnection::startTls()
     // Nothing else is ever sent to a server that will not protect the
     // session: never the user name, never the password.
     const auto reply = control_->execute("AUTH TLS");
-    if (reply && reply->code != 234)
+    if (reply && reply->code != 234) {
+        traceRefusal(*reply);
         SetLastError(ERROR_INTERNET_SECURITY_CHANNEL_ERROR);
+    }
     return reply && reply->code == 234 && control_->startTls(*tls_, credentials_.host);
 }
 
@@ -95,8 +98,10 @@ bool FtpConnection::authenticate(const Credentials& credentials)
     if (reply && (reply->code == 230 || reply->code == 202))
         return true;
     // 332 asks for an account, which we cannot give.
-    if (reply)
+    if (reply) {
+        traceRefusal(*reply);
         SetLastError(ERROR_INTERNET_LOGIN_FAILURE);
+    }
     return false;
 }
 
@@ -104,8 +109,10 @@ bool FtpConnection::prepare()
 {
     const auto type = control_->execute("TYPE I");
     if (!type || !type->isCompletion()) {
-        if (type)
+        if (type) {
+            traceRefusal(*type);
             SetLastError(ERROR_INTERNET_EXTENDED_ERROR);
+        }
         return false;
     }
     // FEAT is optional (RFC 2389): a refusal just means no extensions.
@@ -132,6 +139,7 @@ bool FtpConnection::simpleCommand(std::string_view verb, std::string_view argume
     if (!reply)
         return false;
     if (reply->code / 100 != expected) {
+        traceRefusal(*reply);
         SetLastError(ERROR_INTERNET_EXTENDED_ERROR);
         return false;
     }
@@ -149,6 +157,7 @@ bool FtpConnection::ensureConnected()
         SetLastError(ERROR_INTERNET_CONNECTION_ABORTED);
         return false;
     }
+    trace::line() << "logging in again";
     const Deadline deadline = deadlineIn(kLogInTimeout);
     if (!connect(deadline))
         return false;
@@ -161,6 +170,8 @@ bool FtpConnection::ensureConnected()
             control_.reset();
             return false;
         }
+        if (folderLost_)
+            trace::line() << "the folder is lost: relative names are refused until the next listing";
     }
     return true;
 }
@@ -168,6 +179,7 @@ bool FtpConnection::ensureConnected()
 bool FtpConnection::isUsableName(std::string_view path)
 {
     if (folderLost_ && !isAbsolute(path)) {
+        trace::line() << "cause: a relative name, while the folder it would resolve in is lost";
         SetLastError(ERROR_INTERNET_EXTENDED_ERROR);
         return false;
     }

@@ -116,6 +116,7 @@ private:
         std::string argument;
         Direction direction;
         std::uint64_t bytes = 0;
+        Clock::time_point since{};
     };
     // One passive transfer, in the order that keeps control and data in step:
     // open the data connection, send the command, accept 1xx, (handshake,)

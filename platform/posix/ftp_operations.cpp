@@ -2,13 +2,16 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "device_path.h"
 #include "entry_point.h"
 #include "ftp_connection.h"
 #include "local_file.h"
+#include "transcript.h"
 
 using namespace quorvane::client;
+namespace trace = quorvane::trace;
 
 namespace {
 
@@ -94,7 +97,9 @@ BOOL FtpGetFileW(HINTERNET connect, LPCWSTR remoteFile, LPCWSTR newFile, BOOL fa
         // be written fails without a RETR.
         auto temporary = TemporaryFile::besides(*local);
         if (!temporary) {
-            SetLastError(errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND
+            const int error = errno;
+            trace::line() << "cause: cannot write " << *local << ": " << std::strerror(error);
+            SetLastError(error == ENOENT || error == ENOTDIR ? ERROR_PATH_NOT_FOUND
                                                              : ERROR_ACCESS_DENIED);
             return false;
         }
@@ -108,7 +113,10 @@ BOOL FtpPutFileW(HINTERNET connect, LPCWSTR localFile, LPCWSTR newRemoteFile, DW
         const auto local = hostPathOf(localFile);
         const FileDescriptor file = local ? openForReading(*local) : FileDescriptor();
         if (!file) {
-            SetLastError(!local || errno == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED);
+            const int error = local ? errno : ENOENT;
+            trace::line() << "cause: cannot read " << (local ? *local : "the local file") << ": "
+                          << std::strerror(error);
+            SetLastError(error == ENOENT ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED);
             return false;
         }
         return c.upload(file.get(), remote);

@@ -1,10 +1,13 @@
 // Passive data connections and the transfers that use them.
 #include <array>
+#include <cstdio>
+#include <cstring>
 #include <optional>
 
 #include "ftp_connection.h"
 #include "local_file.h"
 #include "passive_reply.h"
+#include "transcript.h"
 
 namespace quorvane::client {
 namespace {
@@ -38,6 +41,29 @@ std::optional<std::uint64_t> sizeOf(const Reply& reply)
     return size;
 }
 
+// How a data connection ended, for the transcript.
+void traceClosed(std::uint64_t bytes, Clock::time_point since, TransferStatus moved)
+{
+    if (!trace::current())
+        return;
+    const std::chrono::duration<double> took = Clock::now() - since;
+    {
+        auto line = trace::line();
+        line << "data connection closed: " << bytes << " bytes in " << took;
+        if (took.count() > 0) {
+            char rate[32];
+            std::snprintf(rate, sizeof rate, " (%.1f MB/s)", double(bytes) / took.count() / 1e6);
+            line << rate;
+        }
+    }
+    switch (moved) {
+    case TransferStatus::Done: break;
+    case TransferStatus::TimedOut: trace::line() << "cause: no data for 60 s (inactivity limit)"; break;
+    case TransferStatus::NetworkError: trace::line() << "cause: the data connection broke"; break;
+    case TransferStatus::LocalError: break;  // the caller names the file
+    }
+}
+
 }  // namespace
 
 Channel FtpConnection::openPassive(bool extended)
@@ -52,14 +78,22 @@ Channel FtpConnection::openPassive(bool extended)
     // host a 227 names: a hostile server must not aim us elsewhere.
     PeerAddress peer;
     if (!port || !control_->peerAddress(peer) || !peer.withPort(*port)) {
+        traceRefusal(*reply);
         SetLastError(ERROR_INTERNET_EXTENDED_ERROR);
         return {};
     }
     ConnectError error = ConnectError::None;
     FileDescriptor data = connectAddress(peer, deadlineIn(kConnectTimeout), error);
-    if (!data)
+    if (!data) {
+        trace::line() << "cause: "
+                      << (error == ConnectError::TimedOut ? "no data connection (deadline) to "
+                                                          : "cannot open the data connection to ")
+                      << addressText(peer);
         SetLastError(error == ConnectError::TimedOut ? ERROR_INTERNET_TIMEOUT
                                                      : ERROR_INTERNET_CANNOT_CONNECT);
+        return {};
+    }
+    trace::line() << "data connection to " << addressText(peer);
     return Channel(std::move(data));
 }
 
@@ -86,9 +120,18 @@ bool FtpConnection::protect(Channel& data)
 {
     Timer timer = Timer::until(deadlineIn(kConnectTimeout));
     switch (data.startTls(*tls_, credentials_.host, tlsSession_, true, timer)) {
-    case IoStatus::Ok: return true;
-    case IoStatus::TimedOut: SetLastError(ERROR_INTERNET_TIMEOUT); return false;
-    default: SetLastError(errorForTls(data.tls())); return false;
+    case IoStatus::Ok:
+        trace::line() << "data TLS " << data.tls()->description();
+        return true;
+    case IoStatus::TimedOut:
+        trace::line() << "cause: no TLS handshake on the data connection before the deadline";
+        SetLastError(ERROR_INTERNET_TIMEOUT);
+        return false;
+    default:
+        trace::line() << "cause: TLS handshake on the data connection failed: "
+                      << data.tls()->failureText();
+        SetLastError(errorForTls(data.tls()));
+        return false;
     }
 }
 
@@ -96,6 +139,7 @@ bool FtpConnection::isIdle()
 {
     if (!listing_)
         return true;
+    trace::line() << "cause: a listing is still in progress";
     SetLastError(ERROR_FTP_TRANSFER_IN_PROGRESS);
     return false;
 }
@@ -115,10 +159,12 @@ std::optional<FtpConnection::OpenTransfer> FtpConnection::startTransfer(
     if (!started)
         return std::nullopt;
     if (!started->isPreliminary()) {
+        traceRefusal(*started);
         SetLastError(ERROR_INTERNET_EXTENDED_ERROR);
         return std::nullopt;
     }
     OpenTransfer transfer{std::move(data), std::move(*started), std::string(argument), direction};
+    transfer.since = Clock::now();
     if (tls_ && !protect(transfer.data)) {
         completeTransfer(transfer, TransferStatus::NetworkError, GetLastError());
         return std::nullopt;
@@ -140,6 +186,7 @@ bool FtpConnection::completeTransfer(OpenTransfer& transfer, TransferStatus move
         }
     }
     transfer.data.close();  // for a plain upload, this is the end of the file
+    traceClosed(transfer.bytes, transfer.since, moved);
 
     if (moved != TransferStatus::Done) {
         control_->readReply(kAfterFailureReplyTimeout);
@@ -150,12 +197,15 @@ bool FtpConnection::completeTransfer(OpenTransfer& transfer, TransferStatus move
     if (!completion)
         return false;
     if (!completion->isCompletion()) {
+        traceRefusal(*completion);
         SetLastError(ERROR_INTERNET_EXTENDED_ERROR);
         return false;
     }
     // A short stream with a 226 is still a short file.
     const auto announced = parseAnnouncedSize(transfer.started.text, transfer.argument);
     if (transfer.direction == Direction::Receive && announced && *announced != transfer.bytes) {
+        trace::line() << "cause: the server announced " << *announced << " bytes, "
+                      << transfer.bytes << " arrived";
         SetLastError(ERROR_INTERNET_CONNECTION_ABORTED);
         return false;
     }
@@ -252,6 +302,7 @@ bool FtpConnection::serverHolds(std::string_view remote, std::uint64_t bytes)
     // completion as the verdict.
     if (!size || *size == bytes)
         return true;
+    trace::line() << "cause: the server holds " << *size << " bytes of the " << bytes << " sent";
     SetLastError(ERROR_INTERNET_CONNECTION_ABORTED);
     return false;
 }
@@ -260,12 +311,17 @@ bool FtpConnection::download(std::string_view remote, TemporaryFile& local)
 {
     std::lock_guard lock(mutex_);
     std::uint64_t bytes = 0;
+    TransferStatus status = TransferStatus::Done;
     const bool received = transfer(
         "RETR", remote, Direction::Receive, bytes,
         [&](Channel& data, std::uint64_t& moved) {
-            return receiveToFile(data, local.fd(), local.replacesAFile(), moved);
+            return status = receiveToFile(data, local.fd(), local.replacesAFile(), moved);
         });
+    if (status == TransferStatus::LocalError)
+        trace::line() << "cause: cannot write " << local.target() << ": "
+                      << std::strerror(lastLocalError());
     if (received && !local.replaceTarget()) {
+        trace::line() << "cause: cannot replace " << local.target() << ": " << std::strerror(errno);
         SetLastError(ERROR_INTERNET_INTERNAL_ERROR);
         return false;
     }
@@ -276,11 +332,14 @@ bool FtpConnection::upload(int localFd, std::string_view remote)
 {
     std::lock_guard lock(mutex_);
     std::uint64_t bytes = 0;
-    return transfer("STOR", remote, Direction::Send, bytes,
-                    [&](Channel& data, std::uint64_t& moved) {
-                        return sendFromFile(localFd, data, moved);
-                    }) &&
-           serverHolds(remote, bytes);
+    TransferStatus status = TransferStatus::Done;
+    const bool sent = transfer("STOR", remote, Direction::Send, bytes,
+                               [&](Channel& data, std::uint64_t& moved) {
+                                   return status = sendFromFile(localFd, data, moved);
+                               });
+    if (status == TransferStatus::LocalError)
+        trace::line() << "cause: cannot read the local file: " << std::strerror(lastLocalError());
+    return sent && serverHolds(remote, bytes);
 }
 
 }  // namespace quorvane::client

@@ -6,9 +6,11 @@
 #include "ftp_connection.h"
 #include "handles.h"
 #include "server_argument.h"
+#include "transcript.h"
 
 using namespace quorvane::client;
 namespace text = quorvane::text;
+namespace trace = quorvane::trace;
 
 HINTERNET InternetOpenW(LPCWSTR, DWORD accessType, LPCWSTR, LPCWSTR, DWORD)
 {
@@ -44,6 +46,10 @@ HINTERNET InternetConnectW(HINTERNET internet, LPCWSTR serverName, INTERNET_PORT
         }
         credentials.host = server->host;
         credentials.tls = server->tls;
+        // A transcript, if asked for, for this session.
+        trace::setCurrent(trace::Transcript::fromEnvironment());
+        trace::line() << "log-in to " << credentials.host << " as " << trace::escape(*user)
+                      << (credentials.tls ? ", explicit TLS required" : "");
         credentials.user = std::move(*user);
         credentials.password = std::move(*pass);
         credentials.port = serverPort == INTERNET_INVALID_PORT_NUMBER

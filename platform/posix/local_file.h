@@ -27,6 +27,8 @@ public:
     int fd() const { return fd_.get(); }
     // Whether a file is replaced, and so flushed to the disk first.
     bool replacesAFile() const { return replacing_; }
+    // The file the download ends up as (where links led).
+    const std::string& target() const { return target_; }
 
     // Closes the file and renames it over the target; false (errno set, the
     // temporary file removed) when that fails. An existing target is only

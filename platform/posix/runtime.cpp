@@ -4,12 +4,15 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "device_path.h"
 #include "entry_point.h"
 #include "file_time.h"
+#include "transcript.h"
 #include "wide_stream.h"
 #include "utf.h"
 
@@ -23,8 +26,27 @@ WideStream* OpenWideStream(LPCWSTR path, LPCWSTR mode)
         if (!hostPath || !fopenMode || fopenMode->empty())
             return nullptr;
         fopenMode->append("e");  // close on exec
-        return adoptWideStream(::fopen(hostPath->c_str(), fopenMode->c_str()));
+        WideStream* stream = adoptWideStream(::fopen(hostPath->c_str(), fopenMode->c_str()));
+        if (!stream)
+            trace::line() << "cause: cannot write " << *hostPath << ": " << std::strerror(errno);
+        return stream;
     });
+}
+
+void TraceCall(const char* call, LPCWSTR first, LPCWSTR second, int result)
+{
+    auto line = trace::line();
+    if (!line)
+        return;
+    line << "call " << call << "(";
+    for (LPCWSTR argument : {first, second}) {
+        if (!argument)
+            continue;
+        const auto utf8 = text::toUtf8(text::wideView(argument));
+        line << (argument == first ? "" : ", ")
+             << (utf8 ? trace::escape(*utf8) : std::string("<not UTF-16>"));
+    }
+    line << ") = " << result;
 }
 
 BOOL ReplaceWideFile(LPCWSTR from, LPCWSTR to)
@@ -32,7 +54,11 @@ BOOL ReplaceWideFile(LPCWSTR from, LPCWSTR to)
     return client::guarded<BOOL>(FALSE, [&]() -> BOOL {
         const auto source = client::hostPathOf(from);
         const auto target = client::hostPathOf(to);
-        return source && target && ::rename(source->c_str(), target->c_str()) == 0;
+        if (source && target && ::rename(source->c_str(), target->c_str()) == 0)
+            return TRUE;
+        trace::line() << "cause: cannot replace " << (target ? *target : "?") << ": "
+                      << std::strerror(errno);
+        return FALSE;
     });
 }
 

@@ -138,6 +138,16 @@ bool peerAddressOf(int fd, PeerAddress& peer)
 
 bool isIpv6(const PeerAddress& peer) { return peer.storage.ss_family == AF_INET6; }
 
+std::string addressText(const PeerAddress& peer)
+{
+    char host[NI_MAXHOST];
+    char port[NI_MAXSERV];
+    if (::getnameinfo(reinterpret_cast<const sockaddr*>(&peer.storage), peer.length, host,
+                      sizeof host, port, sizeof port, NI_NUMERICHOST | NI_NUMERICSERV) != 0)
+        return "?";
+    return isIpv6(peer) ? "[" + std::string(host) + "]:" + port : std::string(host) + ":" + port;
+}
+
 FileDescriptor connectAddress(const PeerAddress& address, Deadline deadline, ConnectError& error)
 {
     bool timedOut = false;

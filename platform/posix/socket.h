@@ -72,6 +72,8 @@ struct PeerAddress {
 
 bool peerAddressOf(int fd, PeerAddress& peer);
 bool isIpv6(const PeerAddress& peer);
+// "127.0.0.1:21", "[::1]:21": for the transcript.
+std::string addressText(const PeerAddress& peer);
 
 // Connects to one address within `deadline`.
 FileDescriptor connectAddress(const PeerAddress& address, Deadline deadline, ConnectError& error);

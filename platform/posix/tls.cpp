@@ -194,22 +194,30 @@ IoStatus TlsStream::classify(int error)
         return IoStatus::Closed;
     case SSL_ERROR_SYSCALL:
         // The transport failed or ended without an alert.
+        failureText_ = "the connection ended without close_notify";
         return transport_->eof || transport_->error == ECONNRESET ? IoStatus::Truncated
                                                                   : IoStatus::Failed;
     case SSL_ERROR_SSL: {
         if (const long verified = SSL_get_verify_result(ssl_); verified != X509_V_OK) {
             failure_ = failureOfVerification(verified);
+            failureText_ = X509_verify_cert_error_string(verified);
             return IoStatus::Failed;
         }
         const unsigned long reason = ERR_peek_error();
         if (ERR_GET_LIB(reason) == ERR_LIB_SSL &&
-            ERR_GET_REASON(reason) == SSL_R_UNEXPECTED_EOF_WHILE_READING)
+            ERR_GET_REASON(reason) == SSL_R_UNEXPECTED_EOF_WHILE_READING) {
+            failureText_ = "the stream ended without close_notify";
             return IoStatus::Truncated;
+        }
         failure_ = TlsFailure::Protocol;
+        char text[256];
+        ERR_error_string_n(reason, text, sizeof text);
+        failureText_ = reason ? text : "protocol error";
         return IoStatus::Failed;
     }
     default:
         failure_ = TlsFailure::Protocol;
+        failureText_ = "protocol error";
         return IoStatus::Failed;
     }
 }

@@ -80,6 +80,8 @@ public:
     TlsSession session() const;
     bool resumed() const;
     TlsFailure failure() const { return failure_; }
+    // What went wrong, in OpenSSL's words ("certificate has expired").
+    const std::string& failureText() const { return failureText_; }
     // "TLSv1.3 TLS_AES_128_GCM_SHA256 CN=host (resumed)": for diagnosis.
     std::string description() const;
 
@@ -92,6 +94,7 @@ private:
     std::unique_ptr<Transport> transport_;
     SSL* ssl_ = nullptr;
     TlsFailure failure_ = TlsFailure::None;
+    std::string failureText_;
     bool peerClosed_ = false;
 };
 

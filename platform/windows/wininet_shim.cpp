@@ -5,6 +5,7 @@
 #include <string>
 
 #include "server_argument.h"
+#include "transcript.h"
 #include "utf.h"
 
 namespace {
@@ -79,6 +80,7 @@ HINTERNET QvInternetConnectW(HINTERNET internet, LPCWSTR serverName, INTERNET_PO
                              LPCWSTR userName, LPCWSTR password, DWORD service, DWORD flags,
                              DWORD_PTR context)
 {
+    quorvane::trace::setCurrent(quorvane::trace::Transcript::fromEnvironment());
     if (!allSafe({serverName, userName, password}))
         return nullptr;
     // WinINet speaks no FTPS: a server that asks for TLS is refused here,

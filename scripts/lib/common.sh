@@ -19,7 +19,7 @@ ensure_packages() {
 }
 
 base_packages=(cmake g++ make libgtest-dev pkg-config python3 python3-pyftpdlib iproute2 util-linux binutils
-    libssl-dev openssl python3-openssl python3-cryptography
+    libssl-dev openssl python3-openssl python3-cryptography dpkg-dev
     vsftpd libpam-modules libsodium23 libhiredis0.14 libmemcached11 libmemcachedutil2 libpcre2-posix3)
 
 # proftpd and pure-ftpd conflict with vsftpd (and each other) as installed

@@ -303,6 +303,70 @@ void resetPeakMemory()
 long peakMemoryKiB() { return statusKiB("VmHWM:"); }
 long residentMemoryKiB() { return statusKiB("VmRSS:"); }
 
+ProgramRun runProgram(const std::vector<std::string>& argv)
+{
+    ProgramRun run;
+    int out[2], err[2];
+    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
+        return run;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(out[1], STDOUT_FILENO);
+        ::dup2(err[1], STDERR_FILENO);
+        std::vector<char*> args;
+        for (const std::string& arg : argv)
+            args.push_back(const_cast<char*>(arg.c_str()));
+        args.push_back(nullptr);
+        ::execv(args[0], args.data());
+        ::_exit(127);
+    }
+    ::close(out[1]);
+    ::close(err[1]);
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    std::string* into[2] = {&run.out, &run.err};
+    for (int open = 2; open > 0;) {
+        if (::poll(fds, 2, 120'000) <= 0)
+            break;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP)))
+                continue;
+            char buffer[4096];
+            const ssize_t got = ::read(fds[i].fd, buffer, sizeof buffer);
+            if (got > 0) {
+                into[i]->append(buffer, static_cast<std::size_t>(got));
+            } else {
+                ::close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+            }
+        }
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    for (const pollfd& fd : fds)
+        if (fd.fd >= 0)
+            ::close(fd.fd);
+    return run;
+}
+
+std::string hostProgram() { return QUORVANE_HOST_PROGRAM; }
+
+ScopedEnvironment::ScopedEnvironment(const char* name, const std::string& value) : name_(name)
+{
+    if (const char* previous = std::getenv(name))
+        previous_ = previous;
+    ::setenv(name, value.c_str(), 1);
+}
+
+ScopedEnvironment::~ScopedEnvironment()
+{
+    if (previous_)
+        ::setenv(name_.c_str(), previous_->c_str(), 1);
+    else
+        ::unsetenv(name_.c_str());
+}
+
 namespace {
 
 template <typename Keep>

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -138,6 +139,30 @@ public:
 void resetPeakMemory();
 long peakMemoryKiB();
 long residentMemoryKiB();
+
+// A program run to its end, its output caught.
+struct ProgramRun {
+    int status = -1;  // the exit status; -1 if it did not exit normally
+    std::string out;
+    std::string err;
+};
+ProgramRun runProgram(const std::vector<std::string>& argv);
+
+// The host program of this build.
+std::string hostProgram();
+
+// Sets an environment variable for as long as the object lives.
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(const char* name, const std::string& value);
+    ~ScopedEnvironment();
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+private:
+    std::string name_;
+    std::optional<std::string> previous_;
+};
 
 // Descriptors of this process: all, and sockets only.
 int openDescriptorCount();

@@ -164,10 +164,15 @@ TEST_F(LogInAgainstFaultServer, SilentServerFailsAtTheReplyDeadline)
 TEST_F(LogInAgainstFaultServer, EndlessWaitGreetingsFailPastTheDeadline)
 {
     play(R"({"greeting": [{"endless": "120 wait a little\r\n", "interval": 0.05}]})");
+    const auto transcript = log().parent_path() / "transcript.txt";
+    const ScopedEnvironment trace("QUORVANE_TRACE", transcript.string());
     EXPECT_EQ(logIn(), FTP_RESULT_FAILED);
     EXPECT_GE(took_.count(), 59.0);
     EXPECT_LT(took_.count(), 65.0);
     EXPECT_TRUE(commands().empty());
+    // The transcript says why.
+    EXPECT_NE(readFile(transcript).find("] cause: no reply before the deadline\n"),
+              std::string::npos);
 }
 
 TEST_F(LogInAgainstFaultServer, DrippingMultiLineReplyFailsPastTheDeadline)

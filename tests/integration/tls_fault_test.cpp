@@ -63,12 +63,23 @@ TEST_F(TlsAgainstFaultServer, DialogueProtectsEverythingBeforeTheUserName)
 
 TEST_F(TlsAgainstFaultServer, CertificatesThatCannotBeTrustedFailBeforeTheUserName)
 {
-    for (const char* certificate : {"selfsigned", "expired", "wrongname"}) {
-        startServer(std::string(R"({"tls": ")") + certificate + "\"}");
-        EXPECT_EQ(logIn(), FTP_RESULT_FAILED) << certificate;
-        EXPECT_LT(took_.count(), 5.0) << certificate;
-        EXPECT_TRUE(received("AUTH TLS")) << certificate;
+    struct Row {
+        const char* certificate;
+        const char* cause;  // as the transcript gives it
+    };
+    for (const Row& row : {Row{"selfsigned", "self-signed certificate"},
+                           Row{"expired", "certificate has expired"},
+                           Row{"wrongname", "IP address mismatch"}}) {
+        startServer(std::string(R"({"tls": ")") + row.certificate + "\"}");
+        const auto transcript = log().parent_path() / "transcript.txt";
+        const ScopedEnvironment trace("QUORVANE_TRACE", transcript.string());
+        EXPECT_EQ(logIn(), FTP_RESULT_FAILED) << row.certificate;
+        EXPECT_LT(took_.count(), 5.0) << row.certificate;
+        EXPECT_TRUE(received("AUTH TLS")) << row.certificate;
         expectNoCredentialsSent();
+        EXPECT_NE(readFile(transcript).find(std::string("cause: TLS handshake failed: ") + row.cause),
+                  std::string::npos)
+            << readFile(transcript);
         stopServer();
     }
 }

@@ -132,3 +132,45 @@ TEST_F(CommandsTest, EveryCommandInTheClosedStateGivesTwoWithANullConnection)
 }
 
 }  // namespace
+
+namespace {
+
+// Every exported call hands its outcome to the transcript: its name, the
+// names it was given (never the password) and the result it returns.
+TEST_F(CommandsTest, EveryExportedCallReportsItsOutcome)
+{
+    struct Row {
+        std::function<FTPResult()> call;
+        TracedCall expected;
+    };
+    const std::vector<Row> rows = {
+        {[] { return FTPServerLogIn(u"server", u"user", u"password"); },
+         {"FTPServerLogIn", u"server", u"user", FTP_RESULT_OK}},
+        {[] { return FTPFileDownload(kLocal, kRemote); },
+         {"FTPFileDownload", kLocal, kRemote, FTP_RESULT_OK}},
+        {[] { return FTPFileUpload(kLocal, kRemote); },
+         {"FTPFileUpload", kLocal, kRemote, FTP_RESULT_OK}},
+        {[] { return FTPFileDelete(kRemote); }, {"FTPFileDelete", kRemote, u"", FTP_RESULT_OK}},
+        {[] { return FTPFolderCreate(u"dir"); }, {"FTPFolderCreate", u"dir", u"", FTP_RESULT_OK}},
+        {[] { return FTPFolderDelete(u"dir"); }, {"FTPFolderDelete", u"dir", u"", FTP_RESULT_OK}},
+        {[] { return FTPFileRename(kRemote, kNewName); },
+         {"FTPFileRename", kRemote, kNewName, FTP_RESULT_OK}},
+        {[] { return FTPServerFiles(nullptr, nullptr, nullptr, u"/pub"); },
+         {"FTPServerFiles", u"/pub", u"", FTP_RESULT_OK}},
+        {[] { return FTPServerLogOut(); }, {"FTPServerLogOut", u"", u"", FTP_RESULT_OK}},
+        {[] { return FTPFileDelete(kRemote); }, {"FTPFileDelete", kRemote, u"", FTP_RESULT_FAILED}},
+    };
+    for (const Row& row : rows) {
+        fake().traced.clear();
+        const FTPResult result = row.call();
+        ASSERT_EQ(fake().traced.size(), 1u) << row.expected.call;
+        const TracedCall& traced = fake().traced.front();
+        EXPECT_EQ(traced.call, row.expected.call);
+        EXPECT_EQ(traced.first, row.expected.first) << row.expected.call;
+        EXPECT_EQ(traced.second, row.expected.second) << row.expected.call;
+        EXPECT_EQ(traced.result, row.expected.result) << row.expected.call;
+        EXPECT_EQ(traced.result, result);
+    }
+}
+
+}  // namespace

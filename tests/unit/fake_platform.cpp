@@ -246,3 +246,9 @@ BOOL FileTimeToSystemTime(const FILETIME* fileTime, SYSTEMTIME* systemTime)
     *systemTime = quorvane::client::systemTimeOf(quorvane::client::ticksOf(*fileTime));
     return TRUE;
 }
+
+void TraceCall(const char* call, LPCWSTR first, LPCWSTR second, int result)
+{
+    fakePlatform().traced.push_back(
+        {call, first ? first : u"", second ? second : u"", result});
+}

@@ -48,6 +48,13 @@ struct FindFirstCall {
     DWORD_PTR context;
 };
 
+// An exported call's outcome, as given to the transcript.
+struct TracedCall {
+    std::string call;
+    std::u16string first, second;  // empty when not given
+    int result;
+};
+
 // One write to a stream, as the text it appended.
 struct StreamWrite {
     std::u16string path;
@@ -80,6 +87,7 @@ struct FakePlatform {
     std::vector<FtpCall> ftpCalls;
     std::vector<HINTERNET> closes;  // every InternetCloseHandle argument, nulls included
     std::set<HINTERNET> openHandles;
+    std::vector<TracedCall> traced;
 
     void reset() { *this = FakePlatform(); }
 };

@@ -97,8 +97,17 @@ int wmain(int argc, wchar_t** argv)
     check(remove(L"x.txt") == FTP_RESULT_FAILED, "a command before log-in gives 2");
     check(logIn(L"127.0.0.2", L"user", L"secret") == FTP_RESULT_FAILED,
           "log-in where nothing listens gives 2");
+    // The transcript over WinINet: the call, its result, and WinINet's reason.
+    const std::wstring transcript = local + L"\\transcript.txt";
+    _wputenv_s(L"QUORVANE_TRACE", transcript.c_str());
     check(logIn(L"127.0.0.1", L"user", L"wrong") == FTP_RESULT_FAILED,
           "log-in with a wrong password gives 2");
+    _wputenv_s(L"QUORVANE_TRACE", L"");
+    const std::string traced = readAll(transcript);
+    check(traced.find("] call FTPServerLogIn(127.0.0.1, user) = 2") != std::string::npos,
+          "the transcript has the failed log-in");
+    check(traced.find("] cause: ") != std::string::npos && traced.find("wrong") == std::string::npos,
+          "the transcript says why, without the password");
     check(logIn(L"127.0.0.1", L"user\r\nDELE keep.txt", L"secret") == FTP_RESULT_FAILED,
           "a user name with CR LF is refused");
     check(logIn(L"ftpes://127.0.0.1", L"user", L"secret") == FTP_RESULT_FAILED,

@@ -1,0 +1,93 @@
+#include "failure_reasons.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string_view>
+
+#if defined(_WIN32)
+#  include <windows.h>
+#else
+#  include <sys/mman.h>
+#  include <unistd.h>
+#endif
+
+namespace {
+
+std::uint64_t sizeOf(const std::string& path)
+{
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
+}
+
+void setEnvironment(const std::string& value)
+{
+#if defined(_WIN32)
+    _putenv_s("QUORVANE_TRACE", value.c_str());
+#else
+    ::setenv("QUORVANE_TRACE", value.c_str(), 1);
+#endif
+}
+
+}  // namespace
+
+FailureReasons::FailureReasons()
+{
+    if (const char* asked = std::getenv("QUORVANE_TRACE"); asked && *asked) {
+        if (std::string_view(asked) != "stderr")
+            path_ = asked;
+        return;
+    }
+#if defined(_WIN32)
+    char folder[MAX_PATH];
+    char file[MAX_PATH];
+    if (GetTempPathA(MAX_PATH, folder) && GetTempFileNameA(folder, "qvt", 0, file)) {
+        path_ = file;
+        remove_ = true;
+        setEnvironment(path_);
+    }
+#else
+    // In memory: nothing to clean up, nothing left behind.
+    fd_ = ::memfd_create("quorvane-transcript", MFD_CLOEXEC);
+    if (fd_ >= 0) {
+        path_ = "/proc/self/fd/" + std::to_string(fd_);
+        setEnvironment(path_);
+    }
+#endif
+}
+
+FailureReasons::~FailureReasons()
+{
+#if defined(_WIN32)
+    if (remove_)
+        std::remove(path_.c_str());
+#else
+    if (fd_ >= 0)
+        ::close(fd_);
+#endif
+}
+
+void FailureReasons::mark()
+{
+    if (!path_.empty())
+        mark_ = sizeOf(path_);
+}
+
+std::string FailureReasons::reasonSinceMark() const
+{
+    if (path_.empty())
+        return {};
+    std::ifstream transcript(path_, std::ios::binary);
+    transcript.seekg(static_cast<std::streamoff>(mark_));
+    constexpr std::string_view kCause = "cause: ";
+    std::string reason;
+    for (std::string line; std::getline(transcript, line);) {
+        // "[   0.001234] cause: ..."
+        const std::size_t stamp = line.find("] ");
+        if (stamp != std::string::npos && line.compare(stamp + 2, kCause.size(), kCause) == 0)
+            reason = line.substr(stamp + 2 + kCause.size());
+    }
+    return reason;
+}

@@ -1,0 +1,29 @@
+// Why a command failed, in one line, without asking the user for anything:
+// the program keeps a private transcript of the module's session (an
+// in-memory file, gone when the program ends) and reads the last cause it
+// gave. A transcript the user asked for (QUORVANE_TRACE) is left alone, and
+// read where it is a file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+class FailureReasons {
+public:
+    // Before the module logs in: sets QUORVANE_TRACE unless the user did.
+    FailureReasons();
+    ~FailureReasons();
+    FailureReasons(const FailureReasons&) = delete;
+    FailureReasons& operator=(const FailureReasons&) = delete;
+
+    // Before each command.
+    void mark();
+    // The last cause the transcript gave since mark(); empty if none.
+    std::string reasonSinceMark() const;
+
+private:
+    std::string path_;  // what can be read back; empty if nothing
+    int fd_ = -1;       // the private transcript, kept open
+    bool remove_ = false;
+    std::uint64_t mark_ = 0;
+};

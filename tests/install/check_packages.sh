@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# Builds the Debian packages, unpacks them into a scratch root, checks what
+# each holds and depends on, builds the C example against the unpacked
+# development files with pkg-config, and runs it and the packaged host
+# program against a local server in a private network namespace.
+#   check_packages.sh BUILD_DIR SOURCE_DIR
+set -euo pipefail
+build=$1 source=$2
+work=$(mktemp -d "$build/packages.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+(cd "$work" && cpack --config "$build/CPackConfig.cmake" -G DEB >/dev/null)
+runtime=$(ls "$work"/libquorvane2-0_*.deb)
+dev=$(ls "$work"/libquorvane2-dev_*.deb)
+host=$(ls "$work"/quorvane_*.deb)
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+# Whole texts first: "cmd | grep -q" under pipefail fails when grep stops early.
+has() { [[ $1 =~ $2 ]]; }
+has "$(dpkg-deb -f "$runtime" Depends)" 'libssl3' || fail "the runtime package does not depend on libssl3"
+has "$(dpkg-deb -f "$dev" Depends)" 'libquorvane2-0' || fail "the dev package does not depend on the runtime"
+has "$(dpkg-deb -f "$host" Depends)" 'libquorvane2-0' || fail "the host package does not depend on the runtime"
+runtime_files=$(dpkg-deb -c "$runtime")
+dev_files=$(dpkg-deb -c "$dev")
+host_files=$(dpkg-deb -c "$host")
+has "$runtime_files" 'libQuorvane2\.so\.0' || fail "no libQuorvane2.so.0 in the runtime package"
+has "$runtime_files" 'Quorvane2\.h' && fail "the header is in the runtime package"
+has "$dev_files" 'include/Quorvane2\.h' || fail "no header in the dev package"
+has "$dev_files" 'quorvane2\.pc' || fail "no pkg-config file in the dev package"
+has "$host_files" 'usr/bin/quorvane' || fail "no quorvane in the host package"
+
+root=$work/root
+for deb in "$runtime" "$dev" "$host"; do dpkg-deb -x "$deb" "$root"; done
+libdir=$(dirname "$(find "$root" -name 'libQuorvane2.so.0' | head -1)")
+export PKG_CONFIG_PATH
+PKG_CONFIG_PATH=$(dirname "$(find "$root" -name quorvane2.pc)")
+# C, not C++: the header and the library serve plain C hosts.
+cc -std=c11 -Wall -Wextra -Werror -o "$work/example" "$source/examples/c/example.c" \
+    $(pkg-config --cflags --libs quorvane2)
+
+mkdir -p "$work/server/pub"
+printf 'fetched by the C example\n' > "$work/server/pub/hello.txt"
+export work source root libdir
+timeout 60 unshare --net --fork bash -c '
+    set -euo pipefail
+    ip link set lo up
+    /usr/bin/python3 "$source/tests/servers/pyftpd_server.py" --root "$work/server" > "$work/server.out" 2>&1 &
+    trap "kill $! 2>/dev/null" EXIT
+    for _ in $(seq 100); do grep -q ready "$work/server.out" && break; sleep 0.1; done
+    export LD_LIBRARY_PATH=$libdir
+    cd "$work"
+    ./example 127.0.0.1 user secret /pub hello.txt example-download.txt > example.out
+    cat example.out
+    [[ $(cat example.out) =~ "FTPFileDownload: 999" ]]
+    [[ $(cat example-download.txt) == "fetched by the C example" ]]
+    # The packaged host program finds the packaged module where the loader looks.
+    "$root/usr/bin/quorvane" --version
+    "$root/usr/bin/quorvane" login 127.0.0.1 user secret rm /pub/hello.txt logout
+'
+echo "the packages install, the C example builds with pkg-config and runs"

@@ -1,0 +1,184 @@
+// The opt-in transcript (QUORVANE_TRACE): what it shows, what it never
+// shows, and that without it nothing is written anywhere.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <set>
+
+#include "fault_server_test.h"
+
+using namespace harness;
+namespace fs = std::filesystem;
+
+namespace {
+
+// The event texts of a transcript, without their timestamps.
+std::vector<std::string> events(const fs::path& transcript)
+{
+    std::vector<std::string> texts;
+    for (const std::string& line : readLines(transcript)) {
+        const std::size_t stamp = line.find("] ");
+        EXPECT_EQ(line.front(), '[') << line;
+        texts.push_back(stamp == std::string::npos ? line : line.substr(stamp + 2));
+    }
+    return texts;
+}
+
+std::vector<std::string> withPrefix(const std::vector<std::string>& lines, const std::string& prefix)
+{
+    std::vector<std::string> found;
+    for (const std::string& line : lines)
+        if (line.rfind(prefix, 0) == 0)
+            found.push_back(line.substr(prefix.size()));
+    return found;
+}
+
+bool contains(const std::vector<std::string>& lines, const std::string& wanted)
+{
+    return std::find(lines.begin(), lines.end(), wanted) != lines.end();
+}
+
+class TranscriptAgainstFaultServer : public FaultServerTest {
+protected:
+    fs::path transcript() const { return log().parent_path() / "transcript.txt"; }
+
+    TempFolder folder_;
+};
+
+TEST_F(TranscriptAgainstFaultServer, CommandsAndRepliesInOrderAndThePasswordNever)
+{
+    const std::string password = "p a$$ \\ \"w'rd \xc3\xa4%s";
+    startServer(R"({"password": "p a$$ \\ \"w'rd \u00e4%s",
+                    "replies": {"DELE": "550 no such file", "MKD": "257 \"d\" made"}})");
+    const ScopedEnvironment trace("QUORVANE_TRACE", transcript().string());
+    ASSERT_EQ(module().logIn(u"127.0.0.1", u"user", wide(password).c_str()), FTP_RESULT_OK);
+    EXPECT_EQ(module().createFolder(u"d"), FTP_RESULT_OK);
+    EXPECT_EQ(module().deleteFile(u"missing"), FTP_RESULT_FAILED);
+    EXPECT_EQ(module().logOut(), FTP_RESULT_OK);
+
+    const std::string text = readFile(transcript());
+    EXPECT_EQ(text.find(password), std::string::npos);
+    EXPECT_EQ(text.find("w'rd"), std::string::npos);
+    // Every command, in the order the server got them, the password masked.
+    std::vector<std::string> received = commands();
+    for (std::string& command : received)
+        if (command.rfind("PASS ", 0) == 0)
+            command = "PASS ****";
+    const auto lines = events(transcript());
+    EXPECT_EQ(withPrefix(lines, "-> "), received);
+    const std::vector<std::string> replies = {
+        "220 fault server ready", "331 password please", "230 logged in", "200 type set",
+        "211-Features:", " EPSV", " UTF8", " MLST type*;size*;modify*;", "211 End",
+        "200 always in UTF8 mode", "257 \"d\" made", "550 no such file", "221 goodbye"};
+    EXPECT_EQ(withPrefix(lines, "<- "), replies);
+    // The failure says why, before the call's outcome.
+    const auto cause = std::find(lines.begin(), lines.end(), "cause: 550 no such file");
+    const auto call = std::find(lines.begin(), lines.end(), "call FTPFileDelete(missing) = 2");
+    ASSERT_NE(cause, lines.end());
+    ASSERT_NE(call, lines.end());
+    EXPECT_LT(cause, call);
+    EXPECT_TRUE(contains(lines, "call FTPServerLogIn(127.0.0.1, user) = 999"));
+    struct stat info {};
+    ASSERT_EQ(::stat(transcript().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+}
+
+TEST_F(TranscriptAgainstFaultServer, LocalFailuresNameThePathAndTheError)
+{
+    startServer(R"({"files": {"f.txt": "x"}})");
+    const ScopedEnvironment trace("QUORVANE_TRACE", transcript().string());
+    ASSERT_EQ(module().logIn(u"127.0.0.1", u"user", u"secret"), FTP_RESULT_OK);
+    DeviceFolder device;
+    writeFile(device.hostPath("ro.txt"), "old");
+    fs::permissions(device.hostPath("ro.txt"), fs::perms::owner_read);
+    EXPECT_EQ(module().download(device.devicePath("ro.txt").c_str(), u"f.txt"), FTP_RESULT_FAILED);
+    EXPECT_EQ(module().upload(device.devicePath("absent.txt").c_str(), u"x"), FTP_RESULT_FAILED);
+    const auto lines = events(transcript());
+    EXPECT_TRUE(contains(lines, "cause: cannot write " + device.hostPath("ro.txt").string() +
+                                    ": Permission denied"));
+    EXPECT_TRUE(contains(lines, "cause: cannot read " + device.hostPath("absent.txt").string() +
+                                    ": No such file or directory"));
+}
+
+TEST_F(TranscriptAgainstFaultServer, HostileRepliesAreEscapedAndCut)
+{
+    const std::string longLine(6000, 'L');
+    startServer(std::string(R"({"replies": {
+        "DELE": "550 \u001b[31mred\u0007 \r\n220 forged",
+        "RMD": "550 )") + longLine + R"(",
+        "MKD": [{"send": "257 "}, {"flood": 1048576}, {"send": "\r\n"}]}})");
+    const ScopedEnvironment trace("QUORVANE_TRACE", transcript().string());
+    ASSERT_EQ(module().logIn(u"127.0.0.1", u"user", u"secret"), FTP_RESULT_OK);
+    EXPECT_EQ(module().deleteFile(u"a"), FTP_RESULT_FAILED);
+    EXPECT_EQ(module().deleteFolder(u"b"), FTP_RESULT_FAILED);
+    EXPECT_EQ(module().createFolder(u"c"), FTP_RESULT_FAILED);
+    const auto lines = events(transcript());
+    // The control characters as escapes. The CR LF inside the reply ended
+    // it: "220 forged" is an unasked reply, which drops the connection.
+    EXPECT_TRUE(contains(lines, "<- 550 \\x1B[31mred\\x07 "));
+    EXPECT_TRUE(contains(lines, "<- 550 " + std::string(296, 'L') + " [cut: 5704 more bytes]"));
+    // A megabyte line is no reply: nothing of it is written.
+    EXPECT_TRUE(contains(lines, "cause: a malformed reply (no code, a NUL byte, or too long)"));
+    EXPECT_LT(fs::file_size(transcript()), 16u << 10);
+    for (const std::string& line : lines)
+        EXPECT_EQ(line.find('\x1b'), std::string::npos);
+}
+
+TEST_F(TranscriptAgainstFaultServer, ATraceFileThatCannotBeOpenedChangesNothing)
+{
+    startServer(R"({"replies": {"DELE": "250 deleted"}})");
+    const ScopedEnvironment trace("QUORVANE_TRACE", "/nonexistent-folder/transcript.txt");
+    EXPECT_EQ(module().logIn(u"127.0.0.1", u"user", u"secret"), FTP_RESULT_OK);
+    EXPECT_EQ(module().deleteFile(u"a"), FTP_RESULT_OK);
+    EXPECT_EQ(module().deleteFile(u"b"), FTP_RESULT_OK);
+    EXPECT_FALSE(fs::exists("/nonexistent-folder"));
+}
+
+// Descriptors of this process that lead to files (not sockets, pipes or
+// anonymous inodes), by target.
+std::vector<std::string> openFiles()
+{
+    std::vector<std::string> files;
+    for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        const std::string target = fs::read_symlink(entry.path(), error).string();
+        if (!error && target.rfind("/", 0) == 0)
+            files.push_back(target);
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+std::set<std::string> deviceFiles()
+{
+    std::set<std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(QUORVANE_DEVICE_ROOT))
+        files.insert(entry.path().string());
+    return files;
+}
+
+TEST_F(TranscriptAgainstFaultServer, UnsetMeansNothingWrittenAnywhere)
+{
+    ::unsetenv("QUORVANE_TRACE");
+    startServer(R"({"files": {"f.txt": "x"}, "replies": {"CWD": "250 ok", "DELE": "550 no"},
+                    "listing": "type=file;size=1;modify=20200101000000; f.txt\r\n"})");
+    DeviceFolder device;
+    const auto filesBefore = openFiles();
+    const auto deviceBefore = deviceFiles();
+    ASSERT_EQ(module().logIn(u"127.0.0.1", u"user", u"secret"), FTP_RESULT_OK);
+    EXPECT_EQ(openFiles(), filesBefore);  // a session holds sockets only
+    EXPECT_EQ(module().listFolder(nullptr, nullptr, nullptr, u"/"), FTP_RESULT_OK);
+    EXPECT_EQ(module().download(device.devicePath("f.txt").c_str(), u"f.txt"), FTP_RESULT_OK);
+    EXPECT_EQ(module().deleteFile(u"f.txt"), FTP_RESULT_FAILED);
+    EXPECT_EQ(openFiles(), filesBefore);
+    EXPECT_EQ(module().logOut(), FTP_RESULT_OK);
+    // The device holds what the calls wrote, and nothing else.
+    auto expected = deviceBefore;
+    expected.insert(listingFile().string());
+    expected.insert(device.hostPath("f.txt").string());
+    EXPECT_EQ(deviceFiles(), expected);
+}
+
+}  // namespace
