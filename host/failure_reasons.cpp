@@ -35,8 +35,9 @@ void setEnvironment(const std::string& value)
 
 FailureReasons::FailureReasons()
 {
-    if (const char* asked = std::getenv("QUORVANE_TRACE"); asked && *asked) {
-        if (std::string_view(asked) != "stderr")
+    // The user's choice stands, an empty one (no transcript at all) too.
+    if (const char* asked = std::getenv("QUORVANE_TRACE")) {
+        if (*asked && std::string_view(asked) != "stderr")
             path_ = asked;
         return;
     }

@@ -1,8 +1,8 @@
 // Why a command failed, in one line, without asking the user for anything:
 // the program keeps a private transcript of the module's session (an
 // in-memory file, gone when the program ends) and reads the last cause it
-// gave. A transcript the user asked for (QUORVANE_TRACE) is left alone, and
-// read where it is a file.
+// gave. A QUORVANE_TRACE the user set is left alone (read where it names a
+// file; empty, it turns the transcript off and with it the reasons).
 #pragma once
 
 #include <cstdint>

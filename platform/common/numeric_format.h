@@ -3,8 +3,11 @@
 #pragma once
 
 #include <cstdarg>
+#include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quorvane::client {
 
@@ -15,5 +18,31 @@ bool isNumericFormat(std::string_view format);
 
 // Appends the formatted text; `format` must pass isNumericFormat.
 void appendNumericFormat(std::string& out, std::string_view format, va_list arguments);
+
+// A numeric format read once, for formatting many times over (a listing
+// formats two numbers for every entry).
+class NumericFormat {
+public:
+    // Nothing unless `format` passes isNumericFormat.
+    static std::optional<NumericFormat> compile(std::string_view format);
+
+    void append(std::string& out, va_list arguments) const;
+
+    struct Conversion {
+        bool leftAlign = false, plus = false, space = false, zeroPad = false;
+        std::size_t width = 0;
+        std::size_t precision = 0;
+        bool hasPrecision = false;
+        char length = 0;  // 'H' for hh, 'h', 'l', 'L' for ll, 'z', 'j', 't'
+        char type = 0;
+    };
+
+private:
+    struct Piece {
+        std::string literal;  // text before the conversion
+        std::optional<Conversion> conversion;
+    };
+    std::vector<Piece> pieces_;
+};
 
 }  // namespace quorvane::client

@@ -18,12 +18,16 @@ using namespace quorvane;
 struct WideStream {
     std::FILE* file = nullptr;
     bool failed = false;  // sticky: any failed write fails the close
-    std::string buffer;   // reused by every write
-    // Formats already checked and narrowed: a listing repeats the same two.
-    std::vector<std::pair<std::u16string, std::string>> formats;
+    // The text not yet written out: a listing makes hundreds of thousands of
+    // small writes, which leave in pieces of this size.
+    std::string pending;
+    // Formats already checked and read: a listing repeats the same two.
+    std::vector<std::pair<std::u16string, client::NumericFormat>> formats;
 };
 
 namespace {
+
+constexpr std::size_t kWriteSize = 64 * 1024;
 
 // WideString is char16_t, or on Windows the 16-bit wchar_t.
 std::u16string_view view(LPCWSTR text)
@@ -38,15 +42,26 @@ int fail(WideStream* stream)
     return -1;
 }
 
-int writeBuffer(WideStream* stream)
+bool flush(WideStream* stream)
 {
-    const std::string& bytes = stream->buffer;
-    if (std::fwrite(bytes.data(), 1, bytes.size(), stream->file) != bytes.size()) {
-        if (!stream->failed)
-            trace::line() << "cause: cannot write the listing file: " << std::strerror(errno);
-        return fail(stream);
+    std::string& bytes = stream->pending;
+    if (!stream->failed && !bytes.empty() &&
+        std::fwrite(bytes.data(), 1, bytes.size(), stream->file) != bytes.size()) {
+        trace::line() << "cause: cannot write the listing file: " << std::strerror(errno);
+        fail(stream);
     }
-    return static_cast<int>(bytes.size());
+    bytes.clear();
+    return !stream->failed;
+}
+
+// What a write appended since `start`: its size, or -1 when the stream
+// has failed (now or before).
+int written(WideStream* stream, std::size_t start)
+{
+    const auto size = static_cast<int>(stream->pending.size() - start);
+    if (stream->pending.size() >= kWriteSize && !flush(stream))
+        return -1;
+    return stream->failed ? -1 : size;
 }
 
 }  // namespace
@@ -57,7 +72,8 @@ WideStream* adoptWideStream(std::FILE* file)
         return nullptr;
     auto stream = std::make_unique<WideStream>();
     stream->file = file;
-    std::setvbuf(file, nullptr, _IOFBF, 64 * 1024);
+    std::setvbuf(file, nullptr, _IONBF, 0);  // the stream buffers itself
+    stream->pending.reserve(kWriteSize + 1024);
     return stream.release();  // owned by the caller until CloseWideStream
 }
 
@@ -65,13 +81,14 @@ int WriteWideString(LPCWSTR text, WideStream* stream)
 {
     if (!stream || !text)
         return fail(stream);
-    // A listing makes hundreds of thousands of writes: reuse one buffer.
-    stream->buffer.clear();
+    const std::size_t start = stream->pending.size();
     // Names reach us as valid UTF-16; anything else is written as U+FFFD
     // rather than as bytes no reader could decode.
-    if (!text::appendUtf8(stream->buffer, view(text)))
-        stream->buffer = "\xEF\xBF\xBD";
-    return writeBuffer(stream);
+    if (!text::appendUtf8(stream->pending, view(text))) {
+        stream->pending.resize(start);
+        stream->pending.append("\xEF\xBF\xBD");
+    }
+    return written(stream, start);
 }
 
 int WriteWideFormatted(WideStream* stream, LPCWSTR format, ...)
@@ -84,16 +101,17 @@ int WriteWideFormatted(WideStream* stream, LPCWSTR format, ...)
     if (known == stream->formats.end()) {
         // Only integer conversions: a %s or %n would read arguments never passed.
         const auto ascii = text::toUtf8(wide);
-        if (!ascii || !client::isNumericFormat(*ascii))
+        auto compiled = ascii ? client::NumericFormat::compile(*ascii) : std::nullopt;
+        if (!compiled)
             return fail(stream);
-        known = stream->formats.emplace(stream->formats.end(), wide, *ascii);
+        known = stream->formats.emplace(stream->formats.end(), wide, std::move(*compiled));
     }
-    stream->buffer.clear();
+    const std::size_t start = stream->pending.size();
     va_list arguments;
     va_start(arguments, format);
-    client::appendNumericFormat(stream->buffer, known->second, arguments);
+    known->second.append(stream->pending, arguments);
     va_end(arguments);
-    return writeBuffer(stream);
+    return written(stream, start);
 }
 
 int CloseWideStream(WideStream* stream)
@@ -101,6 +119,7 @@ int CloseWideStream(WideStream* stream)
     if (!stream)
         return EOF;
     const std::unique_ptr<WideStream> owned(stream);
+    flush(stream);
     const bool closed = std::fclose(owned->file) == 0;
     if (!closed && !owned->failed)
         trace::line() << "cause: cannot write the listing file: " << std::strerror(errno);

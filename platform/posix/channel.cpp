@@ -1,5 +1,7 @@
 #include "channel.h"
 
+#include <poll.h>
+
 namespace quorvane::client {
 
 IoStatus Channel::startTls(const TlsContext& context, const std::string& host,
@@ -23,6 +25,16 @@ IoStatus Channel::receive(char* buffer, std::size_t capacity, std::size_t& got, 
         return IoStatus::Failed;
     return tls_ ? tls_->read(buffer, capacity, got, timer)
                 : receiveSome(fd(), buffer, capacity, timer, got);
+}
+
+IoStatus Channel::awaitInput(const Timer& timer) const
+{
+    if (hasBufferedInput())
+        return IoStatus::Ok;
+    bool timedOut = false;
+    if (waitFor(fd(), POLLIN, timer.deadline(), timedOut))
+        return IoStatus::Ok;
+    return timedOut ? IoStatus::TimedOut : IoStatus::Failed;
 }
 
 IoStatus Channel::finish(Timer& timer)

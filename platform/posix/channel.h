@@ -37,6 +37,12 @@ public:
     // peer's; a plain channel has nothing to say.
     IoStatus finish(Timer& timer);
 
+    // Whether receive() would have something without the socket: TLS
+    // records already read in.
+    bool hasBufferedInput() const { return tls_ && tls_->hasBufferedInput(); }
+    // Waits until the socket has something to read, or the timer runs out.
+    IoStatus awaitInput(const Timer& timer) const;
+
     void close()
     {
         tls_.reset();

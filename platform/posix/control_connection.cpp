@@ -196,10 +196,12 @@ std::optional<Reply> ControlConnection::readReplyBefore(Deadline deadline)
         }
         // A server that keeps sending never lets a read wait, so the clock is
         // checked here too, not only while waiting.
+        // A reply is never there the moment its command left: wait, then
+        // read, rather than try a read that would only say "not yet".
         std::size_t received = 0;
-        const IoStatus status = timer.expired()
-                                    ? IoStatus::TimedOut
-                                    : channel_.receive(chunk.data(), chunk.size(), received, timer);
+        IoStatus status = timer.expired() ? IoStatus::TimedOut : channel_.awaitInput(timer);
+        if (status == IoStatus::Ok)
+            status = channel_.receive(chunk.data(), chunk.size(), received, timer);
         switch (status) {
         case IoStatus::Ok:
             reader_.feed(std::string_view(chunk.data(), received));
@@ -227,9 +229,11 @@ bool ControlConnection::isReadyForCommand()
     }
     // A look without waiting. Nothing to read is the usual case; a TLS
     // ticket or key update is read and is no reply.
+    Timer now = Timer::until(Clock::now());
+    if (channel_.awaitInput(now) == IoStatus::TimedOut)
+        return true;
     std::array<char, 512> chunk;
     std::size_t received = 0;
-    Timer now = Timer::until(Clock::now());
     const IoStatus status = channel_.receive(chunk.data(), chunk.size(), received, now);
     if (status == IoStatus::TimedOut)
         return true;

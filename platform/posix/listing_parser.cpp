@@ -83,12 +83,26 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b)
            std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return lower(x) == lower(y); });
 }
 
+constexpr std::uint32_t packed(char a, char b, char c)
+{
+    return std::uint32_t(std::uint8_t(a)) << 16 | std::uint32_t(std::uint8_t(b)) << 8 |
+           std::uint8_t(c);
+}
+
+// Tried on several fields of every LIST line: three letters packed and
+// compared at once.
 std::optional<int> monthOf(std::string_view text)
 {
-    static constexpr std::array<std::string_view, 12> kMonths = {
-        "jan", "feb", "mar", "apr", "may", "jun", "jul", "aug", "sep", "oct", "nov", "dec"};
+    static constexpr std::array<std::uint32_t, 12> kMonths = {
+        packed('j', 'a', 'n'), packed('f', 'e', 'b'), packed('m', 'a', 'r'),
+        packed('a', 'p', 'r'), packed('m', 'a', 'y'), packed('j', 'u', 'n'),
+        packed('j', 'u', 'l'), packed('a', 'u', 'g'), packed('s', 'e', 'p'),
+        packed('o', 'c', 't'), packed('n', 'o', 'v'), packed('d', 'e', 'c')};
+    if (text.size() != 3)
+        return std::nullopt;
+    const std::uint32_t key = packed(lower(text[0]), lower(text[1]), lower(text[2]));
     for (std::size_t i = 0; i < kMonths.size(); ++i)
-        if (equalsIgnoringCase(text, kMonths[i]))
+        if (kMonths[i] == key)
             return static_cast<int>(i + 1);
     return std::nullopt;
 }

@@ -145,7 +145,12 @@ std::string addressText(const PeerAddress& peer)
     if (::getnameinfo(reinterpret_cast<const sockaddr*>(&peer.storage), peer.length, host,
                       sizeof host, port, sizeof port, NI_NUMERICHOST | NI_NUMERICSERV) != 0)
         return "?";
-    return isIpv6(peer) ? "[" + std::string(host) + "]:" + port : std::string(host) + ":" + port;
+    std::string text;
+    if (isIpv6(peer))
+        text.append("[").append(host).append("]");
+    else
+        text.append(host);
+    return text.append(":").append(port);
 }
 
 FileDescriptor connectAddress(const PeerAddress& address, Deadline deadline, ConnectError& error)

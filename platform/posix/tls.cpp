@@ -17,9 +17,8 @@ namespace quorvane::client {
 // per chunk, not one per record.
 struct Transport {
     int fd = -1;
-    std::string out;  // ciphertext not sent yet, from `sent` on
-    std::size_t sent = 0;
-    std::uint64_t moved = 0;  // bytes received and sent: progress
+    std::string out;          // ciphertext not sent yet
+    std::uint64_t moved = 0;  // bytes received: progress
     bool eof = false;
     int error = 0;  // errno of the last failed receive
     std::optional<IoStatus> deferred;  // an error met after data was returned
@@ -161,29 +160,10 @@ TlsStream::~TlsStream() { SSL_free(ssl_); }
 
 IoStatus TlsStream::flush(Timer& timer)
 {
-    Transport& transport = *transport_;
-    while (transport.sent < transport.out.size()) {
-        const ssize_t sent = ::send(transport.fd, transport.out.data() + transport.sent,
-                                    transport.out.size() - transport.sent, MSG_NOSIGNAL);
-        if (sent > 0) {
-            transport.sent += static_cast<std::size_t>(sent);
-            transport.moved += static_cast<std::uint64_t>(sent);
-            timer.progressed();
-            continue;
-        }
-        if (sent < 0 && errno == EINTR)
-            continue;
-        if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            bool timedOut = false;
-            if (timer.expired() || !waitFor(transport.fd, POLLOUT, timer.deadline(), timedOut))
-                return timer.expired() || timedOut ? IoStatus::TimedOut : IoStatus::Failed;
-            continue;
-        }
-        return IoStatus::Failed;
-    }
-    transport.out.clear();  // keeps its memory for the next chunk
-    transport.sent = 0;
-    return IoStatus::Ok;
+    // One send for all the records a step made; the buffer keeps its memory.
+    const IoStatus status = sendAll(transport_->fd, transport_->out, timer);
+    transport_->out.clear();
+    return status;
 }
 
 IoStatus TlsStream::classify(int error)

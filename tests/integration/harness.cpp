@@ -48,14 +48,16 @@ std::string enterPrivateNamespaces()
     return up ? "" : "could not bring loopback up";
 }
 
-ServerProcess::ServerProcess(const std::vector<std::string>& argv)
+namespace {
+
+// Starts argv with its standard output (and error, if given) on these.
+pid_t spawn(const std::vector<std::string>& argv, int out, int err = -1)
 {
-    int pipeFds[2];
-    if (::pipe2(pipeFds, O_CLOEXEC) != 0)
-        return;
-    pid_ = ::fork();
-    if (pid_ == 0) {
-        ::dup2(pipeFds[1], STDOUT_FILENO);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(out, STDOUT_FILENO);
+        if (err >= 0)
+            ::dup2(err, STDERR_FILENO);
         std::vector<char*> args;
         for (const std::string& arg : argv)
             args.push_back(const_cast<char*>(arg.c_str()));
@@ -63,6 +65,17 @@ ServerProcess::ServerProcess(const std::vector<std::string>& argv)
         ::execv(args[0], args.data());
         ::_exit(127);
     }
+    return pid;
+}
+
+}  // namespace
+
+ServerProcess::ServerProcess(const std::vector<std::string>& argv)
+{
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0)
+        return;
+    pid_ = spawn(argv, pipeFds[1]);
     ::close(pipeFds[1]);
     // Wait for "ready": the server prints it once it listens.
     std::string seen;
@@ -309,17 +322,7 @@ ProgramRun runProgram(const std::vector<std::string>& argv)
     int out[2], err[2];
     if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
         return run;
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(out[1], STDOUT_FILENO);
-        ::dup2(err[1], STDERR_FILENO);
-        std::vector<char*> args;
-        for (const std::string& arg : argv)
-            args.push_back(const_cast<char*>(arg.c_str()));
-        args.push_back(nullptr);
-        ::execv(args[0], args.data());
-        ::_exit(127);
-    }
+    const pid_t pid = spawn(argv, out[1], err[1]);
     ::close(out[1]);
     ::close(err[1]);
     pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
