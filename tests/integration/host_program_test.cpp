@@ -98,17 +98,21 @@ TEST_F(HostProgram, ProgressOnlyOnATerminal)
     // A download that takes over a second: progress is due where a person watches.
     startServer(R"({"replies": {"RETR": [{"send": "150 here\r\n"},
         {"data_slow": "slowly", "interval": 0.3}, {"data_close": true}, {"send": "226 done\r\n"}]}})");
-    const std::vector<std::string> commands = {"get", "/progress.bin", "slow.bin"};
+    const DeviceFolder device;
+    const std::string local = "/test-" + std::to_string(::getpid()) + "/";
+    const std::vector<std::string> commands = {"get", local + "piped.bin", "slow.bin"};
     const ProgramRun piped = session(commands);
     EXPECT_EQ(piped.status, 0) << piped.out << piped.err;
     EXPECT_EQ(piped.out.find('\r'), std::string::npos);
     EXPECT_EQ(piped.err.find('\r'), std::string::npos);
     EXPECT_EQ(piped.out.find('\x1b'), std::string::npos);
     // The same under a terminal (script(1) gives it one) does show it.
-    std::string line = hostProgram() + " login 127.0.0.1 user secret get /progress2.bin slow.bin logout";
+    std::string line = hostProgram() + " login 127.0.0.1 user secret get " + local +
+                       "terminal.bin slow.bin logout";
     const ProgramRun terminal = runProgram({"/usr/bin/script", "-qec", line, "/dev/null"});
     EXPECT_EQ(terminal.status, 0) << terminal.out;
     EXPECT_NE(terminal.out.find('\r'), std::string::npos) << terminal.out;
+    EXPECT_EQ(device.names(), (std::vector<std::string>{"piped.bin", "terminal.bin"}));
 }
 
 }  // namespace
