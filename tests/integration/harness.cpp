@@ -20,6 +20,7 @@
 #include <iterator>
 #include <type_traits>
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 #include "utf.h"
@@ -62,7 +63,7 @@ pid_t spawn(const std::vector<std::string>& argv, int out, int err = -1)
         for (const std::string& arg : argv)
             args.push_back(const_cast<char*>(arg.c_str()));
         args.push_back(nullptr);
-        ::execv(args[0], args.data());
+        ::execvp(args[0], args.data());
         ::_exit(127);
     }
     return pid;
@@ -353,7 +354,15 @@ ProgramRun runProgram(const std::vector<std::string>& argv)
     return run;
 }
 
-std::string hostProgram() { return QUORVANE_HOST_PROGRAM; }
+std::vector<std::string> hostCommand()
+{
+    std::vector<std::string> command;
+    std::istringstream emulator(QUORVANE_HOST_EMULATOR);
+    for (std::string word; emulator >> word;)
+        command.push_back(word);
+    command.push_back(QUORVANE_HOST_PROGRAM);
+    return command;
+}
 
 ScopedEnvironment::ScopedEnvironment(const char* name, const std::string& value) : name_(name)
 {

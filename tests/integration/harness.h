@@ -148,8 +148,9 @@ struct ProgramRun {
 };
 ProgramRun runProgram(const std::vector<std::string>& argv);
 
-// The host program of this build.
-std::string hostProgram();
+// The host program of this build, behind the emulator in a cross build (an
+// ARM program cannot be started directly where binfmt is not registered).
+std::vector<std::string> hostCommand();
 
 // Sets an environment variable for as long as the object lives.
 class ScopedEnvironment {

@@ -24,7 +24,8 @@ class HostProgram : public FaultServerTest {
 protected:
     ProgramRun quorvane(std::vector<std::string> arguments)
     {
-        arguments.insert(arguments.begin(), hostProgram());
+        const std::vector<std::string> program = hostCommand();
+        arguments.insert(arguments.begin(), program.begin(), program.end());
         return runProgram(arguments);
     }
     ProgramRun session(const std::vector<std::string>& commands)
@@ -107,8 +108,10 @@ TEST_F(HostProgram, ProgressOnlyOnATerminal)
     EXPECT_EQ(piped.err.find('\r'), std::string::npos);
     EXPECT_EQ(piped.out.find('\x1b'), std::string::npos);
     // The same under a terminal (script(1) gives it one) does show it.
-    std::string line = hostProgram() + " login 127.0.0.1 user secret get " + local +
-                       "terminal.bin slow.bin logout";
+    std::string line;
+    for (const std::string& word : hostCommand())
+        line += word + " ";
+    line += "login 127.0.0.1 user secret get " + local + "terminal.bin slow.bin logout";
     const ProgramRun terminal = runProgram({"/usr/bin/script", "-qec", line, "/dev/null"});
     EXPECT_EQ(terminal.status, 0) << terminal.out;
     EXPECT_NE(terminal.out.find('\r'), std::string::npos) << terminal.out;
