@@ -72,6 +72,17 @@ FailureReasons::~FailureReasons()
 
 void FailureReasons::mark()
 {
+#if !defined(_WIN32)
+    if (fd_ >= 0) {
+        // Only the coming command's lines are ever read back: the private
+        // transcript starts over, so a long session never grows it (the
+        // module appends, so it writes on at the new start).
+        if (::ftruncate(fd_, 0) == 0) {
+            mark_ = 0;
+            return;
+        }
+    }
+#endif
     if (!path_.empty())
         mark_ = sizeOf(path_);
 }

@@ -39,10 +39,22 @@ protected:
 
 TEST_F(HostProgram, AFailedCommandSaysWhyInOneLine)
 {
+    // The failure comes after commands that succeeded (the program's private
+    // transcript starts over before each).
+    constexpr int kDeletes = 200;
+    std::string deletes;
+    std::vector<std::string> commands;
+    for (int i = 0; i < kDeletes; ++i) {
+        deletes += R"("250 deleted", )";
+        commands.insert(commands.end(), {"rm", "f" + std::to_string(i)});
+    }
+    commands.insert(commands.end(), {"rm", "missing.txt"});
     startServer(R"({"files": {"big.bin": ")" + std::string(100000, 'b') + R"("},
-                    "replies": {"DELE": "550 No such file or directory"}})");
-    ProgramRun run = session({"rm", "missing.txt"});
+                    "replies": {"DELE": {"sequence": [)" + deletes +
+                R"("550 No such file or directory"]}}})");
+    ProgramRun run = session(commands);
     EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), kDeletes + 2);  // and login
     EXPECT_EQ(lastLine(run.out), "rm 2: 550 No such file or directory");
 
     run = quorvane({"login", "127.0.0.1", "user", "wrong"});
