@@ -1,6 +1,7 @@
 #include "numeric_format.h"
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -79,9 +80,8 @@ std::uint64_t takeArgument(const Conversion& c, va_list* arguments, bool& negati
     }
 }
 
-// The digits of `value`, last first. A constant base lets the compiler divide
-// by multiplying: a division instruction per digit is most of the cost of a
-// listing's seven numbers a line.
+// Octal or hexadecimal digits of `value`, last first (a constant base, so the
+// compiler shifts rather than divides).
 template <unsigned Base>
 std::size_t digitsOf(std::uint64_t value, const char* symbols, char* digits)
 {
@@ -91,13 +91,45 @@ std::size_t digitsOf(std::uint64_t value, const char* symbols, char* digits)
     return count;
 }
 
-void appendConversion(std::string& out, const Conversion& c, std::uint64_t value, bool negative)
+// Decimal digits two at a time, last first: half the divisions (each a
+// multiplication) of a listing's seven numbers a record.
+constexpr auto kDigitPairs = [] {
+    std::array<char, 200> pairs{};
+    for (int i = 0; i < 100; ++i) {
+        pairs[2 * i] = static_cast<char>('0' + i / 10);
+        pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
+    }
+    return pairs;
+}();
+
+std::size_t decimalDigitsOf(std::uint64_t value, char* digits)
+{
+    std::size_t count = 0;
+    for (; value >= 10; value /= 100) {
+        const std::size_t pair = static_cast<std::size_t>(value % 100) * 2;
+        digits[count++] = kDigitPairs[pair + 1];
+        digits[count++] = kDigitPairs[pair];
+    }
+    if (value != 0)
+        digits[count++] = static_cast<char>('0' + value);
+    return count;
+}
+
+// The longest field a conversion can give: 22 octal digits of a 64-bit value,
+// or its precision, and a sign, or its width.
+std::size_t fieldBound(const Conversion& c)
+{
+    return std::max(c.width, std::max(c.precision, std::size_t{22}) + 1);
+}
+
+// Writes the field at `at` (room for fieldBound(c) bytes); returns its end.
+char* writeConversion(char* at, const Conversion& c, std::uint64_t value, bool negative)
 {
     const char* symbols = c.type == 'X' ? "0123456789ABCDEF" : "0123456789abcdef";
     char digits[24];
     const std::size_t count = c.type == 'o'                    ? digitsOf<8>(value, symbols, digits)
                               : c.type == 'x' || c.type == 'X' ? digitsOf<16>(value, symbols, digits)
-                                                               : digitsOf<10>(value, symbols, digits);
+                                                               : decimalDigitsOf(value, digits);
     const std::size_t precision = c.hasPrecision ? c.precision : 1;
     const std::size_t zeros = precision > count ? precision - count : 0;
     const char sign = negative ? '-' : !isSigned(c.type) ? 0 : c.plus ? '+' : c.space ? ' ' : 0;
@@ -105,10 +137,6 @@ void appendConversion(std::string& out, const Conversion& c, std::uint64_t value
     const std::size_t padding = c.width > length ? c.width - length : 0;
     const bool padWithZeros = c.zeroPad && !c.leftAlign && !c.hasPrecision;
 
-    // The whole field at once, built in place.
-    const std::size_t start = out.size();
-    out.resize(start + length + padding);
-    char* at = out.data() + start;
     if (!c.leftAlign && !padWithZeros)
         at = std::fill_n(at, padding, ' ');
     if (sign)
@@ -119,7 +147,8 @@ void appendConversion(std::string& out, const Conversion& c, std::uint64_t value
     for (std::size_t i = count; i > 0; --i)
         *at++ = digits[i - 1];
     if (c.leftAlign)
-        std::fill_n(at, padding, ' ');
+        at = std::fill_n(at, padding, ' ');
+    return at;
 }
 
 }  // namespace
@@ -142,9 +171,11 @@ std::optional<NumericFormat> NumericFormat::compile(std::string_view format)
         Conversion conversion;
         if (!readConversion(format, pos, conversion))
             return std::nullopt;
+        compiled.bound_ += literal.size() + fieldBound(conversion);
         compiled.pieces_.push_back({std::move(literal), conversion});
         literal.clear();
     }
+    compiled.bound_ += literal.size();
     if (!literal.empty())
         compiled.pieces_.push_back({std::move(literal), std::nullopt});
     return compiled;
@@ -152,17 +183,23 @@ std::optional<NumericFormat> NumericFormat::compile(std::string_view format)
 
 void NumericFormat::append(std::string& out, va_list arguments) const
 {
+    // Room for the longest text at once, then cut to what was written: one
+    // growth of `out` per call rather than one per piece.
+    const std::size_t start = out.size();
+    out.resize(start + bound_);
+    char* at = out.data() + start;
     va_list remaining;
     va_copy(remaining, arguments);
     for (const Piece& piece : pieces_) {
-        out.append(piece.literal);
+        at = std::copy(piece.literal.begin(), piece.literal.end(), at);
         if (!piece.conversion)
             continue;
         bool negative = false;
         const std::uint64_t value = takeArgument(*piece.conversion, &remaining, negative);
-        appendConversion(out, *piece.conversion, value, negative);
+        at = writeConversion(at, *piece.conversion, value, negative);
     }
     va_end(remaining);
+    out.resize(static_cast<std::size_t>(at - out.data()));
 }
 
 bool isNumericFormat(std::string_view format) { return NumericFormat::compile(format).has_value(); }

@@ -43,6 +43,7 @@ private:
         std::optional<Conversion> conversion;
     };
     std::vector<Piece> pieces_;
+    std::size_t bound_ = 0;  // the longest text it can give
 };
 
 }  // namespace quorvane::client

@@ -12,19 +12,22 @@ using namespace quorvane::client;
 
 namespace {
 
+// Appended after text already there, as a listing appends record after record.
 std::string ours(const char* format, ...)
 {
-    std::string out;
+    const std::string before = "earlier text|";
+    std::string out = before;
     va_list arguments;
     va_start(arguments, format);
     appendNumericFormat(out, format, arguments);
     va_end(arguments);
-    return out;
+    EXPECT_EQ(out.compare(0, before.size(), before), 0) << format;
+    return out.substr(before.size());
 }
 
 std::string libc(const char* format, ...)
 {
-    char buffer[512];
+    char buffer[1024];
     va_list arguments;
     va_start(arguments, format);
     std::vsnprintf(buffer, sizeof buffer, format, arguments);
@@ -45,6 +48,7 @@ TEST(NumericFormat, AgreesWithPrintf)
     EXPECT_LIKE_PRINTF("%ld|%ld", LONG_MIN, LONG_MAX);
     EXPECT_LIKE_PRINTF("%lld|%lld", LLONG_MIN, LLONG_MAX);
     EXPECT_LIKE_PRINTF("%d|%i|%d", INT_MIN, INT_MAX, 0);
+    EXPECT_LIKE_PRINTF("%d|%d|%d|%d|%d|%d|%d|%u", 9, 10, 99, 100, 101, 1000, 10010, 1000000000u);
     EXPECT_LIKE_PRINTF("%5d|%-5d|%05d|%+d|% d|%+05d|%-+6d|", 42, 42, -42, 42, 42, -7, 7);
     EXPECT_LIKE_PRINTF("%.3d|%8.3d|%-8.3d|%08.3d|%.0d|", 5, -5, 5, 5, 0);
     EXPECT_LIKE_PRINTF("%x|%X|%o|%08x|%u", 0xbeefu, 0xBEEFu, 8u, 255u, 4000000000u);
@@ -52,6 +56,8 @@ TEST(NumericFormat, AgreesWithPrintf)
     EXPECT_LIKE_PRINTF("%zu|%jd|%td", std::size_t{123}, std::intmax_t{-9}, std::ptrdiff_t{-4});
     EXPECT_LIKE_PRINTF("100%% of %d", 3);
     EXPECT_LIKE_PRINTF("no conversions at all", 0);
+    // Fields at their longest: wide, precise, and octal of the largest value.
+    EXPECT_LIKE_PRINTF("%300d|%-.200llo|%.25llo|%-+30lld|", -1, ULLONG_MAX, ULLONG_MAX, LLONG_MIN);
 }
 
 TEST(NumericFormat, OnlyIntegerConversionsAreAccepted)
