@@ -16,15 +16,12 @@ void closeSession(FTPSession& session)
     session = {};
 }
 
-}  // namespace
-
-extern "C" FTPResult FTPServerLogIn(WideString server, WideString user,
-                                    WideString password)
+FTPResult logIn(WideString server, WideString user, WideString password)
 {
     HINTERNET internet =
         InternetOpenW(kAgentName, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
     if (!internet)
-        return traced("FTPServerLogIn", FTP_RESULT_NO_INTERNET, server, user);
+        return FTP_RESULT_NO_INTERNET;
 
     // A log-in over an open session replaces it; close the old one first so
     // its connection does not leak.
@@ -35,9 +32,18 @@ extern "C" FTPResult FTPServerLogIn(WideString server, WideString user,
         INTERNET_SERVICE_FTP, INTERNET_FLAG_PASSIVE, 0);
     if (!gFTPSession.hConnect) {
         closeSession(gFTPSession);
-        return traced("FTPServerLogIn", FTP_RESULT_FAILED, server, user);
+        return FTP_RESULT_FAILED;
     }
-    return traced("FTPServerLogIn", FTP_RESULT_OK, server, user);
+    return FTP_RESULT_OK;
+}
+
+}  // namespace
+
+extern "C" FTPResult FTPServerLogIn(WideString server, WideString user,
+                                    WideString password)
+{
+    // The password is never passed on to the transcript.
+    return traced("FTPServerLogIn", logIn(server, user, password), server, user);
 }
 
 extern "C" FTPResult FTPServerLogOut(void)

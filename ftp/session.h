@@ -19,6 +19,6 @@ extern FTPSession gFTPSession;
 inline FTPResult traced(const char* call, FTPResult result, LPCWSTR first = nullptr,
                         LPCWSTR second = nullptr)
 {
-    TraceCall(call, first, second, result);
+    TraceCall(call, first, second, result, result == FTP_RESULT_OK);
     return result;
 }

@@ -22,16 +22,16 @@ std::uint64_t sizeOf(const std::string& path)
     return ::stat(path.c_str(), &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
 }
 
-void setEnvironment(const std::string& value)
+}  // namespace
+
+void setTranscriptTarget(const std::string& target)
 {
 #if defined(_WIN32)
-    _putenv_s("QUORVANE_TRACE", value.c_str());
+    _putenv_s("QUORVANE_TRACE", target.c_str());
 #else
-    ::setenv("QUORVANE_TRACE", value.c_str(), 1);
+    ::setenv("QUORVANE_TRACE", target.c_str(), 1);
 #endif
 }
-
-}  // namespace
 
 FailureReasons::FailureReasons()
 {
@@ -47,14 +47,14 @@ FailureReasons::FailureReasons()
     if (GetTempPathA(MAX_PATH, folder) && GetTempFileNameA(folder, "qvt", 0, file)) {
         path_ = file;
         remove_ = true;
-        setEnvironment(path_);
+        setTranscriptTarget(path_);
     }
 #else
     // In memory: nothing to clean up, nothing left behind.
     fd_ = ::memfd_create("quorvane-transcript", MFD_CLOEXEC);
     if (fd_ >= 0) {
         path_ = "/proc/self/fd/" + std::to_string(fd_);
-        setEnvironment(path_);
+        setTranscriptTarget(path_);
     }
 #endif
 }

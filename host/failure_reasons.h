@@ -8,6 +8,10 @@
 #include <cstdint>
 #include <string>
 
+// Points the module's transcript at `target` ("stderr" or a file) for the
+// sessions that log in from now on.
+void setTranscriptTarget(const std::string& target);
+
 class FailureReasons {
 public:
     // Before the module logs in: sets QUORVANE_TRACE unless the user did.

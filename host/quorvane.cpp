@@ -69,15 +69,6 @@ exports of the module, by ordinal:
 exit status: 0 all succeeded, 1 a command failed, 2 usage or loading error
 )";
 
-void setTraceToStderr()
-{
-#if defined(_WIN32)
-    _putenv_s("QUORVANE_TRACE", "stderr");
-#else
-    ::setenv("QUORVANE_TRACE", "stderr", 1);
-#endif
-}
-
 // How exports are looked up, chosen once on the command line.
 bool resolveByOrdinal = false;
 
@@ -321,7 +312,7 @@ int main(int argc, char** argv)
     if (versionOnly)
         return printVersion(module);
     if (verbose)
-        setTraceToStderr();
+        setTranscriptTarget("stderr");
     FailureReasons reasons;
     for (const Step& step : steps) {
         FTPResult result;

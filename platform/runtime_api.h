@@ -21,8 +21,8 @@ int CloseWideStream(WideStream* stream);
 
 // Writes an exported call's outcome to the session's transcript, if one is
 // on: the call, up to two of its arguments (never a password), its result.
-// Over WinINet the reason WinINet gives follows a failure.
-void TraceCall(const char* call, LPCWSTR first, LPCWSTR second, int result);
+// Over WinINet the reason WinINet gives follows a call that did not succeed.
+void TraceCall(const char* call, LPCWSTR first, LPCWSTR second, int result, BOOL succeeded);
 
 // Renames `from` over `to` in one step; FALSE on failure.
 BOOL ReplaceWideFile(LPCWSTR from, LPCWSTR to);

@@ -2,16 +2,10 @@
 
 #include <algorithm>
 
+#include "ascii.h"
+
 namespace quorvane::text {
 namespace {
-
-char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return lower(x) == lower(y); });
-}
 
 // A host name or IPv4 literal: no character that would start a port, a path,
 // user information, a query or a fragment, and no blank or control.
@@ -29,7 +23,7 @@ bool isIpv6Literal(std::string_view host)
 {
     return host.find(':') != std::string_view::npos &&
            std::all_of(host.begin(), host.end(), [](char c) {
-               return (c >= '0' && c <= '9') || (lower(c) >= 'a' && lower(c) <= 'f') || c == ':' ||
+               return (c >= '0' && c <= '9') || (asciiLower(c) >= 'a' && asciiLower(c) <= 'f') || c == ':' ||
                       c == '.';
            });
 }

@@ -8,9 +8,10 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "utf.h"
+
 #if defined(_WIN32)
 #  include <io.h>
-#  include "utf.h"
 #else
 #  include <unistd.h>
 #endif
@@ -144,6 +145,22 @@ std::string escape(std::string_view text, std::size_t limit)
     if (text.size() > limit)
         escaped.append(" [cut: ").append(std::to_string(text.size() - limit)).append(" more bytes]");
     return escaped;
+}
+
+void writeCall(const char* call, const char16_t* first, const char16_t* second, int result)
+{
+    auto line = trace::line();
+    if (!line)
+        return;
+    line << "call " << call << "(";
+    for (const char16_t* argument : {first, second}) {
+        if (!argument)
+            continue;
+        const auto utf8 = text::toUtf8(text::wideView(argument));
+        line << (argument == first ? "" : ", ")
+             << (utf8 ? escape(*utf8) : std::string("<not UTF-16>"));
+    }
+    line << ") = " << result;
 }
 
 Line& Line::operator<<(std::uint64_t number)

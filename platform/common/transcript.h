@@ -87,4 +87,8 @@ private:
 
 inline Line line() { return Line(); }
 
+// An exported call's outcome: "call NAME(FIRST, SECOND) = RESULT", the
+// arguments shown safely, null ones left out.
+void writeCall(const char* call, const char16_t* first, const char16_t* second, int result);
+
 }  // namespace quorvane::trace

@@ -99,17 +99,31 @@ void ControlConnection::drop(DWORD error)
     SetLastError(error);
 }
 
-DWORD errorForTls(const TlsStream* stream)
+void traceRefusal(const Reply& reply) { trace::line() << "cause: " << firstLine(reply); }
+
+DWORD handshakeTls(Channel& channel, const TlsContext& context, const std::string& host,
+                   const TlsSession& resume, bool dataConnection, Timer& timer)
 {
-    switch (stream ? stream->failure() : TlsFailure::Protocol) {
-    case TlsFailure::Untrusted: return ERROR_INTERNET_INVALID_CA;
-    case TlsFailure::Expired: return ERROR_INTERNET_SEC_CERT_DATE_INVALID;
-    case TlsFailure::WrongName: return ERROR_INTERNET_SEC_CERT_CN_INVALID;
-    default: return ERROR_INTERNET_SECURITY_CHANNEL_ERROR;
+    const char* label = dataConnection ? "data " : "";
+    const char* where = dataConnection ? " on the data connection" : "";
+    switch (channel.startTls(context, host, resume, dataConnection, timer)) {
+    case IoStatus::Ok:
+        trace::line() << label << "TLS " << channel.tls()->description();
+        return 0;
+    case IoStatus::TimedOut:
+        trace::line() << "cause: no TLS handshake" << where << " before the deadline";
+        return ERROR_INTERNET_TIMEOUT;
+    default:
+        trace::line() << "cause: TLS handshake" << where
+                      << " failed: " << channel.tls()->failureText();
+        switch (channel.tls()->failure()) {
+        case TlsFailure::Untrusted: return ERROR_INTERNET_INVALID_CA;
+        case TlsFailure::Expired: return ERROR_INTERNET_SEC_CERT_DATE_INVALID;
+        case TlsFailure::WrongName: return ERROR_INTERNET_SEC_CERT_CN_INVALID;
+        default: return ERROR_INTERNET_SECURITY_CHANNEL_ERROR;
+        }
     }
 }
-
-void traceRefusal(const Reply& reply) { trace::line() << "cause: " << firstLine(reply); }
 
 bool ControlConnection::startTls(const TlsContext& context, const std::string& host)
 {
@@ -119,19 +133,11 @@ bool ControlConnection::startTls(const TlsContext& context, const std::string& h
         return false;
     }
     Timer timer = Timer::until(deadlineIn(kConnectTimeout));
-    switch (channel_.startTls(context, host, nullptr, false, timer)) {
-    case IoStatus::Ok:
-        trace::line() << "TLS " << channel_.tls()->description();
-        return true;
-    case IoStatus::TimedOut:
-        trace::line() << "cause: no TLS handshake before the deadline";
-        drop(ERROR_INTERNET_TIMEOUT);
-        return false;
-    default:
-        trace::line() << "cause: TLS handshake failed: " << channel_.tls()->failureText();
-        drop(errorForTls(channel_.tls()));
+    if (const DWORD error = handshakeTls(channel_, context, host, nullptr, false, timer)) {
+        drop(error);
         return false;
     }
+    return true;
 }
 
 bool ControlConnection::send(std::string_view command)

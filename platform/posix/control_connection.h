@@ -79,11 +79,14 @@ private:
     std::optional<Deadline> cap_;
 };
 
-// The last error for a TLS connection that could not be made.
-DWORD errorForTls(const TlsStream* stream);
-
 // A reply that fails what was asked: in the transcript as the cause.
 void traceRefusal(const Reply& reply);
+
+// The TLS handshake on a control or data connection (see
+// Channel::startTls), in the transcript either way: 0 once done, else the
+// last error its failure calls for.
+DWORD handshakeTls(Channel& channel, const TlsContext& context, const std::string& host,
+                   const TlsSession& resume, bool dataConnection, Timer& timer);
 
 // Caps the waits of the connection `owner` holds for as long as the cap
 // lives; the connection may be dropped (and `owner` emptied) meanwhile.

@@ -211,30 +211,6 @@ TransferStatus spliceToFile(Channel& data, int fileFd, WriteBehind& writeBehind,
     }
 }
 
-// Sends the file, from its start, through memory.
-TransferStatus sendThroughMemory(int fileFd, Channel& data, std::uint64_t& bytes)
-{
-    auto buffer = std::make_unique<char[]>(kSendSize);
-    Timer timer = Timer::idleFor(kDataInactivityTimeout);
-    off_t offset = 0;
-    for (;;) {
-        const ssize_t got = ::pread(fileFd, buffer.get(), kSendSize, offset);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return localError();
-        if (got == 0)
-            return TransferStatus::Done;
-        const IoStatus sent =
-            data.send(std::string_view(buffer.get(), static_cast<std::size_t>(got)), timer);
-        if (sent != IoStatus::Ok)
-            return statusOf(sent) == TransferStatus::Done ? TransferStatus::NetworkError
-                                                          : statusOf(sent);
-        offset += got;
-        bytes += static_cast<std::uint64_t>(got);
-    }
-}
-
 }  // namespace
 
 void setZeroCopy(bool enabled) { zeroCopyEnabled = enabled; }
@@ -254,7 +230,25 @@ TransferStatus receiveToFile(Channel& data, int fileFd, bool flushing, std::uint
 TransferStatus sendFromFile(int fileFd, Channel& data, std::uint64_t& bytes)
 {
     bytes = 0;
-    return sendThroughMemory(fileFd, data, bytes);
+    auto buffer = std::make_unique<char[]>(kSendSize);
+    Timer timer = Timer::idleFor(kDataInactivityTimeout);
+    off_t offset = 0;
+    for (;;) {
+        const ssize_t got = ::pread(fileFd, buffer.get(), kSendSize, offset);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return localError();
+        if (got == 0)
+            return TransferStatus::Done;
+        const IoStatus sent =
+            data.send(std::string_view(buffer.get(), static_cast<std::size_t>(got)), timer);
+        if (sent != IoStatus::Ok)
+            return sent == IoStatus::TimedOut ? TransferStatus::TimedOut
+                                              : TransferStatus::NetworkError;
+        offset += got;
+        bytes += static_cast<std::uint64_t>(got);
+    }
 }
 
 }  // namespace quorvane::client

@@ -119,20 +119,11 @@ Channel FtpConnection::openDataConnection()
 bool FtpConnection::protect(Channel& data)
 {
     Timer timer = Timer::until(deadlineIn(kConnectTimeout));
-    switch (data.startTls(*tls_, credentials_.host, tlsSession_, true, timer)) {
-    case IoStatus::Ok:
-        trace::line() << "data TLS " << data.tls()->description();
-        return true;
-    case IoStatus::TimedOut:
-        trace::line() << "cause: no TLS handshake on the data connection before the deadline";
-        SetLastError(ERROR_INTERNET_TIMEOUT);
-        return false;
-    default:
-        trace::line() << "cause: TLS handshake on the data connection failed: "
-                      << data.tls()->failureText();
-        SetLastError(errorForTls(data.tls()));
+    if (const DWORD error = handshakeTls(data, *tls_, credentials_.host, tlsSession_, true, timer)) {
+        SetLastError(error);
         return false;
     }
+    return true;
 }
 
 bool FtpConnection::isIdle()

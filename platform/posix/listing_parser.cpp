@@ -4,10 +4,14 @@
 #include <array>
 #include <cstdlib>
 
+#include "ascii.h"
 #include "file_time.h"
 
 namespace quorvane::client {
 namespace {
+
+using text::asciiLower;
+using text::equalsIgnoringCase;
 
 struct Token {
     std::string_view text;
@@ -75,14 +79,6 @@ std::optional<int> smallNumber(std::string_view text, std::size_t minDigits, std
     return static_cast<int>(*number(text));
 }
 
-char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return lower(x) == lower(y); });
-}
-
 constexpr std::uint32_t packed(char a, char b, char c)
 {
     return std::uint32_t(std::uint8_t(a)) << 16 | std::uint32_t(std::uint8_t(b)) << 8 |
@@ -100,7 +96,7 @@ std::optional<int> monthOf(std::string_view text)
         packed('o', 'c', 't'), packed('n', 'o', 'v'), packed('d', 'e', 'c')};
     if (text.size() != 3)
         return std::nullopt;
-    const std::uint32_t key = packed(lower(text[0]), lower(text[1]), lower(text[2]));
+    const std::uint32_t key = packed(asciiLower(text[0]), asciiLower(text[1]), asciiLower(text[2]));
     for (std::size_t i = 0; i < kMonths.size(); ++i)
         if (kMonths[i] == key)
             return static_cast<int>(i + 1);

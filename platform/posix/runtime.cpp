@@ -33,20 +33,9 @@ WideStream* OpenWideStream(LPCWSTR path, LPCWSTR mode)
     });
 }
 
-void TraceCall(const char* call, LPCWSTR first, LPCWSTR second, int result)
+void TraceCall(const char* call, LPCWSTR first, LPCWSTR second, int result, BOOL)
 {
-    auto line = trace::line();
-    if (!line)
-        return;
-    line << "call " << call << "(";
-    for (LPCWSTR argument : {first, second}) {
-        if (!argument)
-            continue;
-        const auto utf8 = text::toUtf8(text::wideView(argument));
-        line << (argument == first ? "" : ", ")
-             << (utf8 ? trace::escape(*utf8) : std::string("<not UTF-16>"));
-    }
-    line << ") = " << result;
+    trace::writeCall(call, first, second, result);
 }
 
 BOOL ReplaceWideFile(LPCWSTR from, LPCWSTR to)

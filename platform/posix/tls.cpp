@@ -305,16 +305,13 @@ IoStatus TlsStream::shutdown(Timer& timer)
     if (result == 1 || peerClosed_)
         return IoStatus::Ok;
     char scratch[16 << 10];
-    for (;;) {
-        std::size_t got = 0;
-        switch (read(scratch, sizeof scratch, got, timer)) {
-        case IoStatus::Ok: continue;  // anything after the data is dropped
-        case IoStatus::Closed:
-        case IoStatus::Truncated: return IoStatus::Ok;
-        case IoStatus::TimedOut: return IoStatus::TimedOut;
-        case IoStatus::Failed: return IoStatus::Failed;
-        }
+    IoStatus status;
+    std::size_t got = 0;
+    while ((status = read(scratch, sizeof scratch, got, timer)) == IoStatus::Ok) {
+        // anything after the data is dropped
     }
+    // The peer's end, with or without its close_notify, is the end asked for.
+    return status == IoStatus::Closed || status == IoStatus::Truncated ? IoStatus::Ok : status;
 }
 
 bool TlsStream::hasBufferedInput() const { return SSL_has_pending(ssl_) == 1; }

@@ -28,37 +28,28 @@ BOOL DeleteWideFile(LPCWSTR path) { return DeleteFileW(path); }
 
 namespace {
 
-std::string utf8Of(const wchar_t* text)
-{
-    const auto utf8 = quorvane::text::toUtf8(reinterpret_cast<const char16_t*>(text));
-    return utf8 ? quorvane::trace::escape(*utf8) : std::string("<not UTF-16>");
-}
+const char16_t* utf16(const wchar_t* text) { return reinterpret_cast<const char16_t*>(text); }
 
 }  // namespace
 
 // WinINet does the work here: the transcript has the calls, their results,
 // and after a failure what WinINet says about it.
-void TraceCall(const char* call, LPCWSTR first, LPCWSTR second, int result)
+void TraceCall(const char* call, LPCWSTR first, LPCWSTR second, int result, BOOL succeeded)
 {
     if (!quorvane::trace::current())
         return;
     const DWORD error = GetLastError();
-    {
-        auto line = quorvane::trace::line();
-        line << "call " << call << "(";
-        if (first)
-            line << utf8Of(first);
-        if (second)
-            line << ", " << utf8Of(second);
-        line << ") = " << result;
-    }
-    if (result == 999)
+    quorvane::trace::writeCall(call, utf16(first), utf16(second), result);
+    if (succeeded)
         return;
     wchar_t response[1024];
     DWORD size = sizeof response / sizeof response[0];
     DWORD code = 0;
-    if (InternetGetLastResponseInfoW(&code, response, &size) && size > 0)
-        quorvane::trace::line() << "cause: " << utf8Of(response);
-    else
+    if (InternetGetLastResponseInfoW(&code, response, &size) && size > 0) {
+        const auto text = quorvane::text::toUtf8(utf16(response));
+        quorvane::trace::line() << "cause: "
+                                << (text ? quorvane::trace::escape(*text) : "<not UTF-16>");
+    } else {
         quorvane::trace::line() << "cause: WinINet error " << static_cast<int>(error);
+    }
 }

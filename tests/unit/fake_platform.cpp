@@ -247,7 +247,7 @@ BOOL FileTimeToSystemTime(const FILETIME* fileTime, SYSTEMTIME* systemTime)
     return TRUE;
 }
 
-void TraceCall(const char* call, LPCWSTR first, LPCWSTR second, int result)
+void TraceCall(const char* call, LPCWSTR first, LPCWSTR second, int result, BOOL)
 {
     fakePlatform().traced.push_back(
         {call, first ? first : u"", second ? second : u"", result});
