@@ -6,7 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "listing_parser.h"
+#include "posix/wire/listing_parser.h"
+#include "whole_listing.h"
 
 using namespace quorvane::client;
 

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "listing_parser.h"
+#include "posix/wire/listing_parser.h"
 
 using namespace quorvane::client;
 

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "passive_reply.h"
+#include "posix/wire/passive_reply.h"
 
 using namespace quorvane::client;
 

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "reply_reader.h"
+#include "posix/wire/reply_reader.h"
 
 using quorvane::client::Reply;
 using quorvane::client::ReplyReader;

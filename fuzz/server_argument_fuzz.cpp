@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "server_argument.h"
+#include "common/server_argument.h"
 
 using quorvane::text::parseServerArgument;
 

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "tls.h"
+#include "posix/net/tls.h"
 
 using namespace quorvane::client;
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "utf.h"
+#include "common/utf.h"
 
 using namespace quorvane::text;
 

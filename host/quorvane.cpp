@@ -15,7 +15,7 @@
 #include "failure_reasons.h"
 #include "module_loader.h"
 #include "progress.h"
-#include "utf.h"
+#include "common/utf.h"
 
 namespace {
 

@@ -10,6 +10,6 @@
 #  include "windows/wininet_shim.h"
 #  define QV_WIDE(text) L##text
 #else
-#  include "posix/wininet_types.h"
+#  include "posix/wininet/wininet_types.h"
 #  define QV_WIDE(text) u##text
 #endif

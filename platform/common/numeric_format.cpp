@@ -1,16 +1,16 @@
-#include "numeric_format.h"
+#include "common/numeric_format.h"
 
 #include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
 
-namespace quorvane::client {
+#include "common/ascii.h"
+
+namespace quorvane::text {
 namespace {
 
 using Conversion = NumericFormat::Conversion;
-
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 // Reads the conversion after a '%' at `pos`; false when it is not one we take.
 bool readConversion(std::string_view format, std::size_t& pos, Conversion& c)
@@ -202,12 +202,4 @@ void NumericFormat::append(std::string& out, va_list arguments) const
     out.resize(static_cast<std::size_t>(at - out.data()));
 }
 
-bool isNumericFormat(std::string_view format) { return NumericFormat::compile(format).has_value(); }
-
-void appendNumericFormat(std::string& out, std::string_view format, va_list arguments)
-{
-    if (const auto compiled = NumericFormat::compile(format))
-        compiled->append(out, arguments);
-}
-
-}  // namespace quorvane::client
+}  // namespace quorvane::text

@@ -9,21 +9,15 @@
 #include <string_view>
 #include <vector>
 
-namespace quorvane::client {
-
-// True when `format` holds only integer conversions (d i u x X o, with the
-// flags "-+ 0", a width, a precision and the length modifiers hh h l ll z j
-// t) and "%%": nothing that would read a pointer.
-bool isNumericFormat(std::string_view format);
-
-// Appends the formatted text; `format` must pass isNumericFormat.
-void appendNumericFormat(std::string& out, std::string_view format, va_list arguments);
+namespace quorvane::text {
 
 // A numeric format read once, for formatting many times over (a listing
 // formats two numbers for every entry).
 class NumericFormat {
 public:
-    // Nothing unless `format` passes isNumericFormat.
+    // Nothing unless `format` holds only integer conversions (d i u x X o,
+    // with the flags "-+ 0", a width, a precision and the length modifiers
+    // hh h l ll z j t) and "%%": nothing that would read a pointer.
     static std::optional<NumericFormat> compile(std::string_view format);
 
     void append(std::string& out, va_list arguments) const;
@@ -46,4 +40,4 @@ private:
     std::size_t bound_ = 0;  // the longest text it can give
 };
 
-}  // namespace quorvane::client
+}  // namespace quorvane::text

@@ -1,8 +1,8 @@
-#include "server_argument.h"
+#include "common/server_argument.h"
 
 #include <algorithm>
 
-#include "ascii.h"
+#include "common/ascii.h"
 
 namespace quorvane::text {
 namespace {

@@ -1,4 +1,4 @@
-#include "transcript.h"
+#include "common/transcript.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,7 +8,8 @@
 #include <cstdlib>
 #include <mutex>
 
-#include "utf.h"
+#include "common/utf.h"
+#include "common/write_all.h"
 
 #if defined(_WIN32)
 #  include <io.h>
@@ -33,23 +34,6 @@ int openAppending(const char* path)
 #else
     return ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0600);
 #endif
-}
-
-void writeAll(int fd, const std::string& text)
-{
-    const char* at = text.data();
-    std::size_t left = text.size();
-    while (left > 0) {
-#if defined(_WIN32)
-        const int written = ::_write(fd, at, static_cast<unsigned>(left));
-#else
-        const ssize_t written = ::write(fd, at, left);
-#endif
-        if (written <= 0)
-            return;  // a transcript never fails a call
-        at += written;
-        left -= static_cast<std::size_t>(written);
-    }
 }
 
 // The length of a well-formed UTF-8 sequence at `text[i]` that is no control
@@ -108,7 +92,7 @@ void Transcript::write(std::string_view event)
     std::snprintf(stamp, sizeof stamp, "[%11.6f] ", since.count());
     std::string text(stamp);
     text.append(event).append("\n");
-    writeAll(fd_, text);
+    text::writeAll(fd_, text);  // a transcript never fails a call
 }
 
 void setCurrent(std::shared_ptr<Transcript> transcript)
@@ -161,6 +145,12 @@ void writeCall(const char* call, const char16_t* first, const char16_t* second, 
              << (utf8 ? escape(*utf8) : std::string("<not UTF-16>"));
     }
     line << ") = " << result;
+}
+
+void cause(std::string_view text)
+{
+    if (!text.empty())
+        line() << kCausePrefix << text;
 }
 
 Line& Line::operator<<(std::uint64_t number)

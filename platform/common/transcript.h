@@ -72,13 +72,6 @@ public:
     Line& operator<<(int number);
     // Seconds, to the microsecond.
     Line& operator<<(std::chrono::duration<double> seconds);
-    // Text that came from the server.
-    Line& server(std::string_view text)
-    {
-        if (transcript_)
-            text_.append(escape(text));
-        return *this;
-    }
 
 private:
     Transcript* transcript_;
@@ -86,6 +79,13 @@ private:
 };
 
 inline Line line() { return Line(); }
+
+// What begins a line that says why something failed; programs that read a
+// transcript find the causes by it.
+inline constexpr std::string_view kCausePrefix = "cause: ";
+
+// A cause line: "cause: TEXT". Nothing for an empty text.
+void cause(std::string_view text);
 
 // An exported call's outcome: "call NAME(FIRST, SECOND) = RESULT", the
 // arguments shown safely, null ones left out.

@@ -1,4 +1,4 @@
-#include "utf.h"
+#include "common/utf.h"
 
 #include <algorithm>
 
@@ -152,6 +152,13 @@ bool hasControlCharacter(std::string_view text)
         }
     }
     return false;
+}
+
+bool hasControlCharacter(std::u16string_view text)
+{
+    return std::any_of(text.begin(), text.end(), [](char16_t c) {
+        return c < 0x20 || (c >= 0x80 && c <= 0x9F) || c == 0x2028 || c == 0x2029;
+    });
 }
 
 }  // namespace quorvane::text

@@ -29,5 +29,7 @@ std::u16string toUtf16Lossy(std::string_view text);
 // CR, LF, TAB, ...), C1 (U+0080-U+009F, NEL among them), U+2028 or U+2029.
 // Such text must never reach a command line or a listing record.
 bool hasControlCharacter(std::string_view text);
+// The same for UTF-16 text.
+bool hasControlCharacter(std::u16string_view text);
 
 }  // namespace quorvane::text

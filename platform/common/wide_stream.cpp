@@ -1,4 +1,4 @@
-#include "wide_stream.h"
+#include "common/wide_stream.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -9,9 +9,9 @@
 #include <utility>
 #include <vector>
 
-#include "numeric_format.h"
-#include "transcript.h"
-#include "utf.h"
+#include "common/numeric_format.h"
+#include "common/transcript.h"
+#include "common/utf.h"
 
 using namespace quorvane;
 
@@ -22,7 +22,7 @@ struct WideStream {
     // small writes, which leave in pieces of this size.
     std::string pending;
     // Formats already checked and read: a listing repeats the same two.
-    std::vector<std::pair<std::u16string, client::NumericFormat>> formats;
+    std::vector<std::pair<std::u16string, text::NumericFormat>> formats;
 };
 
 namespace {
@@ -47,7 +47,7 @@ bool flush(WideStream* stream)
     std::string& bytes = stream->pending;
     if (!stream->failed && !bytes.empty() &&
         std::fwrite(bytes.data(), 1, bytes.size(), stream->file) != bytes.size()) {
-        trace::line() << "cause: cannot write the listing file: " << std::strerror(errno);
+        trace::cause(std::string("cannot write the listing file: ") + std::strerror(errno));
         fail(stream);
     }
     bytes.clear();
@@ -101,7 +101,7 @@ int WriteWideFormatted(WideStream* stream, LPCWSTR format, ...)
     if (known == stream->formats.end()) {
         // Only integer conversions: a %s or %n would read arguments never passed.
         const auto ascii = text::toUtf8(wide);
-        auto compiled = ascii ? client::NumericFormat::compile(*ascii) : std::nullopt;
+        auto compiled = ascii ? text::NumericFormat::compile(*ascii) : std::nullopt;
         if (!compiled)
             return fail(stream);
         known = stream->formats.emplace(stream->formats.end(), wide, std::move(*compiled));
@@ -122,6 +122,6 @@ int CloseWideStream(WideStream* stream)
     flush(stream);
     const bool closed = std::fclose(owned->file) == 0;
     if (!closed && !owned->failed)
-        trace::line() << "cause: cannot write the listing file: " << std::strerror(errno);
+        trace::cause(std::string("cannot write the listing file: ") + std::strerror(errno));
     return closed && !owned->failed ? 0 : EOF;
 }

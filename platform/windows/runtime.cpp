@@ -4,9 +4,9 @@
 #include <string>
 
 #include "runtime_api.h"
-#include "transcript.h"
-#include "utf.h"
-#include "wide_stream.h"
+#include "common/transcript.h"
+#include "common/utf.h"
+#include "common/wide_stream.h"
 
 WideStream* OpenWideStream(LPCWSTR path, LPCWSTR mode)
 {
@@ -47,9 +47,8 @@ void TraceCall(const char* call, LPCWSTR first, LPCWSTR second, int result, BOOL
     DWORD code = 0;
     if (InternetGetLastResponseInfoW(&code, response, &size) && size > 0) {
         const auto text = quorvane::text::toUtf8(utf16(response));
-        quorvane::trace::line() << "cause: "
-                                << (text ? quorvane::trace::escape(*text) : "<not UTF-16>");
+        quorvane::trace::cause(text ? quorvane::trace::escape(*text) : "<not UTF-16>");
     } else {
-        quorvane::trace::line() << "cause: WinINet error " << static_cast<int>(error);
+        quorvane::trace::cause("WinINet error " + std::to_string(error));
     }
 }

@@ -1,12 +1,13 @@
 #define QUORVANE_SHIM_IMPLEMENTATION
-#include "wininet_shim.h"
+#include "windows/wininet_shim.h"
 
 #include <optional>
 #include <string>
 
-#include "server_argument.h"
-#include "transcript.h"
-#include "utf.h"
+#include "common/paths.h"
+#include "common/server_argument.h"
+#include "common/transcript.h"
+#include "common/utf.h"
 
 namespace {
 
@@ -38,11 +39,8 @@ bool allSafe(std::initializer_list<LPCWSTR> texts)
 // would break the listing's records for some reader.
 bool hasControlCharacter(const wchar_t* name)
 {
-    for (; *name; ++name)
-        if (*name < 0x20 || (*name >= 0x80 && *name <= 0x9F) || *name == 0x2028 ||
-            *name == 0x2029)
-            return true;
-    return false;
+    return quorvane::text::hasControlCharacter(
+        quorvane::text::wideView(reinterpret_cast<const char16_t*>(name)));
 }
 
 // WinINet's find record carries local times; the listing wants UTC.
@@ -66,13 +64,7 @@ BOOL deliverUsable(HINTERNET find, WIN32_FIND_DATAW& record)
     return TRUE;
 }
 
-std::wstring folderOf(const std::wstring& path)
-{
-    const auto slash = path.find_last_of(L"\\/");
-    if (slash == std::wstring::npos)
-        return L".";
-    return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
-}
+std::wstring folderOf(const std::wstring& path) { return quorvane::text::folderOf(path, L"\\/"); }
 
 }  // namespace
 

@@ -23,7 +23,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "utf.h"
+#include "common/utf.h"
 
 namespace harness {
 namespace fs = std::filesystem;

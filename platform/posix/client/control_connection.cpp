@@ -1,0 +1,225 @@
+#include "posix/client/control_connection.h"
+
+#include <algorithm>
+#include <array>
+
+#include "common/transcript.h"
+#include "common/utf.h"
+
+namespace quorvane::client {
+namespace {
+
+// A 421 may come as the answer to any command: the server is closing.
+constexpr int kServiceClosing = 421;
+
+// A reply's first line, for saying why, escaped.
+std::string firstLine(const Reply& reply)
+{
+    return trace::escape(std::string_view(reply.text).substr(0, reply.text.find('\n')));
+}
+
+void traceReply(const Reply& reply)
+{
+    std::string_view lines = reply.text;
+    while (!lines.empty()) {
+        const std::size_t end = lines.find('\n');
+        trace::line() << "<- " << trace::escape(lines.substr(0, end));
+        lines = end == std::string_view::npos ? std::string_view() : lines.substr(end + 1);
+    }
+}
+
+}  // namespace
+
+Outcome<std::unique_ptr<ControlConnection>> ControlConnection::open(const std::string& host,
+                                                                    std::uint16_t port,
+                                                                    Deadline deadline)
+{
+    const auto started = Clock::now();
+    auto socket = connectTcp(host, port, std::min(deadline, deadlineIn(kConnectTimeout)));
+    const std::chrono::duration<double> took = Clock::now() - started;
+    if (!socket) {
+        Failure failure = std::move(socket).failure();
+        char after[48];
+        std::snprintf(after, sizeof after, " (after %.6f s)", took.count());
+        failure.cause.append(after);
+        return failure;
+    }
+    if (auto line = trace::line()) {
+        PeerAddress peer;
+        line << "connected to " << host << " at "
+             << (peerAddressOf(socket->get(), peer) ? addressText(peer) : "?") << " in " << took;
+    }
+    auto connection = std::make_unique<ControlConnection>(Channel(std::move(*socket)));
+    connection->setDeadlineCap(deadline);
+
+    // "120 ready in n minutes" only delays the real greeting; both fall within
+    // one reply wait, however many 120s come and however fast.
+    const Deadline greetingDeadline = connection->cappedDeadlineIn(kReplyTimeout);
+    for (;;) {
+        auto greeting = connection->readReplyBefore(greetingDeadline);
+        if (!greeting)
+            return std::move(greeting).failure();
+        if (greeting->code == 220)
+            return connection;
+        if (greeting->code != 120) {
+            Failure refused = refusal(*greeting, FailureKind::CannotConnect);
+            refused.cause.insert(0, "the server refused the session: ");
+            return refused;
+        }
+    }
+}
+
+Deadline ControlConnection::cappedDeadlineIn(Clock::duration timeout) const
+{
+    const Deadline deadline = deadlineIn(timeout);
+    return cap_ ? std::min(deadline, *cap_) : deadline;
+}
+
+Failure ControlConnection::drop(Failure failure)
+{
+    channel_.close();
+    return failure;
+}
+
+Failure refusal(const Reply& reply, FailureKind kind)
+{
+    Failure failure{kind, firstLine(reply)};
+    failure.replyCode = reply.code;
+    return failure;
+}
+
+Outcome<> handshakeTls(Channel& channel, const TlsContext& context, const std::string& host,
+                       const TlsSession& resume, bool dataConnection, Timer& timer)
+{
+    const std::string where = dataConnection ? " on the data connection" : "";
+    const IoStatus status = channel.startTls(context, host, resume, dataConnection, timer);
+    if (status == IoStatus::Ok) {
+        trace::line() << (dataConnection ? "data " : "") << "TLS " << channel.tls()->description();
+        return {};
+    }
+    if (status == IoStatus::TimedOut)
+        return Failure{FailureKind::TimedOut, "no TLS handshake" + where + " before the deadline"};
+    return tlsFailure(channel.tls()->failure(),
+                      "TLS handshake" + where + " failed: " + channel.tls()->failureText());
+}
+
+Outcome<> ControlConnection::startTls(const TlsContext& context, const std::string& host)
+{
+    if (reader_.hasBufferedBytes())
+        return drop(tlsFailure(TlsFailure::Protocol, "the server sent more after 234, in the clear"));
+    Timer timer = Timer::until(cappedDeadlineIn(kConnectTimeout));
+    if (auto protectedChannel = handshakeTls(channel_, context, host, nullptr, false, timer);
+        !protectedChannel)
+        return drop(std::move(protectedChannel).failure());
+    return {};
+}
+
+Outcome<> ControlConnection::send(std::string_view command)
+{
+    if (!channel_)
+        return Failure{FailureKind::ConnectionLost, "the control connection is closed"};
+    if (text::hasControlCharacter(command))
+        return Failure{FailureKind::InvalidArgument, "a command with a control character"};
+    std::string line;
+    line.reserve(command.size() + 2);
+    line.append(command).append("\r\n");
+    // The password never: not even its length.
+    trace::line() << "-> " << (command.substr(0, 5) == "PASS " ? "PASS ****" : command);
+    Timer timer = Timer::until(cappedDeadlineIn(kReplyTimeout));
+    const IoStatus sent = channel_.send(line, timer);
+    if (sent != IoStatus::Ok)
+        return drop(failureOf(sent, "the command could not be sent before the deadline",
+                              "the connection broke while sending"));
+    return {};
+}
+
+Outcome<Reply> ControlConnection::readReply(Clock::duration timeout)
+{
+    return readReplyBefore(cappedDeadlineIn(timeout));
+}
+
+Outcome<Reply> ControlConnection::readReplyBefore(Deadline deadline)
+{
+    if (!channel_)
+        return Failure{FailureKind::ConnectionLost, "the control connection is closed"};
+    std::array<char, 4096> chunk;
+    Reply reply;
+    Timer timer = Timer::until(deadline);
+    for (;;) {
+        switch (reader_.next(reply)) {
+        case ReplyReader::Status::Ready:
+            traceReply(reply);
+            if (reply.code == kServiceClosing) {
+                trace::line() << "the server closes the connection (421)";
+                channel_.close();
+            }
+            return reply;
+        case ReplyReader::Status::NeedMore:
+            break;
+        default:
+            // Nothing after a malformed or oversized reply can be trusted.
+            return drop(Failure{FailureKind::Refused,
+                                "a malformed reply (no code, a NUL byte, or too long)"});
+        }
+        // A server that keeps sending never lets a read wait, so the clock is
+        // checked here too, not only while waiting.
+        // A reply is never there the moment its command left: wait, then
+        // read, rather than try a read that would only say "not yet".
+        std::size_t received = 0;
+        IoStatus status = timer.expired() ? IoStatus::TimedOut : channel_.awaitInput(timer);
+        if (status == IoStatus::Ok)
+            status = channel_.receive(chunk.data(), chunk.size(), received, timer);
+        if (status != IoStatus::Ok)
+            // A late reply would answer the wrong command later on.
+            return drop(failureOf(status, "no reply before the deadline",
+                                  "the server closed the connection"));
+        reader_.feed(std::string_view(chunk.data(), received));
+    }
+}
+
+bool ControlConnection::isReadyForCommand()
+{
+    if (!channel_)
+        return false;
+    if (reader_.hasBufferedBytes()) {
+        channel_.close();
+        return false;
+    }
+    // A look without waiting. Nothing to read is the usual case; a TLS
+    // ticket or key update is read and is no reply.
+    Timer now = Timer::until(Clock::now());
+    if (channel_.awaitInput(now) == IoStatus::TimedOut)
+        return true;
+    std::array<char, 512> chunk;
+    std::size_t received = 0;
+    const IoStatus status = channel_.receive(chunk.data(), chunk.size(), received, now);
+    if (status == IoStatus::TimedOut)
+        return true;
+    // Something arrived unasked: an idle time-out's 421, the end of the
+    // stream, or a stray reply. Either way this connection is done.
+    if (auto line = trace::line()) {
+        line << "the connection is gone: ";
+        if (received > 0)
+            line << "the server said " << trace::escape(std::string_view(chunk.data(), received));
+        else
+            line << "the server closed it";
+    }
+    channel_.close();
+    return false;
+}
+
+Outcome<Reply> ControlConnection::execute(std::string_view command)
+{
+    if (auto sent = send(command); !sent)
+        return std::move(sent).failure();
+    return readReply();
+}
+
+void ControlConnection::quit()
+{
+    if (channel_ && send("QUIT"))
+        static_cast<void>(readReply(kQuitTimeout));
+    channel_.close();
+}
+
+}  // namespace quorvane::client

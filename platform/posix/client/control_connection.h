@@ -1,0 +1,111 @@
+// One FTP control connection: sends command lines and reads their replies,
+// never waiting past the client's fixed time limits.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "posix/net/channel.h"
+#include "posix/net/failure.h"
+#include "posix/wire/reply_reader.h"
+
+namespace quorvane::client {
+
+inline constexpr auto kConnectTimeout = std::chrono::seconds(30);
+// For a whole reply, however many lines it has and however they trickle in.
+inline constexpr auto kReplyTimeout = std::chrono::seconds(60);
+// For a whole log-in or reconnection: connecting, the greeting (with any
+// "120 wait" lines before it) and every command up to the first real one.
+inline constexpr auto kLogInTimeout = std::chrono::seconds(120);
+// Log-out should not keep the host waiting on a server that never says goodbye.
+inline constexpr auto kQuitTimeout = std::chrono::seconds(2);
+
+class ControlConnection {
+public:
+    // Connects and waits for the server's greeting, all before `deadline`,
+    // which stays the connection's cap (see DeadlineCap).
+    static Outcome<std::unique_ptr<ControlConnection>> open(const std::string& host,
+                                                            std::uint16_t port, Deadline deadline);
+
+    // Sends one command line and reads its reply. The command must not hold
+    // control characters (checked: such a line is refused, nothing is sent).
+    Outcome<Reply> execute(std::string_view command);
+
+    // Reads the next reply, e.g. the completion after a preliminary one,
+    // within `timeout` (and the cap, if one is set).
+    Outcome<Reply> readReply(Clock::duration timeout = kReplyTimeout);
+
+    // While set, no wait of this connection lasts past `cap`: a log-in is
+    // bounded as a whole, not only step by step.
+    void setDeadlineCap(std::optional<Deadline> cap) { cap_ = cap; }
+
+    // Says goodbye (briefly waiting for the answer) and closes the socket.
+    void quit();
+
+    bool isAlive() const { return static_cast<bool>(channel_); }
+
+    // Checked without waiting before a command is sent: false when the server
+    // has gone (end of stream, a 421) or has said anything unasked, which
+    // would leave every later reply answering the wrong command. The
+    // connection is dropped then.
+    bool isReadyForCommand();
+
+    // After "234" to AUTH TLS: the TLS handshake, within the connect time
+    // limit. Fails when the server sent anything after its 234 in the clear:
+    // that could only be forged replies.
+    Outcome<> startTls(const TlsContext& context, const std::string& host);
+    // The control connection's TLS session, for the data connections to resume.
+    TlsSession tlsSession() const { return channel_.tls() ? channel_.tls()->session() : nullptr; }
+
+    // The server's address, where data connections go too.
+    bool peerAddress(PeerAddress& peer) const { return channel_.peerAddress(peer); }
+
+    explicit ControlConnection(Channel channel) : channel_(std::move(channel)) {}
+
+private:
+    Outcome<> send(std::string_view command);
+    Outcome<Reply> readReplyBefore(Deadline deadline);
+    // Closes the connection, which cannot be trusted after `failure`.
+    Failure drop(Failure failure);
+    // A deadline `timeout` from now, or the cap if that comes first.
+    Deadline cappedDeadlineIn(Clock::duration timeout) const;
+
+    Channel channel_;
+    ReplyReader reader_;
+    std::optional<Deadline> cap_;
+};
+
+// A reply that fails what was asked, with its first line as the cause.
+Failure refusal(const Reply& reply, FailureKind kind = FailureKind::Refused);
+
+// The TLS handshake on a control or data connection (see
+// Channel::startTls), in the transcript when done.
+Outcome<> handshakeTls(Channel& channel, const TlsContext& context, const std::string& host,
+                       const TlsSession& resume, bool dataConnection, Timer& timer);
+
+// Caps the waits of the connection `owner` holds for as long as the cap
+// lives; the connection may be dropped (and `owner` emptied) meanwhile.
+class DeadlineCap {
+public:
+    DeadlineCap(std::unique_ptr<ControlConnection>& owner, Deadline cap) : owner_(owner)
+    {
+        if (owner_)
+            owner_->setDeadlineCap(cap);
+    }
+    ~DeadlineCap()
+    {
+        if (owner_)
+            owner_->setDeadlineCap(std::nullopt);
+    }
+    DeadlineCap(const DeadlineCap&) = delete;
+    DeadlineCap& operator=(const DeadlineCap&) = delete;
+
+private:
+    std::unique_ptr<ControlConnection>& owner_;
+};
+
+}  // namespace quorvane::client

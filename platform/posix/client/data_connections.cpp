@@ -1,0 +1,201 @@
+// Passive data connections and the transfers that use them.
+#include <cstdio>
+#include <optional>
+
+#include "common/transcript.h"
+#include "posix/client/ftp_connection.h"
+#include "posix/local/local_file.h"
+#include "posix/wire/passive_reply.h"
+#include "posix/wire/size_reply.h"
+
+namespace quorvane::client {
+namespace {
+
+// After a transfer went wrong, the server's last word is only waited for
+// briefly; if it does not come, the connection is dropped rather than left
+// out of step.
+constexpr auto kAfterFailureReplyTimeout = std::chrono::seconds(5);
+
+// How a data connection ended, for the transcript.
+void traceClosed(const DataTransfer& transfer)
+{
+    if (!trace::current())
+        return;
+    const std::chrono::duration<double> took = Clock::now() - transfer.since;
+    auto line = trace::line();
+    line << "data connection closed: " << transfer.bytes << " bytes in " << took;
+    if (took.count() > 0) {
+        char rate[32];
+        std::snprintf(rate, sizeof rate, " (%.1f MB/s)",
+                      double(transfer.bytes) / took.count() / 1e6);
+        line << rate;
+    }
+}
+
+}  // namespace
+
+Outcome<Channel> FtpConnection::openPassive(bool extended)
+{
+    auto reply = control_->execute(extended ? "EPSV" : "PASV");
+    if (!reply)
+        return std::move(reply).failure();
+    const auto port = !extended && reply->code == 227 ? parsePasvPort(reply->text)
+                      : extended && reply->code == 229 ? parseEpsvPort(reply->text)
+                                                       : std::nullopt;
+    // The data connection goes where the control connection goes, whatever
+    // host a 227 names: a hostile server must not aim us elsewhere.
+    PeerAddress peer;
+    if (!port || !control_->peerAddress(peer) || !peer.withPort(*port))
+        return refusal(*reply);
+    auto data = connectAddress(peer, deadlineIn(kConnectTimeout));
+    if (!data) {
+        Failure failure = std::move(data).failure();
+        failure.cause = (failure.kind == FailureKind::TimedOut ? "no data connection (deadline) to "
+                                                               : "cannot open the data connection to ") +
+                        addressText(peer);
+        return failure;
+    }
+    trace::line() << "data connection to " << addressText(peer);
+    return Channel(std::move(*data));
+}
+
+Outcome<Channel> FtpConnection::openDataConnection()
+{
+    if (!control_)
+        return Failure{FailureKind::ConnectionLost, "the control connection is closed"};
+    // EPSV where offered, and always over IPv6, where PASV cannot say much.
+    PeerAddress peer;
+    const bool ipv6 = control_->peerAddress(peer) && isIpv6(peer);
+    if (!epsvFailed_ && (features_.epsv || ipv6)) {
+        auto data = openPassive(true);
+        if (data || !control_->isAlive())
+            return data;
+        epsvFailed_ = true;  // broken EPSV stays broken: use PASV from now on
+    }
+    return openPassive(false);
+}
+
+Outcome<> FtpConnection::protect(Channel& data)
+{
+    Timer timer = Timer::until(deadlineIn(kConnectTimeout));
+    return handshakeTls(data, *tls_, credentials_.host, tlsSession_, true, timer);
+}
+
+Outcome<DataTransfer> FtpConnection::startTransfer(std::string_view verb,
+                                                   std::string_view argument,
+                                                   DataTransfer::Direction direction)
+{
+    if (auto ready = readyFor({argument}); !ready)
+        return std::move(ready).failure();
+    auto data = openDataConnection();
+    if (!data)
+        return std::move(data).failure();
+    std::string command(verb);
+    if (!argument.empty())
+        command.append(" ").append(argument);
+    auto started = control_->execute(command);
+    if (!started)
+        return std::move(started).failure();
+    if (!started->isPreliminary())
+        return refusal(*started);
+    DataTransfer transfer{std::move(*data), std::move(*started), std::string(argument), direction};
+    transfer.since = Clock::now();
+    if (tls_) {
+        if (auto secured = protect(transfer.data); !secured) {
+            static_cast<void>(completeTransfer(transfer, secured));
+            return std::move(secured).failure();
+        }
+    }
+    return transfer;
+}
+
+Outcome<> FtpConnection::completeTransfer(DataTransfer& transfer, Outcome<> moved)
+{
+    if (moved) {
+        // TLS: close_notify both ways. After an upload that is how the server
+        // learns that the file is whole.
+        Timer timer = Timer::until(deadlineIn(kDataInactivityTimeout));
+        const IoStatus finished = transfer.data.finish(timer);
+        if (transfer.direction == DataTransfer::Direction::Send && finished != IoStatus::Ok)
+            moved = failureOf(finished, "no data for 60 s (inactivity limit)",
+                              "the data connection broke");
+    }
+    transfer.data.close();  // for a plain upload, this is the end of the file
+    traceClosed(transfer);
+
+    if (!moved) {
+        // Only the server's word on the failed transfer; the failure stands.
+        if (!control_->readReply(kAfterFailureReplyTimeout))
+            trace::line() << "no word on the failed transfer: the connection is dropped";
+        return moved;
+    }
+    auto completion = control_->readReply();
+    if (!completion)
+        return std::move(completion).failure();
+    if (!completion->isCompletion())
+        return refusal(*completion);
+    // A short stream with a 226 is still a short file.
+    const auto announced = parseAnnouncedSize(transfer.started.text, transfer.argument);
+    if (transfer.direction == DataTransfer::Direction::Receive && announced &&
+        *announced != transfer.bytes)
+        return Failure{FailureKind::ConnectionLost,
+                       "the server announced " + std::to_string(*announced) + " bytes, " +
+                           std::to_string(transfer.bytes) + " arrived"};
+    return {};
+}
+
+template <typename Move>
+Outcome<> FtpConnection::transfer(std::string_view verb, std::string_view argument,
+                                  DataTransfer::Direction direction, Move move)
+{
+    auto open = startTransfer(verb, argument, direction);
+    if (!open)
+        return std::move(open).failure();
+    auto moved = move(open->data, open->bytes);
+    return completeTransfer(*open, std::move(moved));
+}
+
+Outcome<> FtpConnection::serverHolds(std::string_view remote, std::uint64_t bytes)
+{
+    if (!features_.size || !control_ || !control_->isAlive())
+        return {};  // nothing to ask: the completion is the verdict
+    auto reply = control_->execute(std::string("SIZE ").append(remote));
+    const auto size = reply ? parseSizeReply(*reply) : std::nullopt;
+    // A refused SIZE (upload-only folders hide what they hold) leaves the
+    // completion as the verdict.
+    if (!size || *size == bytes)
+        return {};
+    return Failure{FailureKind::ConnectionLost, "the server holds " + std::to_string(*size) +
+                                                    " bytes of the " + std::to_string(bytes) +
+                                                    " sent"};
+}
+
+Outcome<> FtpConnection::download(std::string_view remote, TemporaryFile& local)
+{
+    std::lock_guard lock(mutex_);
+    const LocalFile file{local.fd(), local.target()};
+    auto received = transfer("RETR", remote, DataTransfer::Direction::Receive,
+                             [&](Channel& data, std::uint64_t& bytes) {
+                                 return receiveToFile(data, file, local.replacesAFile(), bytes);
+                             });
+    if (!received)
+        return received;
+    return local.replaceTarget();
+}
+
+Outcome<> FtpConnection::upload(const LocalFile& local, std::string_view remote)
+{
+    std::lock_guard lock(mutex_);
+    std::uint64_t sent = 0;
+    auto stored = transfer("STOR", remote, DataTransfer::Direction::Send,
+                           [&](Channel& data, std::uint64_t& bytes) {
+                               auto moved = sendFromFile(local, data, bytes);
+                               sent = bytes;
+                               return moved;
+                           });
+    if (!stored)
+        return stored;
+    return serverHolds(remote, sent);
+}
+
+}  // namespace quorvane::client

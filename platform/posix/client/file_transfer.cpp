@@ -1,0 +1,229 @@
+#include "posix/client/file_transfer.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <memory>
+
+#include "common/write_all.h"
+#include "posix/local/local_file.h"
+
+namespace quorvane::client {
+namespace {
+
+constexpr std::size_t kChunk = 1 << 20;        // per splice call
+constexpr std::size_t kBufferSize = 256 << 10; // per read when copying through memory
+// Uploads go out in pieces this size, read into memory, as curl and lftp send
+// them: measured here against pyftpdlib, vsftpd and pure-ftpd, plain and TLS,
+// that beat sendfile in 1 MiB calls (up to twice as fast against pyftpdlib)
+// and larger pieces. A receiver's copy then finds the data in the cache.
+constexpr std::size_t kSendSize = 64 << 10;
+
+constexpr const char* kStalled = "no data for 60 s (inactivity limit)";
+constexpr const char* kBroken = "the data connection broke";
+
+// Zero-copy calls are used unless a test turns them off to run the copies.
+std::atomic<bool> zeroCopyEnabled{true};
+
+Failure dataFailure(IoStatus status) { return failureOf(status, kStalled, kBroken); }
+
+// A file system without splice support says so with one of these.
+bool isUnsupported(int error)
+{
+    return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP;
+}
+
+// Waits until the socket has data, or fails when the inactivity limit
+// passes first.
+Outcome<> awaitData(int fd)
+{
+    bool timedOut = false;
+    if (waitFor(fd, POLLIN, deadlineIn(kDataInactivityTimeout), timedOut))
+        return {};
+    return dataFailure(timedOut ? IoStatus::TimedOut : IoStatus::Failed);
+}
+
+// Hands the stream to `consume` piece by piece, up to its end. Reads fill a
+// large buffer where the channel can (TLS records already received).
+template <typename Consume>
+Outcome<> receiveThroughMemory(Channel& data, Consume consume)
+{
+    auto buffer = std::make_unique<char[]>(kBufferSize);
+    Timer timer = Timer::idleFor(kDataInactivityTimeout);
+    for (;;) {
+        std::size_t got = 0;
+        const IoStatus status = data.receive(buffer.get(), kBufferSize, got, timer);
+        if (status == IoStatus::Closed)
+            return {};
+        if (status != IoStatus::Ok)
+            return dataFailure(status);
+        if (auto consumed = consume(buffer.get(), got); !consumed)
+            return consumed;
+    }
+}
+
+// For a file that will be flushed before it replaces another: its pages go
+// to the disk while the transfer goes on, so the flush at the end has little
+// left to wait for.
+class WriteBehind {
+public:
+    WriteBehind(int fd, bool on) : fd_(fd), on_(on) {}
+
+    void advance(std::uint64_t written)
+    {
+        constexpr std::uint64_t kStep = 16 << 20;
+        if (!on_ || written - started_ < kStep)
+            return;
+        ::sync_file_range(fd_, static_cast<off_t>(started_), static_cast<off_t>(written - started_),
+                          SYNC_FILE_RANGE_WRITE);
+        started_ = written;
+    }
+
+private:
+    int fd_;
+    bool on_;
+    std::uint64_t started_ = 0;
+};
+
+Outcome<> copyThroughMemory(Channel& data, const LocalFile& file, WriteBehind& writeBehind,
+                            std::uint64_t& bytes)
+{
+    return receiveThroughMemory(data, [&](const char* piece, std::size_t size) -> Outcome<> {
+        if (!text::writeAll(file.fd, std::string_view(piece, size)))
+            return localFailure("write", file.name, errno);
+        bytes += size;
+        writeBehind.advance(bytes);
+        return {};
+    });
+}
+
+class Pipe {
+public:
+    Pipe()
+    {
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC) == 0) {
+            read_ = FileDescriptor(fds[0]);
+            write_ = FileDescriptor(fds[1]);
+            ::fcntl(write_.get(), F_SETPIPE_SZ, static_cast<int>(kChunk));
+        }
+    }
+    explicit operator bool() const { return static_cast<bool>(read_); }
+    int readEnd() const { return read_.get(); }
+    int writeEnd() const { return write_.get(); }
+
+private:
+    FileDescriptor read_;
+    FileDescriptor write_;
+};
+
+// Moves `pending` bytes from the pipe to the file through memory.
+bool copyPipe(const Pipe& pipe, int fileFd, std::size_t pending)
+{
+    auto buffer = std::make_unique<char[]>(kBufferSize);
+    while (pending > 0) {
+        const ssize_t got = ::read(pipe.readEnd(), buffer.get(), std::min(pending, kBufferSize));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0 ||
+            !text::writeAll(fileFd, std::string_view(buffer.get(), static_cast<std::size_t>(got))))
+            return false;
+        pending -= static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+enum class Drained { All, Unsupported, Failed };
+
+// Moves everything in the pipe to the file. Unsupported: the file takes no
+// splice, and what is still in the pipe has been copied through memory.
+Drained drainPipe(const Pipe& pipe, int fileFd, std::size_t pending)
+{
+    while (pending > 0) {
+        const ssize_t moved =
+            ::splice(pipe.readEnd(), nullptr, fileFd, nullptr, pending, SPLICE_F_MOVE);
+        if (moved < 0 && errno == EINTR)
+            continue;
+        if (moved < 0 && isUnsupported(errno))
+            return copyPipe(pipe, fileFd, pending) ? Drained::Unsupported : Drained::Failed;
+        if (moved <= 0)
+            return Drained::Failed;
+        pending -= static_cast<std::size_t>(moved);
+    }
+    return Drained::All;
+}
+
+// Socket to pipe to file without copying through user memory.
+Outcome<> spliceToFile(Channel& data, const LocalFile& file, WriteBehind& writeBehind,
+                       std::uint64_t& bytes)
+{
+    Pipe pipe;
+    if (!pipe)
+        return copyThroughMemory(data, file, writeBehind, bytes);
+    for (;;) {
+        const ssize_t moved = ::splice(data.fd(), nullptr, pipe.writeEnd(), nullptr, kChunk,
+                                       SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
+        if (moved > 0) {
+            const Drained drained = drainPipe(pipe, file.fd, static_cast<std::size_t>(moved));
+            if (drained == Drained::Failed)
+                return localFailure("write", file.name, errno);
+            bytes += static_cast<std::uint64_t>(moved);
+            if (drained == Drained::Unsupported)  // a file system without splice
+                return copyThroughMemory(data, file, writeBehind, bytes);
+            writeBehind.advance(bytes);
+            continue;
+        }
+        if (moved == 0)
+            return {};
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            return dataFailure(IoStatus::Failed);
+        if (auto ready = awaitData(data.fd()); !ready)
+            return ready;
+    }
+}
+
+}  // namespace
+
+void setZeroCopy(bool enabled) { zeroCopyEnabled = enabled; }
+
+Outcome<> receiveToFile(Channel& data, const LocalFile& file, bool flushing, std::uint64_t& bytes)
+{
+    bytes = 0;
+    WriteBehind writeBehind(file.fd, flushing);
+    // TLS records are decrypted in user memory anyway.
+    if (data.isTls() || !zeroCopyEnabled)
+        return copyThroughMemory(data, file, writeBehind, bytes);
+    return spliceToFile(data, file, writeBehind, bytes);
+}
+
+Outcome<> sendFromFile(const LocalFile& file, Channel& data, std::uint64_t& bytes)
+{
+    bytes = 0;
+    auto buffer = std::make_unique<char[]>(kSendSize);
+    Timer timer = Timer::idleFor(kDataInactivityTimeout);
+    off_t offset = 0;
+    for (;;) {
+        const ssize_t got = ::pread(file.fd, buffer.get(), kSendSize, offset);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return localFailure("read", file.name, errno);
+        if (got == 0)
+            return {};
+        const IoStatus sent =
+            data.send(std::string_view(buffer.get(), static_cast<std::size_t>(got)), timer);
+        if (sent != IoStatus::Ok)
+            return dataFailure(sent);
+        offset += got;
+        bytes += static_cast<std::uint64_t>(got);
+    }
+}
+
+}  // namespace quorvane::client

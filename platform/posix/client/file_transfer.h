@@ -1,0 +1,37 @@
+// Moving the bytes of one transfer over a data connection. Memory stays fixed
+// whatever the file's size; a connection idle for the inactivity limit fails,
+// one that is slow but moving does not.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include "posix/net/channel.h"
+
+namespace quorvane::client {
+
+inline constexpr auto kDataInactivityTimeout = std::chrono::seconds(60);
+
+// A local file on one side of a transfer: its descriptor, and its name for
+// saying what went wrong with it.
+struct LocalFile {
+    int fd;
+    const std::string& name;
+};
+
+// Copies the data connection into `file` until the server ends the stream
+// (a TLS stream cut off without close_notify is a broken connection), with
+// `bytes` counting what arrived. A file `flushing` to the disk at the end
+// starts writing it out on the way.
+Outcome<> receiveToFile(Channel& data, const LocalFile& file, bool flushing, std::uint64_t& bytes);
+
+// Sends all of `file`, from its start, over the data connection.
+Outcome<> sendFromFile(const LocalFile& file, Channel& data, std::uint64_t& bytes);
+
+// Downloads on plain channels go socket to file with splice where the file
+// system supports it, with a copy through memory where it does not; off,
+// they copy (tests use this to run the copying path anywhere).
+void setZeroCopy(bool enabled);
+
+}  // namespace quorvane::client

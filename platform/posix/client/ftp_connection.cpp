@@ -1,0 +1,216 @@
+#include "posix/client/ftp_connection.h"
+
+#include "common/transcript.h"
+#include "posix/wire/pwd_reply.h"
+
+namespace quorvane::client {
+
+Outcome<std::shared_ptr<FtpConnection>> FtpConnection::logIn(const Credentials& credentials)
+{
+    auto connection = std::make_shared<FtpConnection>(credentials);
+    if (auto connected = connection->connect(deadlineIn(kLogInTimeout)); !connected)
+        return std::move(connected).failure();
+    return connection;
+}
+
+Outcome<> FtpConnection::connect(Deadline deadline)
+{
+    if (credentials_.tls && !tls_ && !(tls_ = TlsContext::create()))
+        return tlsFailure(TlsFailure::Protocol, "OpenSSL cannot set up TLS");
+    auto opened = ControlConnection::open(credentials_.host, credentials_.port, deadline);
+    if (!opened)
+        return std::move(opened).failure();
+    control_ = std::move(*opened);
+    const DeadlineCap cap(control_, deadline);
+    Outcome<> ready = tls_ ? startTls() : Outcome<>();
+    if (ready)
+        ready = authenticate();
+    if (ready && tls_)
+        ready = protectData();
+    if (ready)
+        ready = prepare();
+    if (!ready)
+        control_.reset();  // drop the socket; a QUIT is not owed here
+    return ready;
+}
+
+Outcome<> FtpConnection::startTls()
+{
+    // Nothing else is ever sent to a server that will not protect the
+    // session: never the user name, never the password.
+    auto reply = control_->execute("AUTH TLS");
+    if (!reply)
+        return std::move(reply).failure();
+    if (reply->code != 234) {
+        Failure refused = refusal(*reply, FailureKind::Tls);
+        refused.tls = TlsFailure::Protocol;  // the session cannot be protected
+        return refused;
+    }
+    return control_->startTls(*tls_, credentials_.host);
+}
+
+Outcome<> FtpConnection::protectData()
+{
+    if (auto size = simpleCommand("PBSZ", "0"); !size)
+        return size;
+    if (auto level = simpleCommand("PROT", "P"); !level)
+        return level;
+    // Taken after the first replies: under TLS 1.3 the server's tickets
+    // arrive after the handshake, and a session without one resumes nothing.
+    tlsSession_ = control_->tlsSession();
+    return {};
+}
+
+Outcome<> FtpConnection::authenticate()
+{
+    auto reply = control_->execute("USER " + credentials_.user);
+    if (reply && reply->code == 331)
+        reply = control_->execute("PASS " + credentials_.password);
+    if (!reply)
+        return std::move(reply).failure();
+    // 230 logged in (also straight after USER); 202 "not needed" is as good.
+    // 332 asks for an account, which we cannot give.
+    if (reply->code != 230 && reply->code != 202)
+        return refusal(*reply, FailureKind::LogInRefused);
+    return {};
+}
+
+Outcome<> FtpConnection::prepare()
+{
+    auto type = control_->execute("TYPE I");
+    if (!type)
+        return std::move(type).failure();
+    if (!type->isCompletion())
+        return refusal(*type);
+    // FEAT is optional (RFC 2389): a refusal just means no extensions.
+    auto feat = control_->execute("FEAT");
+    if (!feat)
+        return std::move(feat).failure();
+    features_ = parseFeatures(*feat);
+    // Servers such as IIS and Pure-FTPd keep names in a legacy code page until told.
+    if (features_.utf8) {
+        if (auto utf8 = control_->execute("OPTS UTF8 ON"); !utf8)
+            return std::move(utf8).failure();
+    }
+    return {};
+}
+
+Outcome<> FtpConnection::simpleCommand(std::string_view verb, std::string_view argument,
+                                       int expected)
+{
+    if (!control_)
+        return Failure{FailureKind::ConnectionLost, "the control connection is closed"};
+    std::string line(verb);
+    line.append(" ").append(argument);
+    auto reply = control_->execute(line);
+    if (!reply)
+        return std::move(reply).failure();
+    if (reply->code / 100 != expected)
+        return refusal(*reply);
+    return {};
+}
+
+Outcome<> FtpConnection::ensureConnected()
+{
+    if (listing_)
+        return Failure{FailureKind::Busy, "a listing is still in progress"};
+    if (control_ && control_->isReadyForCommand())
+        return {};
+    control_.reset();
+    if (closed_)
+        return Failure{FailureKind::ConnectionLost, "the session is closed"};
+    trace::line() << "logging in again";
+    const Deadline deadline = deadlineIn(kLogInTimeout);
+    if (auto connected = connect(deadline); !connected)
+        return connected;
+    if (folder_.wasChanged()) {
+        // Back to the caller's folder. Where that cannot be done (it is
+        // unknown, or gone since), the session still serves absolute names.
+        const DeadlineCap cap(control_, deadline);
+        const auto& path = folder_.pathToRestore();
+        auto restored = path ? simpleCommand("CWD", *path)
+                             : Outcome<>(Failure{FailureKind::Refused, "the folder has no name"});
+        folder_.reconnected(static_cast<bool>(restored));
+        if (!control_->isAlive()) {
+            control_.reset();
+            return restored;
+        }
+        if (folder_.isLost())
+            trace::line() << "the folder is lost: relative names are refused until the next listing";
+    }
+    return {};
+}
+
+Outcome<> FtpConnection::readyFor(std::initializer_list<std::string_view> names)
+{
+    if (auto connected = ensureConnected(); !connected)
+        return connected;
+    for (const std::string_view name : names)
+        if (!folder_.allows(name))
+            return Failure{FailureKind::Refused,
+                           "a relative name, while the folder it would resolve in is lost"};
+    return {};
+}
+
+Outcome<> FtpConnection::changeDirectory(std::string_view path)
+{
+    std::lock_guard lock(mutex_);
+    if (auto ready = readyFor({path}); !ready)
+        return ready;
+    if (auto changed = simpleCommand("CWD", path); !changed)
+        return changed;
+    if (RemoteFolder::isAbsolute(path)) {
+        folder_.changed(path);
+        return {};
+    }
+    // A relative name means nothing after a reconnection: ask where it led.
+    auto pwd = control_->execute("PWD");
+    folder_.changed(path, pwd ? parsePwdReply(pwd->text) : std::nullopt);
+    return {};
+}
+
+Outcome<> FtpConnection::deleteFile(std::string_view path)
+{
+    std::lock_guard lock(mutex_);
+    if (auto ready = readyFor({path}); !ready)
+        return ready;
+    return simpleCommand("DELE", path);
+}
+
+Outcome<> FtpConnection::createDirectory(std::string_view path)
+{
+    std::lock_guard lock(mutex_);
+    if (auto ready = readyFor({path}); !ready)
+        return ready;
+    return simpleCommand("MKD", path);
+}
+
+Outcome<> FtpConnection::removeDirectory(std::string_view path)
+{
+    std::lock_guard lock(mutex_);
+    if (auto ready = readyFor({path}); !ready)
+        return ready;
+    return simpleCommand("RMD", path);
+}
+
+Outcome<> FtpConnection::rename(std::string_view from, std::string_view to)
+{
+    std::lock_guard lock(mutex_);
+    if (auto ready = readyFor({from, to}); !ready)
+        return ready;
+    // RNTO only after the server has accepted RNFR with 350, on the same connection.
+    if (auto accepted = simpleCommand("RNFR", from, 3); !accepted)
+        return accepted;
+    return simpleCommand("RNTO", to);
+}
+
+void FtpConnection::close()
+{
+    std::lock_guard lock(mutex_);
+    closed_ = true;
+    if (control_)
+        control_->quit();
+    control_.reset();
+}
+
+}  // namespace quorvane::client

@@ -1,9 +1,0 @@
-#include "wininet_types.h"
-
-namespace {
-thread_local DWORD lastError = ERROR_SUCCESS;
-}
-
-DWORD GetLastError() { return lastError; }
-
-void SetLastError(DWORD error) { lastError = error; }

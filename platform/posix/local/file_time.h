@@ -1,0 +1,33 @@
+// File times as the platform counts them: 100-nanosecond ticks since
+// 1601-01-01 UTC, held in 64 bits, against Unix seconds and the calendar.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "posix/wire/calendar.h"
+
+namespace quorvane::client {
+
+inline constexpr std::uint64_t kTicksPerSecond = 10'000'000;
+inline constexpr std::int64_t kUnixEpochSeconds = 11'644'473'600;  // 1601 to 1970
+inline constexpr std::uint64_t kMaxFileTimeTicks = 0x7FFFFFFFFFFFFFFFull;
+
+inline std::int64_t unixSecondsOfTicks(std::uint64_t ticks)
+{
+    return static_cast<std::int64_t>(ticks / kTicksPerSecond) - kUnixEpochSeconds;
+}
+
+// Null before 1601 or past the last tick.
+std::optional<std::uint64_t> ticksOfUnixSeconds(std::int64_t seconds);
+
+// A tick count split into the calendar's fields.
+struct CalendarTime {
+    CivilTime civil;
+    int milliseconds = 0;
+    int dayOfWeek = 0;  // Sunday is 0
+};
+
+CalendarTime calendarTimeOf(std::uint64_t ticks);
+
+}  // namespace quorvane::client

@@ -1,0 +1,45 @@
+#include "posix/net/channel.h"
+
+#include <poll.h>
+
+namespace quorvane::client {
+
+IoStatus Channel::startTls(const TlsContext& context, const std::string& host,
+                           const TlsSession& resume, bool bulk, Timer& timer)
+{
+    tls_ = std::make_unique<TlsStream>(context, fd(), bulk);
+    return tls_->handshake(host, resume, timer);
+}
+
+IoStatus Channel::send(std::string_view data, Timer& timer)
+{
+    if (!socket_)
+        return IoStatus::Failed;
+    return tls_ ? tls_->write(data, timer) : sendAll(fd(), data, timer);
+}
+
+IoStatus Channel::receive(char* buffer, std::size_t capacity, std::size_t& got, Timer& timer)
+{
+    got = 0;
+    if (!socket_)
+        return IoStatus::Failed;
+    return tls_ ? tls_->read(buffer, capacity, got, timer)
+                : receiveSome(fd(), buffer, capacity, timer, got);
+}
+
+IoStatus Channel::awaitInput(const Timer& timer) const
+{
+    if (hasBufferedInput())
+        return IoStatus::Ok;
+    bool timedOut = false;
+    if (waitFor(fd(), POLLIN, timer.deadline(), timedOut))
+        return IoStatus::Ok;
+    return timedOut ? IoStatus::TimedOut : IoStatus::Failed;
+}
+
+IoStatus Channel::finish(Timer& timer)
+{
+    return tls_ ? tls_->shutdown(timer) : IoStatus::Ok;
+}
+
+}  // namespace quorvane::client

@@ -1,0 +1,57 @@
+// A connection to the server: a plain TCP socket, or a TLS stream over it.
+// The control connection and the data connections move their bytes through
+// one, so that deadlines and TLS are handled in one place, not on each path.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "posix/net/socket.h"
+#include "posix/net/tls.h"
+
+namespace quorvane::client {
+
+class Channel {
+public:
+    Channel() = default;
+    explicit Channel(FileDescriptor socket) : socket_(std::move(socket)) {}
+
+    explicit operator bool() const { return static_cast<bool>(socket_); }
+    // The socket, for zero-copy calls on plain channels.
+    int fd() const { return socket_.get(); }
+    bool isTls() const { return tls_ != nullptr; }
+    const TlsStream* tls() const { return tls_.get(); }
+    bool peerAddress(PeerAddress& peer) const { return socket_ && peerAddressOf(fd(), peer); }
+
+    // Turns the channel into a TLS client stream (see TlsStream::handshake).
+    // `bulk`: a data connection, read in large pieces.
+    IoStatus startTls(const TlsContext& context, const std::string& host,
+                      const TlsSession& resume, bool bulk, Timer& timer);
+
+    IoStatus send(std::string_view data, Timer& timer);
+    // At least one byte and at most `capacity`; Closed at the end of the stream.
+    IoStatus receive(char* buffer, std::size_t capacity, std::size_t& got, Timer& timer);
+    // After the last byte of a transfer: TLS says close_notify and hears the
+    // peer's; a plain channel has nothing to say.
+    IoStatus finish(Timer& timer);
+
+    // Whether receive() would have something without the socket: TLS
+    // records already read in.
+    bool hasBufferedInput() const { return tls_ && tls_->hasBufferedInput(); }
+    // Waits until the socket has something to read, or the timer runs out.
+    IoStatus awaitInput(const Timer& timer) const;
+
+    void close()
+    {
+        tls_.reset();
+        socket_.reset();
+    }
+
+private:
+    FileDescriptor socket_;
+    std::unique_ptr<TlsStream> tls_;  // destroyed before the socket closes
+};
+
+}  // namespace quorvane::client

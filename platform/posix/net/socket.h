@@ -1,0 +1,61 @@
+// Non-blocking TCP sockets with deadlines: no call here can wait past the
+// deadline it is given.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include <sys/socket.h>
+
+#include "posix/net/deadline.h"
+#include "posix/net/failure.h"
+#include "posix/net/file_descriptor.h"
+
+namespace quorvane::client {
+
+// Where a connected socket leads: its peer's address, for reuse with another port.
+struct PeerAddress {
+    sockaddr_storage storage{};
+    socklen_t length = 0;
+
+    bool withPort(std::uint16_t port);
+};
+
+bool peerAddressOf(int fd, PeerAddress& peer);
+bool isIpv6(const PeerAddress& peer);
+// "127.0.0.1:21", "[::1]:21": for the transcript.
+std::string addressText(const PeerAddress& peer);
+
+// Connects to one address within `deadline`.
+Outcome<FileDescriptor> connectAddress(const PeerAddress& address, Deadline deadline);
+
+// Resolves `host` (a name or a literal IPv4/IPv6 address) and tries each
+// address in turn until one accepts, all within `deadline`.
+Outcome<FileDescriptor> connectTcp(const std::string& host, std::uint16_t port, Deadline deadline);
+
+enum class IoStatus {
+    Ok,
+    TimedOut,
+    Closed,     // the peer ended the stream (for TLS: with close_notify)
+    Truncated,  // TLS only: the stream ended without close_notify
+    Failed,     // a network error, or for TLS a protocol or certificate error
+};
+
+// The failure a status other than Ok stands for, in the words of the step it
+// ended: `timedOut` when a time limit passed, `lost` when the connection broke
+// or ended.
+Failure failureOf(IoStatus status, std::string_view timedOut, std::string_view lost);
+
+IoStatus sendAll(int fd, std::string_view data, Timer& timer);
+
+// Polls `fd` for `events` until the deadline. False on timeout (`timedOut`
+// set) or on a poll failure.
+bool waitFor(int fd, short events, Deadline deadline, bool& timedOut);
+
+// Waits for and reads whatever is available, at most `capacity` bytes.
+IoStatus receiveSome(int fd, char* buffer, std::size_t capacity, Timer& timer,
+                     std::size_t& received);
+
+}  // namespace quorvane::client

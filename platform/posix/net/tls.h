@@ -1,0 +1,92 @@
+// TLS (OpenSSL 3) over the client's non-blocking sockets, for explicit FTPS:
+// the control connection after AUTH TLS, and every data connection, which
+// resumes the control connection's session.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "posix/net/socket.h"
+
+typedef struct ssl_ctx_st SSL_CTX;
+typedef struct ssl_st SSL;
+typedef struct ssl_session_st SSL_SESSION;
+
+namespace quorvane::client {
+
+// What every TLS connection of one session shares: the trust store (OpenSSL's
+// default paths, so SSL_CERT_FILE and SSL_CERT_DIR apply), TLS 1.2 at least,
+// and a first key share (P-256) that the common servers accept at once.
+class TlsContext {
+public:
+    // Null when OpenSSL cannot set one up.
+    static std::shared_ptr<TlsContext> create();
+    ~TlsContext();
+    TlsContext(const TlsContext&) = delete;
+    TlsContext& operator=(const TlsContext&) = delete;
+
+    SSL_CTX* get() const { return context_; }
+
+private:
+    explicit TlsContext(SSL_CTX* context) : context_(context) {}
+    SSL_CTX* context_;
+};
+
+// A session that later connections resume.
+using TlsSession = std::shared_ptr<SSL_SESSION>;
+
+struct Transport;
+
+// One TLS connection over a connected, non-blocking socket that the caller
+// owns and keeps open for the stream's life. Every call waits at most as its
+// timer allows; reads and writes move large chunks, never a system call per
+// TLS record.
+class TlsStream {
+public:
+    // `bulk` streams (data connections) read ahead in large pieces.
+    TlsStream(const TlsContext& context, int fd, bool bulk);
+    ~TlsStream();
+    TlsStream(const TlsStream&) = delete;
+    TlsStream& operator=(const TlsStream&) = delete;
+
+    // The client handshake, verifying the certificate against `host` (a DNS
+    // name, also sent as SNI, or an IP literal) and offering `resume`.
+    IoStatus handshake(const std::string& host, const TlsSession& resume, Timer& timer);
+
+    // Up to `capacity` bytes, at least one; Closed at the peer's close_notify,
+    // Truncated when the stream ends without one.
+    IoStatus read(char* buffer, std::size_t capacity, std::size_t& got, Timer& timer);
+    // All of `data`, sent before it returns.
+    IoStatus write(std::string_view data, Timer& timer);
+    // Sends close_notify and, unless the peer's has come already, reads up to
+    // the peer's close_notify or the end of the stream. A server whose last
+    // ticket stays unread would see the connection reset and lose data.
+    IoStatus shutdown(Timer& timer);
+
+    // Decrypted or received bytes not yet read: a read would not have to wait.
+    bool hasBufferedInput() const;
+
+    TlsSession session() const;
+    bool resumed() const;
+    TlsFailure failure() const { return failure_; }
+    // What went wrong, in OpenSSL's words ("certificate has expired").
+    const std::string& failureText() const { return failureText_; }
+    // "TLSv1.3 TLS_AES_128_GCM_SHA256 CN=host (resumed)": for diagnosis.
+    std::string description() const;
+
+private:
+    template <typename Step>
+    IoStatus drive(Step step, Timer& timer);
+    IoStatus flush(Timer& timer);
+    IoStatus classify(int result);
+
+    std::unique_ptr<Transport> transport_;
+    SSL* ssl_ = nullptr;
+    TlsFailure failure_ = TlsFailure::None;
+    std::string failureText_;
+    bool peerClosed_ = false;
+};
+
+}  // namespace quorvane::client

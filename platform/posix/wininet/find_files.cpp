@@ -1,0 +1,192 @@
+// The folder search, streamed: FtpFindFirstFileW starts the listing and
+// returns with its first entry; each InternetFindNextFileW parses on from the
+// data connection as far as its next entry. Memory stays the same whatever
+// the folder holds. The end ("no more files") comes only after the server has
+// confirmed the whole listing; closing the handle earlier aborts it.
+#include <fnmatch.h>
+
+#include <ctime>
+#include <deque>
+#include <memory>
+
+#include "common/transcript.h"
+#include "common/utf.h"
+#include "posix/client/listing_stream.h"
+#include "posix/wininet/connection_handle.h"
+#include "posix/wininet/file_times.h"
+#include "posix/wininet/guarded_call.h"
+#include "posix/wire/listing_parser.h"
+
+using namespace quorvane::client;
+namespace text = quorvane::text;
+namespace trace = quorvane::trace;
+
+namespace {
+
+constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
+constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
+// What one read of the listing may bring; the entries parsed from it wait
+// for the caller's next requests.
+constexpr std::size_t kReadSize = 64 << 10;
+
+struct SearchEntry {
+    std::u16string name;
+    std::uint64_t size;
+    bool directory;
+    FILETIME modified;
+};
+
+bool matchesPattern(const std::string& pattern, const std::string& name)
+{
+    // "*.*" is the platform's "everything", dotless names included.
+    if (pattern.empty() || pattern == "*" || pattern == "*.*")
+        return true;
+    return ::fnmatch(pattern.c_str(), name.c_str(), FNM_NOESCAPE) == 0;
+}
+
+// The entry as it can be handed out, or nothing: a name with a control
+// character would break the records built from it, and one too long for
+// cFileName would have to be cut to a name that is another file's.
+std::optional<SearchEntry> searchEntry(const ListingEntry& entry, const std::string& pattern)
+{
+    if (text::hasControlCharacter(entry.name) || !matchesPattern(pattern, entry.name))
+        return std::nullopt;
+    std::u16string name = text::toUtf16Lossy(entry.name);
+    if (name.size() >= MAX_PATH)
+        return std::nullopt;
+    const auto modified = entry.modified ? fileTimeOfUnixSeconds(*entry.modified) : std::nullopt;
+    return SearchEntry{std::move(name), entry.size, entry.directory,
+                       modified.value_or(FILETIME{0, 0})};
+}
+
+// What the parser made of the listing, for a user who misses an entry.
+void traceStats(const ListingStats& stats)
+{
+    auto line = trace::line();
+    line << "listing: " << std::uint64_t{stats.parsed} << " entries, "
+         << std::uint64_t{stats.unparsed} << " lines not understood";
+    if (stats.unparsed > 0)
+        line << ", first: " << trace::escape(stats.firstUnparsed);
+}
+
+class FtpSearch final : public HandleObject {
+public:
+    FtpSearch(ListingStream stream, std::string pattern, ListingFormat format, HINTERNET parent)
+        : HandleObject(HandleKind::Search, parent), stream_(std::move(stream)),
+          pattern_(std::move(pattern)),
+          parser_(format, std::time(nullptr),
+                  [this](ListingEntry&& listed) {
+                      if (auto entry = searchEntry(listed, pattern_))
+                          pending_.push_back(std::move(*entry));
+                  }),
+          buffer_(std::make_unique<char[]>(kReadSize)) {}
+
+    // The next entry; at the end of the listing or when it failed, the
+    // failure (EndOfListing at the end).
+    Outcome<> next(WIN32_FIND_DATAW& record)
+    {
+        while (pending_.empty()) {
+            if (ended_)
+                return *ended_;
+            readOn();
+        }
+        const SearchEntry& entry = pending_.front();
+        record = {};
+        record.dwFileAttributes = entry.directory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+        record.ftCreationTime = record.ftLastAccessTime = record.ftLastWriteTime = entry.modified;
+        record.nFileSizeHigh = static_cast<DWORD>(entry.size >> 32);
+        record.nFileSizeLow = static_cast<DWORD>(entry.size);
+        entry.name.copy(record.cFileName, entry.name.size());
+        pending_.pop_front();
+        return {};
+    }
+
+    void close() override
+    {
+        if (!ended_)
+            finish(Failure{FailureKind::EndOfListing});
+        stream_.abort();
+    }
+
+private:
+    void readOn()
+    {
+        auto got = stream_.read(buffer_.get(), kReadSize);
+        if (got && *got > 0) {
+            parser_.feed(std::string_view(buffer_.get(), *got));
+            return;
+        }
+        if (!got) {
+            stream_.abort();
+            finish(std::move(got).failure());
+            return;
+        }
+        parser_.finish();
+        auto confirmed = stream_.end();
+        finish(confirmed ? Failure{FailureKind::EndOfListing} : std::move(confirmed).failure());
+    }
+
+    void finish(Failure end)
+    {
+        traceStats(parser_.stats());
+        ended_ = std::move(end);
+    }
+
+    ListingStream stream_;
+    std::string pattern_;
+    ListingParser parser_;
+    std::unique_ptr<char[]> buffer_;
+    std::deque<SearchEntry> pending_;
+    std::optional<Failure> ended_;  // how the listing ended, once it has
+};
+
+}  // namespace
+
+HINTERNET FtpFindFirstFileW(HINTERNET connect, LPCWSTR searchFile, WIN32_FIND_DATAW* findData,
+                            DWORD, DWORD_PTR)
+{
+    return guarded<HINTERNET>(nullptr, [&]() -> HINTERNET {
+        auto connection = connectionOf(connect);
+        if (!connection) {
+            reportFailure(connection.failure());
+            return nullptr;
+        }
+        const auto pattern = searchFile ? commandText(searchFile) : std::string();
+        if (!findData || !pattern) {
+            reportFailure(Failure{FailureKind::InvalidArgument, "a pattern the client cannot use"});
+            return nullptr;
+        }
+        // Times found are shown in the zone in effect now, even if TZ or
+        // /etc/localtime changed since the host started (localtime_r alone
+        // never looks again).
+        ::tzset();
+
+        const bool mlsd = (*connection)->features().mlst;
+        auto stream = ListingStream::open(*connection, mlsd ? "MLSD" : "LIST");
+        if (!stream) {
+            reportFailure(stream.failure());
+            return nullptr;
+        }
+        auto search = std::make_shared<FtpSearch>(std::move(*stream), *pattern,
+                                                  mlsd ? ListingFormat::Mlsd : ListingFormat::List,
+                                                  connect);
+        if (auto first = search->next(*findData); !first) {
+            search->close();  // an empty folder: no more files
+            reportFailure(first.failure());
+            return nullptr;
+        }
+        return registerHandle(std::move(search));
+    });
+}
+
+BOOL InternetFindNextFileW(HINTERNET find, void* findData)
+{
+    return guarded<BOOL>(FALSE, [&]() -> BOOL {
+        auto search = findHandleAs<FtpSearch>(find, HandleKind::Search);
+        if (!search)
+            return resultOf(search);
+        if (!findData)
+            return resultOf(Outcome<>(Failure{FailureKind::InvalidArgument, "no record to fill"}));
+        return resultOf((*search)->next(*static_cast<WIN32_FIND_DATAW*>(findData)));
+    });
+}

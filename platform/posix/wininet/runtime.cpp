@@ -1,0 +1,90 @@
+#include "runtime_api.h"
+
+#include <stdio.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "common/transcript.h"
+#include "common/utf.h"
+#include "common/wide_stream.h"
+#include "posix/local/device_path.h"
+#include "posix/local/local_file.h"
+#include "posix/wininet/file_times.h"
+#include "posix/wininet/guarded_call.h"
+
+using namespace quorvane;
+
+WideStream* OpenWideStream(LPCWSTR path, LPCWSTR mode)
+{
+    return client::guarded<WideStream*>(nullptr, [&]() -> WideStream* {
+        const auto hostPath = client::hostPathOf(path);
+        auto fopenMode = text::toUtf8(text::wideView(mode));
+        if (!hostPath || !fopenMode || fopenMode->empty())
+            return nullptr;
+        fopenMode->append("e");  // close on exec
+        WideStream* stream = adoptWideStream(::fopen(hostPath->c_str(), fopenMode->c_str()));
+        if (!stream)
+            client::reportFailure(client::localFailure("write", *hostPath, errno));
+        return stream;
+    });
+}
+
+void TraceCall(const char* call, LPCWSTR first, LPCWSTR second, int result, BOOL)
+{
+    trace::writeCall(call, first, second, result);
+}
+
+BOOL ReplaceWideFile(LPCWSTR from, LPCWSTR to)
+{
+    return client::guarded<BOOL>(FALSE, [&]() -> BOOL {
+        const auto source = client::hostPathOf(from);
+        const auto target = client::hostPathOf(to);
+        if (source && target && ::rename(source->c_str(), target->c_str()) == 0)
+            return TRUE;
+        client::reportFailure(client::localFailure("replace", target ? *target : "?", errno));
+        return FALSE;
+    });
+}
+
+BOOL DeleteWideFile(LPCWSTR path)
+{
+    return client::guarded<BOOL>(FALSE, [&]() -> BOOL {
+        const auto hostPath = client::hostPathOf(path);
+        return hostPath && ::unlink(hostPath->c_str()) == 0;
+    });
+}
+
+DWORD GetCurrentProcessId() { return static_cast<DWORD>(::getpid()); }
+
+BOOL FileTimeToLocalFileTime(const FILETIME* fileTime, FILETIME* localFileTime)
+{
+    if (!fileTime || !localFileTime)
+        return FALSE;
+    const std::uint64_t ticks = client::ticksOf(*fileTime);
+    const time_t instant = client::unixSecondsOfTicks(ticks);
+    tm local{};
+    if (!::localtime_r(&instant, &local))
+        return FALSE;
+    const std::int64_t offset = static_cast<std::int64_t>(local.tm_gmtoff) * client::kTicksPerSecond;
+    if ((offset < 0 && ticks < static_cast<std::uint64_t>(-offset)) ||
+        (offset > 0 && ticks > client::kMaxFileTimeTicks - static_cast<std::uint64_t>(offset)))
+        return FALSE;
+    *localFileTime = client::fileTimeOf(ticks + static_cast<std::uint64_t>(offset));
+    return TRUE;
+}
+
+BOOL FileTimeToSystemTime(const FILETIME* fileTime, SYSTEMTIME* systemTime)
+{
+    if (!fileTime || !systemTime)
+        return FALSE;
+    const std::uint64_t ticks = client::ticksOf(*fileTime);
+    if (ticks > client::kMaxFileTimeTicks)
+        return FALSE;
+    *systemTime = client::systemTimeOf(ticks);
+    return TRUE;
+}

@@ -1,0 +1,397 @@
+#include "posix/wire/listing_parser.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+
+#include "common/ascii.h"
+#include "posix/wire/calendar.h"
+#include "posix/wire/digits.h"
+
+namespace quorvane::client {
+namespace {
+
+using text::asciiLower;
+using text::equalsIgnoringCase;
+
+struct Token {
+    std::string_view text;
+    std::size_t end;  // just past the token, in the line
+};
+
+// The first few space-separated tokens of a line; nothing here allocates, as
+// a listing may hold hundreds of thousands of lines.
+class Tokens {
+public:
+    static constexpr std::size_t kMax = 12;
+
+    Tokens(std::string_view line, std::size_t maxTokens)
+    {
+        std::size_t pos = 0;
+        while (count_ < std::min(maxTokens, kMax)) {
+            while (pos < line.size() && line[pos] == ' ')
+                ++pos;
+            if (pos == line.size())
+                break;
+            std::size_t end = pos;
+            while (end < line.size() && line[end] != ' ')
+                ++end;
+            tokens_[count_++] = {line.substr(pos, end - pos), end};
+            pos = end;
+        }
+    }
+
+    std::size_t size() const { return count_; }
+    bool empty() const { return count_ == 0; }
+    const Token& operator[](std::size_t i) const { return tokens_[i]; }
+
+private:
+    std::array<Token, kMax> tokens_{};
+    std::size_t count_ = 0;
+};
+
+Tokens tokenize(std::string_view line, std::size_t maxTokens) { return Tokens(line, maxTokens); }
+
+std::optional<int> smallNumber(std::string_view text, std::size_t minDigits, std::size_t maxDigits)
+{
+    if (text.size() < minDigits || text.size() > maxDigits || !isDigits(text))
+        return std::nullopt;
+    return static_cast<int>(*parseDecimal(text));
+}
+
+constexpr std::uint32_t packed(char a, char b, char c)
+{
+    return std::uint32_t(std::uint8_t(a)) << 16 | std::uint32_t(std::uint8_t(b)) << 8 |
+           std::uint8_t(c);
+}
+
+// Tried on several fields of every LIST line: three letters packed and
+// compared at once.
+std::optional<int> monthOf(std::string_view text)
+{
+    static constexpr std::array<std::uint32_t, 12> kMonths = {
+        packed('j', 'a', 'n'), packed('f', 'e', 'b'), packed('m', 'a', 'r'),
+        packed('a', 'p', 'r'), packed('m', 'a', 'y'), packed('j', 'u', 'n'),
+        packed('j', 'u', 'l'), packed('a', 'u', 'g'), packed('s', 'e', 'p'),
+        packed('o', 'c', 't'), packed('n', 'o', 'v'), packed('d', 'e', 'c')};
+    if (text.size() != 3)
+        return std::nullopt;
+    const std::uint32_t key = packed(asciiLower(text[0]), asciiLower(text[1]), asciiLower(text[2]));
+    for (std::size_t i = 0; i < kMonths.size(); ++i)
+        if (kMonths[i] == key)
+            return static_cast<int>(i + 1);
+    return std::nullopt;
+}
+
+// "H:MM" or "HH:MM".
+bool parseClock(std::string_view text, int& hour, int& minute)
+{
+    const std::size_t colon = text.find(':');
+    if (colon == std::string_view::npos)
+        return false;
+    const auto h = smallNumber(text.substr(0, colon), 1, 2);
+    const auto m = smallNumber(text.substr(colon + 1), 2, 2);
+    if (!h || !m || *h > 23 || *m > 59)
+        return false;
+    hour = *h;
+    minute = *m;
+    return true;
+}
+
+std::optional<std::int64_t> secondsOf(int year, int month, int day, int hour, int minute,
+                                      int second = 0)
+{
+    return unixSecondsOf(CivilTime{year, month, day, hour, minute, second});
+}
+
+// ls shows the time instead of the year for recent dates (GNU ls up to about
+// six months back; some servers for any date of the current year), and a
+// modification time is almost never in the future. So the year meant is the
+// latest that does not put the date ahead of now by more than a clock skew
+// between server and client. Feb 29 falls back to the last leap year.
+std::optional<std::int64_t> placeYearless(int month, int day, int hour, int minute,
+                                          std::int64_t now)
+{
+    constexpr std::int64_t kClockSkew = 2 * 86'400;
+    const int thisYear = civilFromUnixSeconds(now).year;
+    for (int year = thisYear + 1; year >= thisYear - 8; --year) {
+        const auto candidate = secondsOf(year, month, day, hour, minute);
+        if (candidate && *candidate <= now + kClockSkew)
+            return candidate;
+    }
+    return std::nullopt;
+}
+
+bool isPermissions(std::string_view text)
+{
+    if (text.size() != 10 && !(text.size() == 11 && (text[10] == '+' || text[10] == '@' || text[10] == '.')))
+        return false;
+    if (std::string_view("-dlbcpsD").find(text[0]) == std::string_view::npos)
+        return false;
+    return std::all_of(text.begin() + 1, text.begin() + 10, [](char c) {
+        return std::string_view("-rwxsStTlL").find(c) != std::string_view::npos;
+    });
+}
+
+// The size column before the date: bytes, or a device's "major, minor" (size 0).
+bool parseUnixSize(const Tokens& tokens, std::size_t monthIndex, std::uint64_t& size,
+                   bool& valid)
+{
+    const std::string_view last = tokens[monthIndex - 1].text;
+    valid = true;
+    if (isDigits(last)) {
+        const bool device = monthIndex >= 3 && tokens[monthIndex - 2].text.size() > 1 &&
+                            tokens[monthIndex - 2].text.back() == ',' &&
+                            isDigits(tokens[monthIndex - 2].text.substr(0, tokens[monthIndex - 2].text.size() - 1));
+        if (device) {
+            size = 0;
+            return true;
+        }
+        const auto bytes = parseDecimal(last);
+        valid = bytes.has_value();  // a size past 64 bits
+        size = bytes.value_or(0);
+        return true;
+    }
+    const std::size_t comma = last.find(',');
+    if (comma != std::string_view::npos && isDigits(last.substr(0, comma)) &&
+        isDigits(last.substr(comma + 1))) {
+        size = 0;
+        return true;
+    }
+    return false;
+}
+
+// Two-digit years as DOS listings write them: 70-99 are the 1900s.
+int fullYear(int year, std::size_t digits)
+{
+    if (digits == 4)
+        return year;
+    return year < 70 ? 2000 + year : 1900 + year;
+}
+
+}  // namespace
+
+LineResult parseMlsdLine(std::string_view line, ListingEntry& entry)
+{
+    const std::size_t space = line.find(' ');
+    if (space == std::string_view::npos || space + 1 == line.size())
+        return LineResult::Malformed;
+    entry = {};
+    entry.name = line.substr(space + 1);
+    std::string_view facts = line.substr(0, space);
+    while (!facts.empty()) {
+        const std::size_t semicolon = facts.find(';');
+        const std::string_view fact = facts.substr(0, semicolon);
+        facts = semicolon == std::string_view::npos ? std::string_view() : facts.substr(semicolon + 1);
+        if (fact.empty())
+            continue;
+        const std::size_t equals = fact.find('=');
+        if (equals == std::string_view::npos)
+            return LineResult::Malformed;
+        const std::string_view name = fact.substr(0, equals);
+        const std::string_view value = fact.substr(equals + 1);
+        if (equalsIgnoringCase(name, "type")) {
+            if (equalsIgnoringCase(value, "cdir") || equalsIgnoringCase(value, "pdir"))
+                return LineResult::Ignored;
+            entry.directory = equalsIgnoringCase(value, "dir");
+        } else if (equalsIgnoringCase(name, "size") || equalsIgnoringCase(name, "sizd")) {
+            const auto size = parseDecimal(value);
+            if (!size)
+                return LineResult::Malformed;
+            entry.size = *size;
+        } else if (equalsIgnoringCase(name, "modify")) {
+            // YYYYMMDDHHMMSS, optionally followed by a fraction of a second.
+            const std::string_view whole = value.substr(0, value.find('.'));
+            if (whole.size() != 14 || !isDigits(whole) ||
+                (whole.size() < value.size() && !isDigits(value.substr(15))))
+                return LineResult::Malformed;
+            auto field = [&](std::size_t at, std::size_t length) {
+                return static_cast<int>(*parseDecimal(whole.substr(at, length)));
+            };
+            entry.modified = secondsOf(field(0, 4), field(4, 2), field(6, 2), field(8, 2),
+                                       field(10, 2), field(12, 2));
+            if (!entry.modified)
+                return LineResult::Malformed;
+        }
+    }
+    return LineResult::Parsed;
+}
+
+LineResult parseUnixLine(std::string_view line, std::int64_t now, ListingEntry& entry)
+{
+    if (line.substr(0, 6) == "total ") {
+        const auto count = tokenize(line.substr(6), 2);
+        if (count.size() == 1 && isDigits(count[0].text))
+            return LineResult::Ignored;
+    }
+    const auto tokens = tokenize(line, 12);
+    if (tokens.size() < 2 || !isPermissions(tokens[0].text))
+        return LineResult::NotMine;
+
+    // The date follows the size, which follows at least the link count (or
+    // an owner): anchored there, an owner named "jan" or "may", a group of 31
+    // or less and a size such as 2024 are never read as a date.
+    for (std::size_t i = 3; i + 2 < tokens.size(); ++i) {
+        const auto month = monthOf(tokens[i].text);
+        const auto day = smallNumber(tokens[i + 1].text, 1, 2);
+        if (!month || !day)
+            continue;
+        std::uint64_t size = 0;
+        bool sizeValid = true;
+        if (!parseUnixSize(tokens, i, size, sizeValid))
+            continue;
+        const std::string_view yearOrClock = tokens[i + 2].text;
+        int hour = 0, minute = 0;
+        std::optional<std::int64_t> modified;
+        if (parseClock(yearOrClock, hour, minute))
+            modified = placeYearless(*month, *day, hour, minute, now);
+        else if (const auto year = smallNumber(yearOrClock, 4, 4))
+            modified = secondsOf(*year, *month, *day, 0, 0);
+        else
+            continue;
+        // The name follows the date after exactly one space, and may itself
+        // begin, hold or end with spaces.
+        const std::size_t nameStart = tokens[i + 2].end + 1;
+        if (!sizeValid || !modified || nameStart >= line.size())
+            return LineResult::Malformed;
+        entry = {};
+        entry.name = line.substr(nameStart);
+        entry.size = size;
+        entry.modified = modified;
+        entry.directory = tokens[0].text[0] == 'd';
+        if (tokens[0].text[0] == 'l') {
+            const std::size_t arrow = entry.name.find(" -> ");
+            if (arrow != std::string::npos)
+                entry.name.resize(arrow);
+        }
+        return entry.name.empty() ? LineResult::Malformed : LineResult::Parsed;
+    }
+    return LineResult::Malformed;
+}
+
+LineResult parseDosLine(std::string_view line, ListingEntry& entry)
+{
+    const auto tokens = tokenize(line, 5);
+    if (tokens.empty())
+        return LineResult::NotMine;
+    // MM-DD-YY or MM-DD-YYYY.
+    const std::string_view date = tokens[0].text;
+    if (date.size() < 8 || date[2] != '-' || date[5] != '-')
+        return LineResult::NotMine;
+    const auto month = smallNumber(date.substr(0, 2), 2, 2);
+    const auto day = smallNumber(date.substr(3, 2), 2, 2);
+    const auto year = smallNumber(date.substr(6), 2, 4);
+    if (!month || !day || !year || date.size() == 9)
+        return LineResult::NotMine;
+    if (tokens.size() < 4)
+        return LineResult::Malformed;
+
+    // HH:MM (24-hour), hh:mmAM, or hh:mm followed by AM or PM.
+    std::size_t next = 2;
+    std::string_view clock = tokens[1].text;
+    std::string_view meridiem;
+    if (clock.size() > 2 && (clock.back() == 'M' || clock.back() == 'm')) {
+        meridiem = clock.substr(clock.size() - 2);
+        clock.remove_suffix(2);
+    } else if (equalsIgnoringCase(tokens[2].text, "AM") || equalsIgnoringCase(tokens[2].text, "PM")) {
+        meridiem = tokens[2].text;
+        next = 3;
+    }
+    int hour = 0, minute = 0;
+    if (!parseClock(clock, hour, minute))
+        return LineResult::Malformed;
+    if (!meridiem.empty()) {
+        const bool pm = equalsIgnoringCase(meridiem, "PM");
+        if ((!pm && !equalsIgnoringCase(meridiem, "AM")) || hour < 1 || hour > 12)
+            return LineResult::Malformed;
+        hour = hour % 12 + (pm ? 12 : 0);
+    }
+    if (next + 1 >= tokens.size())
+        return LineResult::Malformed;
+
+    entry = {};
+    const std::string_view sizeOrDir = tokens[next].text;
+    if (sizeOrDir == "<DIR>") {
+        entry.directory = true;
+    } else if (const auto size = parseDecimal(sizeOrDir)) {
+        entry.size = *size;
+    } else {
+        return LineResult::Malformed;
+    }
+    const std::size_t nameStart = line.find_first_not_of(' ', tokens[next].end);
+    entry.name = line.substr(nameStart);
+    entry.modified =
+        secondsOf(fullYear(*year, date.size() - 6), *month, *day, hour, minute);
+    return entry.modified ? LineResult::Parsed : LineResult::Malformed;
+}
+
+LineResult parseListLine(std::string_view line, std::int64_t now, ListingEntry& entry)
+{
+    const LineResult unix = parseUnixLine(line, now, entry);
+    return unix != LineResult::NotMine ? unix : parseDosLine(line, entry);
+}
+
+void ListingParser::parseLine(std::string_view line)
+{
+    if (!line.empty() && line.back() == '\r')
+        line.remove_suffix(1);
+    if (line.empty())
+        return;
+    ListingEntry entry;
+    const LineResult result = format_ == ListingFormat::Mlsd ? parseMlsdLine(line, entry)
+                                                             : parseListLine(line, now_, entry);
+    if (result == LineResult::Parsed) {
+        ++stats_.parsed;
+        onEntry_(std::move(entry));
+    } else if (result == LineResult::Ignored) {
+        ++stats_.ignored;
+    } else {
+        notUnderstood(line);
+    }
+}
+
+void ListingParser::notUnderstood(std::string_view line)
+{
+    // Enough of it to recognise; the transcript escapes and cuts it again.
+    constexpr std::size_t kShown = 300;
+    if (stats_.unparsed++ == 0)
+        stats_.firstUnparsed.assign(line.substr(0, kShown));
+}
+
+void ListingParser::feed(std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        const std::size_t end = bytes.find('\n');
+        const std::string_view piece = bytes.substr(0, end);
+        bytes = end == std::string_view::npos ? std::string_view() : bytes.substr(end + 1);
+        const bool complete = end != std::string_view::npos;
+
+        if (!skippingLong_ && partial_.size() + piece.size() > kMaxLine) {
+            skippingLong_ = true;
+            notUnderstood(partial_.empty() ? piece : std::string_view(partial_));
+            partial_.clear();
+            partial_.shrink_to_fit();
+        }
+        if (skippingLong_) {
+            skippingLong_ = !complete;
+        } else if (!complete) {
+            partial_.append(piece);
+        } else if (partial_.empty()) {
+            parseLine(piece);  // the common case: a whole line, no copy
+        } else {
+            partial_.append(piece);
+            parseLine(partial_);
+            partial_.clear();
+        }
+    }
+}
+
+void ListingParser::finish()
+{
+    if (!skippingLong_ && !partial_.empty())
+        parseLine(partial_);
+    partial_.clear();
+    skippingLong_ = false;
+}
+
+}  // namespace quorvane::client
