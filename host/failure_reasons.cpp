@@ -7,6 +7,8 @@
 #include <fstream>
 #include <string_view>
 
+#include "common/transcript.h"
+
 #if defined(_WIN32)
 #  include <windows.h>
 #else
@@ -93,7 +95,7 @@ std::string FailureReasons::reasonSinceMark() const
         return {};
     std::ifstream transcript(path_, std::ios::binary);
     transcript.seekg(static_cast<std::streamoff>(mark_));
-    constexpr std::string_view kCause = "cause: ";
+    constexpr std::string_view kCause = quorvane::trace::kCausePrefix;
     std::string reason;
     for (std::string line; std::getline(transcript, line);) {
         // "[   0.001234] cause: ..."

@@ -126,6 +126,17 @@ TEST_F(TranscriptAgainstFaultServer, HostileRepliesAreEscapedAndCut)
         EXPECT_EQ(line.find('\x1b'), std::string::npos);
 }
 
+TEST_F(TranscriptAgainstFaultServer, AListingSaysWhatItCouldNotRead)
+{
+    startServer(R"({"replies": {"CWD": "250 ok", "FEAT": "211 no features"},
+                    "listing": "-rw-r--r-- 1 u g 1 Jun 14 10:00 one\r\nJun 14 \u001b[2J gibberish\r\nnot a line either\r\n"})");
+    const ScopedEnvironment trace("QUORVANE_TRACE", transcript().string());
+    ASSERT_EQ(module().logIn(u"127.0.0.1", u"user", u"secret"), FTP_RESULT_OK);
+    EXPECT_EQ(module().listFolder(nullptr, nullptr, nullptr, u"/"), FTP_RESULT_OK);
+    EXPECT_TRUE(contains(events(transcript()),
+                         "listing: 1 entry, 2 lines not understood, the first: Jun 14 \\x1B[2J gibberish"));
+}
+
 TEST_F(TranscriptAgainstFaultServer, ATraceFileThatCannotBeOpenedChangesNothing)
 {
     startServer(R"({"replies": {"DELE": "250 deleted"}})");

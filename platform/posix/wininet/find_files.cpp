@@ -63,10 +63,11 @@ std::optional<SearchEntry> searchEntry(const ListingEntry& entry, const std::str
 void traceStats(const ListingStats& stats)
 {
     auto line = trace::line();
-    line << "listing: " << std::uint64_t{stats.parsed} << " entries, "
-         << std::uint64_t{stats.unparsed} << " lines not understood";
+    line << "listing: " << std::uint64_t{stats.parsed} << (stats.parsed == 1 ? " entry, " : " entries, ")
+         << std::uint64_t{stats.unparsed} << (stats.unparsed == 1 ? " line" : " lines")
+         << " not understood";
     if (stats.unparsed > 0)
-        line << ", first: " << trace::escape(stats.firstUnparsed);
+        line << ", the first: " << trace::escape(stats.firstUnparsed);
 }
 
 class FtpSearch final : public HandleObject {
