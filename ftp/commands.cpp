@@ -24,10 +24,10 @@ extern "C" FTPResult FTPFileDownload(WideString localFile, WideString remoteFile
 
 extern "C" FTPResult FTPFileUpload(WideString localFile, WideString remoteFile)
 {
-    return traced("FTPFileUpload",
-                  resultOf(FtpPutFileW(gFTPSession.hConnect, localFile, remoteFile,
-                                       kTransferFlags, 0)),
-                  localFile, remoteFile);
+    return traced(
+        "FTPFileUpload",
+        resultOf(FtpPutFileW(gFTPSession.hConnect, localFile, remoteFile, kTransferFlags, 0)),
+        localFile, remoteFile);
 }
 
 extern "C" FTPResult FTPFileDelete(WideString remoteFile)

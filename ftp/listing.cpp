@@ -44,9 +44,9 @@ bool writeRecord(WideStream* stream, const WIN32_FIND_DATAW& entry)
     return writeLine(stream, entry.cFileName) &&
            WriteWideFormatted(stream, QV_WIDE(" %llu    "), size) >= 0 &&
            WriteWideString(kLineEnd, stream) >= 0 &&
-           WriteWideFormatted(stream, QV_WIDE("%02d/%02d/%04d  %02d:%02d:%02d"),
-                              int{fields.wMonth}, int{fields.wDay}, int{fields.wYear},
-                              int{fields.wHour}, int{fields.wMinute}, int{fields.wSecond}) >= 0 &&
+           WriteWideFormatted(stream, QV_WIDE("%02d/%02d/%04d  %02d:%02d:%02d"), int{fields.wMonth},
+                              int{fields.wDay}, int{fields.wYear}, int{fields.wHour},
+                              int{fields.wMinute}, int{fields.wSecond}) >= 0 &&
            WriteWideString(kLineEnd, stream) >= 0;
 }
 

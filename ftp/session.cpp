@@ -18,8 +18,7 @@ void closeSession(FTPSession& session)
 
 FTPResult logIn(WideString server, WideString user, WideString password)
 {
-    HINTERNET internet =
-        InternetOpenW(kAgentName, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+    HINTERNET internet = InternetOpenW(kAgentName, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
     if (!internet)
         return FTP_RESULT_NO_INTERNET;
 
@@ -27,9 +26,9 @@ FTPResult logIn(WideString server, WideString user, WideString password)
     // its connection does not leak.
     closeSession(gFTPSession);
     gFTPSession.hInternet = internet;
-    gFTPSession.hConnect = InternetConnectW(
-        internet, server, INTERNET_DEFAULT_FTP_PORT, user, password,
-        INTERNET_SERVICE_FTP, INTERNET_FLAG_PASSIVE, 0);
+    gFTPSession.hConnect =
+        InternetConnectW(internet, server, INTERNET_DEFAULT_FTP_PORT, user, password,
+                         INTERNET_SERVICE_FTP, INTERNET_FLAG_PASSIVE, 0);
     if (!gFTPSession.hConnect) {
         closeSession(gFTPSession);
         return FTP_RESULT_FAILED;
@@ -39,8 +38,7 @@ FTPResult logIn(WideString server, WideString user, WideString password)
 
 }  // namespace
 
-extern "C" FTPResult FTPServerLogIn(WideString server, WideString user,
-                                    WideString password)
+extern "C" FTPResult FTPServerLogIn(WideString server, WideString user, WideString password)
 {
     // The password is never passed on to the transcript.
     return traced("FTPServerLogIn", logIn(server, user, password), server, user);

@@ -28,7 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 break;
             if (status != ReplyReader::Status::Ready)
                 return 0;  // final: the stream cannot be trusted further
-            if (reply.code < 100 || reply.code > 599 || reply.text.size() > ReplyReader::kMaxReply ||
+            if (reply.code < 100 || reply.code > 599 ||
+                reply.text.size() > ReplyReader::kMaxReply ||
                 reply.text.find('\0') != std::string::npos)
                 std::abort();
         }

@@ -27,7 +27,7 @@ public:
 
 private:
     std::string path_;  // what can be read back; empty if nothing
-    int fd_ = -1;       // the private transcript, kept open
+    int fd_ = -1;  // the private transcript, kept open
     bool remove_ = false;
     std::uint64_t mark_ = 0;
 };

@@ -1,9 +1,9 @@
 #include "module_loader.h"
 
 #if defined(_WIN32)
-#include <windows.h>
+#  include <windows.h>
 
-#include <vector>
+#  include <vector>
 
 namespace {
 
@@ -53,12 +53,13 @@ std::string ModuleLoader::defaultPath()
 }
 
 #else
-#include <dlfcn.h>
-#include <unistd.h>
+#  include <dlfcn.h>
+#  include <unistd.h>
 
-#include <climits>
+#  include <climits>
 
-ModuleLoader::ModuleLoader(const std::string& path) : handle_(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL))
+ModuleLoader::ModuleLoader(const std::string& path)
+    : handle_(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL))
 {
     if (!handle_)
         error_ = dlerror();

@@ -19,7 +19,8 @@
 
 namespace {
 
-constexpr const char* kUsage = R"(usage: quorvane [OPTION]... COMMAND [ARGS]... [COMMAND [ARGS]...]...
+constexpr const char* kUsage =
+    R"(usage: quorvane [OPTION]... COMMAND [ARGS]... [COMMAND [ARGS]...]...
 
 Loads the module (libQuorvane2.so, or Quorvane2.dll on Windows; by default
 the one beside this program, else the installed one) and runs the commands in
@@ -78,9 +79,9 @@ struct Export {
 };
 
 constexpr Export kExports[] = {
-    {"FTPServerFiles", 1},  {"FTPFileDownload", 2}, {"FTPFileUpload", 3},
-    {"FTPFileDelete", 4},   {"FTPFolderCreate", 5}, {"FTPFolderDelete", 6},
-    {"FTPFileRename", 7},   {"FTPServerLogIn", 8},  {"FTPServerLogOut", 9},
+    {"FTPServerFiles", 1},     {"FTPFileDownload", 2},       {"FTPFileUpload", 3},
+    {"FTPFileDelete", 4},      {"FTPFolderCreate", 5},       {"FTPFolderDelete", 6},
+    {"FTPFileRename", 7},      {"FTPServerLogIn", 8},        {"FTPServerLogOut", 9},
     {"_ZN9CQuorvaneC1Ev", 10}, {"_ZN9CQuorvaneaSERKS_", 11}, {"_Z10fnQuorvanev", 12},
     {"nQuorvane", 13},
 };
@@ -119,10 +120,7 @@ FTPResult call(const Module& module, const char* symbol, Args... args)
 
 // The host's strings are UTF-16 on every platform; the module's WideString
 // is char16_t or, on Windows, the 16-bit wchar_t.
-WideString wide(const std::u16string& text)
-{
-    return reinterpret_cast<WideString>(text.c_str());
-}
+WideString wide(const std::u16string& text) { return reinterpret_cast<WideString>(text.c_str()); }
 
 // The listing file "\FTPFolder.txt" lies in the device root the module was
 // built with.
@@ -152,8 +150,8 @@ const std::vector<Command>& commands()
     static const std::vector<Command> table = {
         {"login", 3,
          [](const Module& m, const Arguments& a) {
-             return call<decltype(FTPServerLogIn)>(m, "FTPServerLogIn", wide(a[0]),
-                                                   wide(a[1]), wide(a[2]));
+             return call<decltype(FTPServerLogIn)>(m, "FTPServerLogIn", wide(a[0]), wide(a[1]),
+                                                   wide(a[2]));
          }},
         {"logout", 0,
          [](const Module& m, const Arguments&) {
@@ -161,14 +159,12 @@ const std::vector<Command>& commands()
          }},
         {"get", 2,
          [](const Module& m, const Arguments& a) {
-             return call<decltype(FTPFileDownload)>(m, "FTPFileDownload", wide(a[0]),
-                                                    wide(a[1]));
+             return call<decltype(FTPFileDownload)>(m, "FTPFileDownload", wide(a[0]), wide(a[1]));
          },
          Progress::LocalWrites},
         {"put", 2,
          [](const Module& m, const Arguments& a) {
-             return call<decltype(FTPFileUpload)>(m, "FTPFileUpload", wide(a[0]),
-                                                  wide(a[1]));
+             return call<decltype(FTPFileUpload)>(m, "FTPFileUpload", wide(a[0]), wide(a[1]));
          },
          Progress::LocalReads},
         {"rm", 1,
@@ -185,21 +181,20 @@ const std::vector<Command>& commands()
          }},
         {"ls", 1,
          [](const Module& m, const Arguments& a) {
-             const FTPResult result = call<decltype(FTPServerFiles)>(
-                 m, "FTPServerFiles", nullptr, nullptr, nullptr, wide(a[0]));
+             const FTPResult result = call<decltype(FTPServerFiles)>(m, "FTPServerFiles", nullptr,
+                                                                     nullptr, nullptr, wide(a[0]));
              if (result == FTP_RESULT_OK)
                  printListing();
              return result;
          }},
         {"cd", 1,
          [](const Module& m, const Arguments& a) {
-             return call<decltype(FTPServerFiles)>(m, "FTPServerFiles", nullptr, nullptr,
-                                                   nullptr, wide(a[0]));
+             return call<decltype(FTPServerFiles)>(m, "FTPServerFiles", nullptr, nullptr, nullptr,
+                                                   wide(a[0]));
          }},
         {"mv", 2,
          [](const Module& m, const Arguments& a) {
-             return call<decltype(FTPFileRename)>(m, "FTPFileRename", wide(a[0]),
-                                                  wide(a[1]));
+             return call<decltype(FTPFileRename)>(m, "FTPFileRename", wide(a[0]), wide(a[1]));
          }},
     };
     return table;

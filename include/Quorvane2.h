@@ -15,7 +15,7 @@ typedef wchar_t QuorvaneWideChar;
 #elif defined(__cplusplus)
 typedef char16_t QuorvaneWideChar;
 #else
-#include <uchar.h>
+#  include <uchar.h>
 typedef char16_t QuorvaneWideChar;
 #endif
 
@@ -26,15 +26,15 @@ typedef const QuorvaneWideChar* WideString;
 typedef int32_t FTPResult;
 
 enum {
-    FTP_RESULT_OK = 999,          /* the operation succeeded */
-    FTP_RESULT_NO_INTERNET = 1,   /* the Internet client cannot be opened */
-    FTP_RESULT_FAILED = 2,        /* connection, log-in or remote command failed */
-    FTP_RESULT_NO_FOLDER = 3      /* the folder to list cannot be made current */
+    FTP_RESULT_OK = 999, /* the operation succeeded */
+    FTP_RESULT_NO_INTERNET = 1, /* the Internet client cannot be opened */
+    FTP_RESULT_FAILED = 2, /* connection, log-in or remote command failed */
+    FTP_RESULT_NO_FOLDER = 3 /* the folder to list cannot be made current */
 };
 
 #if defined(_WIN32)
 #  if defined(QUORVANE_BUILDING_MODULE)
-     /* module/Quorvane2.def lists the exports with their fixed ordinals. */
+/* module/Quorvane2.def lists the exports with their fixed ordinals. */
 #    define QUORVANE_API
 #  else
 #    define QUORVANE_API __declspec(dllimport)
@@ -51,8 +51,8 @@ extern "C" {
 
 /* Lists `folder` into the listing file "\FTPFolder.txt". The first three
  * arguments are accepted for compatibility and never read. */
-QUORVANE_API FTPResult FTPServerFiles(const void* first, const void* second,
-                                      const void* third, WideString folder);
+QUORVANE_API FTPResult FTPServerFiles(const void* first, const void* second, const void* third,
+                                      WideString folder);
 
 QUORVANE_API FTPResult FTPFileDownload(WideString localFile, WideString remoteFile);
 QUORVANE_API FTPResult FTPFileUpload(WideString localFile, WideString remoteFile);
@@ -62,8 +62,7 @@ QUORVANE_API FTPResult FTPFolderDelete(WideString remoteFolder);
 QUORVANE_API FTPResult FTPFileRename(WideString existingName, WideString newName);
 
 /* Opens the process's single session: port 21, passive, binary. */
-QUORVANE_API FTPResult FTPServerLogIn(WideString server, WideString user,
-                                      WideString password);
+QUORVANE_API FTPResult FTPServerLogIn(WideString server, WideString user, WideString password);
 /* Closes the session; always FTP_RESULT_OK. */
 QUORVANE_API FTPResult FTPServerLogOut(void);
 

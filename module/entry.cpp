@@ -10,7 +10,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID)
 }
 
 #if !defined(_WIN32)
-#include <dlfcn.h>
+#  include <dlfcn.h>
 
 namespace {
 

@@ -9,7 +9,10 @@ namespace quorvane::text {
 
 constexpr bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
-constexpr char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+constexpr char asciiLower(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 constexpr bool equalsIgnoringCase(std::string_view a, std::string_view b)
 {

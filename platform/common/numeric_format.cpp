@@ -17,11 +17,16 @@ bool readConversion(std::string_view format, std::size_t& pos, Conversion& c)
 {
     for (; pos < format.size(); ++pos) {
         const char flag = format[pos];
-        if (flag == '-') c.leftAlign = true;
-        else if (flag == '+') c.plus = true;
-        else if (flag == ' ') c.space = true;
-        else if (flag == '0') c.zeroPad = true;
-        else break;
+        if (flag == '-')
+            c.leftAlign = true;
+        else if (flag == '+')
+            c.plus = true;
+        else if (flag == ' ')
+            c.space = true;
+        else if (flag == '0')
+            c.zeroPad = true;
+        else
+            break;
     }
     for (; pos < format.size() && isDigit(format[pos]); ++pos)
         c.width = c.width * 10 + static_cast<std::size_t>(format[pos] - '0');
@@ -32,14 +37,17 @@ bool readConversion(std::string_view format, std::size_t& pos, Conversion& c)
     }
     if (c.width > 4096 || c.precision > 4096)
         return false;
-    if (pos < format.size() && std::string_view("hlzjt").find(format[pos]) != std::string_view::npos) {
+    if (pos < format.size() &&
+        std::string_view("hlzjt").find(format[pos]) != std::string_view::npos) {
         c.length = format[pos++];
-        if (pos < format.size() && (c.length == 'h' || c.length == 'l') && format[pos] == c.length) {
+        if (pos < format.size() && (c.length == 'h' || c.length == 'l') &&
+            format[pos] == c.length) {
             c.length = c.length == 'h' ? 'H' : 'L';
             ++pos;
         }
     }
-    if (pos == format.size() || std::string_view("diouxX").find(format[pos]) == std::string_view::npos)
+    if (pos == format.size() ||
+        std::string_view("diouxX").find(format[pos]) == std::string_view::npos)
         return false;
     c.type = format[pos++];
     return true;
@@ -127,9 +135,10 @@ char* writeConversion(char* at, const Conversion& c, std::uint64_t value, bool n
 {
     const char* symbols = c.type == 'X' ? "0123456789ABCDEF" : "0123456789abcdef";
     char digits[24];
-    const std::size_t count = c.type == 'o'                    ? digitsOf<8>(value, symbols, digits)
-                              : c.type == 'x' || c.type == 'X' ? digitsOf<16>(value, symbols, digits)
-                                                               : decimalDigitsOf(value, digits);
+    const std::size_t count = c.type == 'o' ? digitsOf<8>(value, symbols, digits)
+                              : c.type == 'x' || c.type == 'X'
+                                  ? digitsOf<16>(value, symbols, digits)
+                                  : decimalDigitsOf(value, digits);
     const std::size_t precision = c.hasPrecision ? c.precision : 1;
     const std::size_t zeros = precision > count ? precision - count : 0;
     const char sign = negative ? '-' : !isSigned(c.type) ? 0 : c.plus ? '+' : c.space ? ' ' : 0;

@@ -13,7 +13,8 @@ bool isHostName(std::string_view host)
 {
     return !host.empty() && std::all_of(host.begin(), host.end(), [](char c) {
         const auto byte = static_cast<unsigned char>(c);
-        return byte > 0x20 && byte != 0x7F && std::string_view(":/\\@?#[]%").find(c) == std::string_view::npos;
+        return byte > 0x20 && byte != 0x7F &&
+               std::string_view(":/\\@?#[]%").find(c) == std::string_view::npos;
     });
 }
 
@@ -23,8 +24,8 @@ bool isIpv6Literal(std::string_view host)
 {
     return host.find(':') != std::string_view::npos &&
            std::all_of(host.begin(), host.end(), [](char c) {
-               return (c >= '0' && c <= '9') || (asciiLower(c) >= 'a' && asciiLower(c) <= 'f') || c == ':' ||
-                      c == '.';
+               return (c >= '0' && c <= '9') || (asciiLower(c) >= 'a' && asciiLower(c) <= 'f') ||
+                      c == ':' || c == '.';
            });
 }
 

@@ -42,20 +42,20 @@ std::size_t printableSequence(std::string_view text, std::size_t i)
 {
     const auto lead = static_cast<unsigned char>(text[i]);
     const std::size_t length = lead >= 0xF0 && lead <= 0xF4 ? 4
-                               : lead >= 0xE0              ? (lead <= 0xEF ? 3 : 0)
-                               : lead >= 0xC2              ? 2
-                                                           : 0;
+                               : lead >= 0xE0               ? (lead <= 0xEF ? 3 : 0)
+                               : lead >= 0xC2               ? 2
+                                                            : 0;
     if (length == 0 || text.size() - i < length)
         return 0;
     for (std::size_t k = 1; k < length; ++k)
         if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
             return 0;
     const auto second = static_cast<unsigned char>(text[i + 1]);
-    if ((lead == 0xC2 && second <= 0x9F) ||                       // C1 controls
+    if ((lead == 0xC2 && second <= 0x9F) ||  // C1 controls
         (lead == 0xE0 && second < 0xA0) || (lead == 0xF0 && second < 0x90) ||  // overlong
-        (lead == 0xED && second >= 0xA0) ||                       // surrogates
-        (lead == 0xF4 && second >= 0x90) ||                       // past U+10FFFF
-        (lead == 0xE2 && second == 0x80 &&                        // U+2028, U+2029
+        (lead == 0xED && second >= 0xA0) ||  // surrogates
+        (lead == 0xF4 && second >= 0x90) ||  // past U+10FFFF
+        (lead == 0xE2 && second == 0x80 &&  // U+2028, U+2029
          (static_cast<unsigned char>(text[i + 2]) & 0xFE) == 0xA8))
         return 0;
     return length;
@@ -127,7 +127,9 @@ std::string escape(std::string_view text, std::size_t limit)
         ++i;
     }
     if (text.size() > limit)
-        escaped.append(" [cut: ").append(std::to_string(text.size() - limit)).append(" more bytes]");
+        escaped.append(" [cut: ")
+            .append(std::to_string(text.size() - limit))
+            .append(" more bytes]");
     return escaped;
 }
 

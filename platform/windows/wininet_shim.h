@@ -16,8 +16,8 @@ HINTERNET QvInternetConnectW(HINTERNET internet, LPCWSTR serverName, INTERNET_PO
                              LPCWSTR userName, LPCWSTR password, DWORD service, DWORD flags,
                              DWORD_PTR context);
 BOOL QvFtpSetCurrentDirectoryW(HINTERNET connect, LPCWSTR directory);
-HINTERNET QvFtpFindFirstFileW(HINTERNET connect, LPCWSTR searchFile,
-                              WIN32_FIND_DATAW* findData, DWORD flags, DWORD_PTR context);
+HINTERNET QvFtpFindFirstFileW(HINTERNET connect, LPCWSTR searchFile, WIN32_FIND_DATAW* findData,
+                              DWORD flags, DWORD_PTR context);
 BOOL QvInternetFindNextFileW(HINTERNET find, LPVOID findData);
 BOOL QvFtpGetFileW(HINTERNET connect, LPCWSTR remoteFile, LPCWSTR newFile, BOOL failIfExists,
                    DWORD flagsAndAttributes, DWORD flags, DWORD_PTR context);

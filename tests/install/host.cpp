@@ -12,5 +12,6 @@ int main()
     const FTPResult logOut = FTPServerLogOut();
     std::printf("fnQuorvane %d, nQuorvane %d, log-out %d\n", answer, nQuorvane,
                 static_cast<int>(logOut));
-    return answer == 42 && nQuorvane == 0 && logOut == FTP_RESULT_OK && assignmentReturnsLeft ? 0 : 1;
+    return answer == 42 && nQuorvane == 0 && logOut == FTP_RESULT_OK && assignmentReturnsLeft ? 0
+                                                                                              : 1;
 }

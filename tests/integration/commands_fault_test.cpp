@@ -66,10 +66,10 @@ TEST_F(CommandsAgainstFaultServer, PasvHostOtherThanTheServerIsNotFollowed)
 
 TEST_F(CommandsAgainstFaultServer, MalformedPasvRepliesFailWithoutATransfer)
 {
-    for (const char* reply : {"227 Entering Passive Mode (127,0,0,1,300,1)",
-                              "227 Entering Passive Mode (127,0,0,1,0,0)",
-                              "227 Entering Passive Mode (127,0,0,1,4)",
-                              "227 Entering Passive Mode"}) {
+    for (const char* reply :
+         {"227 Entering Passive Mode (127,0,0,1,300,1)",
+          "227 Entering Passive Mode (127,0,0,1,0,0)", "227 Entering Passive Mode (127,0,0,1,4)",
+          "227 Entering Passive Mode"}) {
         play(std::string(R"({"replies": {"FEAT": "211 none", "PASV": ")") + reply + "\"}}");
         EXPECT_EQ(downloadOverOldFile(), FTP_RESULT_FAILED) << reply;
         EXPECT_EQ(count("RETR"), 0) << reply;
@@ -184,8 +184,7 @@ TEST_F(CommandsAgainstFaultServer, StorRefusedWithDiskFullFails)
     play(R"({"replies": {"STOR": [{"send": "150 Ok\r\n"}, {"data_drain": true},
                                   {"data_close": true}, {"send": "552 disk full\r\n"}]}})");
     writeFile(device_.hostPath("up.txt"), "upload me");
-    EXPECT_EQ(module().upload(device_.devicePath("up.txt").c_str(), u"up.txt"),
-              FTP_RESULT_FAILED);
+    EXPECT_EQ(module().upload(device_.devicePath("up.txt").c_str(), u"up.txt"), FTP_RESULT_FAILED);
     EXPECT_EQ(readFile(device_.hostPath("up.txt")), "upload me");
 }
 

@@ -180,8 +180,10 @@ bool listsWithMlsd(Server server)
 
 std::vector<std::string> faultServerCommand(const std::string& scenarioJson, const fs::path& log)
 {
-    return {QUORVANE_PYTHON, std::string(QUORVANE_SERVERS_DIR) + "/fault_server.py",
-            scenarioJson, "--log", log.string(), "--certs", QUORVANE_CERTS_DIR};
+    return {QUORVANE_PYTHON,   std::string(QUORVANE_SERVERS_DIR) + "/fault_server.py",
+            scenarioJson,      "--log",
+            log.string(),      "--certs",
+            QUORVANE_CERTS_DIR};
 }
 
 TempFolder::TempFolder()

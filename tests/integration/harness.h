@@ -58,7 +58,7 @@ bool listsWithMlsd(Server server);
 // for localhost, 127.0.0.1 and ::1 (the tests trust that CA only).
 struct TlsOptions {
     std::string maxVersion = "1.3";  // or "1.2"
-    int idleTimeout = 300;           // seconds (pure-ftpd: whole minutes)
+    int idleTimeout = 300;  // seconds (pure-ftpd: whole minutes)
     // Where the server says, per connection, whether it resumed a session
     // (vsftpd, proftpd, pyftpdlib); none if empty.
     std::filesystem::path log;

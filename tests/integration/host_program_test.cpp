@@ -50,8 +50,8 @@ TEST_F(HostProgram, AFailedCommandSaysWhyInOneLine)
     }
     commands.insert(commands.end(), {"rm", "missing.txt"});
     startServer(R"({"files": {"big.bin": ")" + std::string(100000, 'b') + R"("},
-                    "replies": {"DELE": {"sequence": [)" + deletes +
-                R"("550 No such file or directory"]}}})");
+                    "replies": {"DELE": {"sequence": [)" +
+                deletes + R"("550 No such file or directory"]}}})");
     ProgramRun run = session(commands);
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), kDeletes + 2);  // and login
@@ -73,9 +73,9 @@ TEST_F(HostProgram, AFailedCommandSaysWhyInOneLine)
         run = session({"get", local, "big.bin"});
     }
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(lastLine(run.out),
-              "get 2: cannot write " + device.hostPath("big.bin").string() +
-                  ": No space left on device") << run.out;
+    EXPECT_EQ(lastLine(run.out), "get 2: cannot write " + device.hostPath("big.bin").string() +
+                                     ": No space left on device")
+        << run.out;
     EXPECT_TRUE(device.names().empty()) << "a partial download was left";
 }
 

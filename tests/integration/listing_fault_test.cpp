@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <fstream>
 
-
 #include "fault_server_test.h"
 
 using namespace harness;
@@ -52,28 +51,37 @@ TEST_F(ListingAgainstFaultServer, MlsdWhereOffered)
 TEST_F(ListingAgainstFaultServer, HostileNamesAreSkippedOrMadeSafe)
 {
     // JSON text: \u0007 is a BEL, \udcff the raw byte 0xFF (not UTF-8).
-    const std::string listing =
-        "total 9\\r\\n"
-        "-rw-r--r-- 1 u g 1 Jan  1  2020 good.txt\\r\\n"
-        "-rw-r--r-- 1 u g 1 Jan  1  2020 bell\\u0007name\\r\\n"
-        "-rw-r--r-- 1 u g 1 Jan  1  2020 " + std::string(300, 'n') + "\\r\\n"
-        "-rw-r--r-- 1 u g 1 Jan  1  2020 bad\\udcffutf8\\r\\n"
-        "-rw-r--r-- 1 u g 99999999999999999999 Jan  1  2020 huge\\r\\n"
-        "-rw-r--r-- 1 u g 1 Jan 99  2020 bad-date\\r\\n"
-        "-rw-r--r-- 1 u g 1 Jan  1  2020 ../up\\r\\n"
-        "-rw-r--r-- 1 u g 1 Jan  1  2020 next\\u0085line\\r\\n"
-        "-rw-r--r-- 1 u g 1 Jan  1  2020 line\\u2028separator\\r\\n"
-        "-rw-r--r-- 1 u g 1 Jan  1  2020 para\\u2029graph\\r\\n"
-        "not a listing line at all\\r\\n"
-        "-rw-r--r-- 1 u g 2 Jan  1  2020 also good\\r\\n";
+    const std::string listing = "total 9\\r\\n"
+                                "-rw-r--r-- 1 u g 1 Jan  1  2020 good.txt\\r\\n"
+                                "-rw-r--r-- 1 u g 1 Jan  1  2020 bell\\u0007name\\r\\n"
+                                "-rw-r--r-- 1 u g 1 Jan  1  2020 " +
+                                std::string(300, 'n') +
+                                "\\r\\n"
+                                "-rw-r--r-- 1 u g 1 Jan  1  2020 bad\\udcffutf8\\r\\n"
+                                "-rw-r--r-- 1 u g 99999999999999999999 Jan  1  2020 huge\\r\\n"
+                                "-rw-r--r-- 1 u g 1 Jan 99  2020 bad-date\\r\\n"
+                                "-rw-r--r-- 1 u g 1 Jan  1  2020 ../up\\r\\n"
+                                "-rw-r--r-- 1 u g 1 Jan  1  2020 next\\u0085line\\r\\n"
+                                "-rw-r--r-- 1 u g 1 Jan  1  2020 line\\u2028separator\\r\\n"
+                                "-rw-r--r-- 1 u g 1 Jan  1  2020 para\\u2029graph\\r\\n"
+                                "not a listing line at all\\r\\n"
+                                "-rw-r--r-- 1 u g 2 Jan  1  2020 also good\\r\\n";
     play(std::string(R"({"replies": {"CWD": "250 ok", )") + kNoMlst + R"(}, "listing": ")" +
          listing + "\"}");
     ASSERT_EQ(list(), FTP_RESULT_OK);
     const std::vector<std::string> expected = {
-        "good.txt",  " 1    ", "01/01/2020  00:00:00",
-        "bad\xef\xbf\xbdutf8", " 1    ", "01/01/2020  00:00:00",
-        "../up",     " 1    ", "01/01/2020  00:00:00",
-        "also good", " 2    ", "01/01/2020  00:00:00",
+        "good.txt",
+        " 1    ",
+        "01/01/2020  00:00:00",
+        "bad\xef\xbf\xbdutf8",
+        " 1    ",
+        "01/01/2020  00:00:00",
+        "../up",
+        " 1    ",
+        "01/01/2020  00:00:00",
+        "also good",
+        " 2    ",
+        "01/01/2020  00:00:00",
     };
     EXPECT_EQ(listingLines(), expected);
 }
@@ -131,7 +139,8 @@ TEST_F(ListingAgainstFaultServer, ListingBrokenOffOrRefusedAtItsEndKeepsThePrevi
              R"([{"data_close": true}, {"send": "451 local error in processing\r\n"}])",
          }) {
         play(std::string(R"({"replies": {"CWD": "250 ok", )") + kNoMlst + R"(,
-                 "LIST": [{"send": "150 here\r\n"}, {"bulk": true}, )" + (end + 1) + R"(},
+                 "LIST": [{"send": "150 here\r\n"}, {"bulk": true}, )" +
+             (end + 1) + R"(},
                  "listing_bulk": {"entries": 50000}})");
         writeFile(listingFile(), "previous listing\n");
         EXPECT_EQ(list(), FTP_RESULT_FAILED) << end;
@@ -155,8 +164,8 @@ TEST_F(ListingAgainstFaultServer, StalledDataMidListingFailsAtTheInactivityLimit
 
 TEST_F(ListingAgainstFaultServer, FullDiskEndsTheListingAndTheSessionGoesOn)
 {
-    play(std::string(R"({"files": {"f.txt": "hello"}, "replies": {"CWD": "250 ok", )") +
-         kNoMlst + R"(}, "listing_bulk": {"entries": 20000}})");
+    play(std::string(R"({"files": {"f.txt": "hello"}, "replies": {"CWD": "250 ok", )") + kNoMlst +
+         R"(}, "listing_bulk": {"entries": 20000}})");
     {
         const FullDevice full(64 * 1024);
         const auto start = std::chrono::steady_clock::now();

@@ -35,8 +35,8 @@ TEST_F(LogInAgainstFaultServer, NormalDialogueSendsTheExpectedCommands)
     play(R"({})");
     ASSERT_EQ(logIn(), FTP_RESULT_OK);
     ASSERT_EQ(module().logOut(), FTP_RESULT_OK);
-    const std::vector<std::string> expected = {
-        "USER user", "PASS secret", "TYPE I", "FEAT", "OPTS UTF8 ON", "QUIT"};
+    const std::vector<std::string> expected = {"USER user", "PASS secret",  "TYPE I",
+                                               "FEAT",      "OPTS UTF8 ON", "QUIT"};
     EXPECT_EQ(commands(), expected);
 }
 
@@ -98,7 +98,8 @@ TEST_F(LogInAgainstFaultServer, DelayedGreetingAfter120IsOneWait)
 
 TEST_F(LogInAgainstFaultServer, MultiLineReplyWithInnerEndLikeLinesStaysInStep)
 {
-    play(R"({"replies": {"PASS": [{"send": "230-Welcome\r\n220 not an end\r\n230-nor this\r\n230 logged in\r\n"}],
+    play(
+        R"({"replies": {"PASS": [{"send": "230-Welcome\r\n220 not an end\r\n230-nor this\r\n230 logged in\r\n"}],
                          "TYPE": "200 type is binary"}})");
     ASSERT_EQ(logIn(), FTP_RESULT_OK);
     EXPECT_TRUE(received("FEAT"));

@@ -12,11 +12,13 @@ namespace {
 
 class LogInAgainstServers : public ::testing::TestWithParam<Server> {
 protected:
-    void SetUp() override { ASSERT_TRUE(server_.ready()) << nameOf(GetParam()) << " did not start"; }
+    void SetUp() override
+    {
+        ASSERT_TRUE(server_.ready()) << nameOf(GetParam()) << " did not start";
+    }
     void TearDown() override { module().logOut(); }
 
-    FTPResult logIn(const std::string& host, const std::string& user,
-                    const std::string& password)
+    FTPResult logIn(const std::string& host, const std::string& user, const std::string& password)
     {
         return module().logIn(wide(host).c_str(), wide(user).c_str(), wide(password).c_str());
     }

@@ -54,9 +54,13 @@ TEST(Resources, ThousandMixedOperationsDoNotGrowDescriptorsOrMemory)
         case 3: result = module().rename(u"f.bin", u"g.bin"); break;
         case 4: result = module().deleteFile(u"g.bin"); break;
         case 5: failures += module().deleteFile(u"missing.bin") == FTP_RESULT_FAILED; break;
-        case 6: failures += module().listFolder(nullptr, nullptr, nullptr, u"/nowhere") ==
-                            FTP_RESULT_NO_FOLDER; break;
-        case 7: failures += module().download(down.c_str(), u"missing.bin") == FTP_RESULT_FAILED; break;
+        case 6:
+            failures +=
+                module().listFolder(nullptr, nullptr, nullptr, u"/nowhere") == FTP_RESULT_NO_FOLDER;
+            break;
+        case 7:
+            failures += module().download(down.c_str(), u"missing.bin") == FTP_RESULT_FAILED;
+            break;
         }
         ASSERT_EQ(result, FTP_RESULT_OK) << "operation " << op;
     }

@@ -56,8 +56,9 @@ TEST_F(TlsAgainstFaultServer, DialogueProtectsEverythingBeforeTheUserName)
     startServer(R"({})");
     ASSERT_EQ(logIn(), FTP_RESULT_OK);
     ASSERT_EQ(module().logOut(), FTP_RESULT_OK);
-    const std::vector<std::string> expected = {"AUTH TLS", "USER user", "PASS secret", "PBSZ 0",
-                                               "PROT P", "TYPE I", "FEAT", "OPTS UTF8 ON", "QUIT"};
+    const std::vector<std::string> expected = {"AUTH TLS", "USER user",    "PASS secret",
+                                               "PBSZ 0",   "PROT P",       "TYPE I",
+                                               "FEAT",     "OPTS UTF8 ON", "QUIT"};
     EXPECT_EQ(commands(), expected);
 }
 
@@ -67,9 +68,9 @@ TEST_F(TlsAgainstFaultServer, CertificatesThatCannotBeTrustedFailBeforeTheUserNa
         const char* certificate;
         const char* cause;  // as the transcript gives it
     };
-    for (const Row& row : {Row{"selfsigned", "self-signed certificate"},
-                           Row{"expired", "certificate has expired"},
-                           Row{"wrongname", "IP address mismatch"}}) {
+    for (const Row& row :
+         {Row{"selfsigned", "self-signed certificate"}, Row{"expired", "certificate has expired"},
+          Row{"wrongname", "IP address mismatch"}}) {
         startServer(std::string(R"({"tls": ")") + row.certificate + "\"}");
         const auto transcript = log().parent_path() / "transcript.txt";
         const ScopedEnvironment trace("QUORVANE_TRACE", transcript.string());
@@ -77,8 +78,9 @@ TEST_F(TlsAgainstFaultServer, CertificatesThatCannotBeTrustedFailBeforeTheUserNa
         EXPECT_LT(took_.count(), 5.0) << row.certificate;
         EXPECT_TRUE(received("AUTH TLS")) << row.certificate;
         expectNoCredentialsSent();
-        EXPECT_NE(readFile(transcript).find(std::string("cause: TLS handshake failed: ") + row.cause),
-                  std::string::npos)
+        EXPECT_NE(
+            readFile(transcript).find(std::string("cause: TLS handshake failed: ") + row.cause),
+            std::string::npos)
             << readFile(transcript);
         stopServer();
     }
@@ -158,7 +160,8 @@ TEST_F(TlsAgainstFaultServer, PlainBytesOnAProtectedDataConnectionFail)
 
 TEST_F(TlsAgainstFaultServer, DownloadCutOffWithoutCloseNotifyFails)
 {
-    startServer(R"({"replies": {"RETR": [{"send": "150 here it comes\r\n"}, {"data": "the first part"},
+    startServer(
+        R"({"replies": {"RETR": [{"send": "150 here it comes\r\n"}, {"data": "the first part"},
                                          {"data_cut": true}, {"send": "226 done\r\n"}]}})");
     ASSERT_EQ(logIn(), FTP_RESULT_OK);
     EXPECT_EQ(downloadOverOldFile(), FTP_RESULT_FAILED);
@@ -186,10 +189,9 @@ TEST_F(TlsAgainstFaultServer, ReconnectionRedoesTlsBeforeTheUserName)
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(module().deleteFile(u"b"), FTP_RESULT_OK);
     const std::vector<std::string> expected = {
-        "AUTH TLS", "USER user", "PASS secret", "PBSZ 0", "PROT P", "TYPE I", "FEAT", "OPTS UTF8 ON",
-        "DELE a",
-        "AUTH TLS", "USER user", "PASS secret", "PBSZ 0", "PROT P", "TYPE I", "FEAT", "OPTS UTF8 ON",
-        "DELE b"};
+        "AUTH TLS", "USER user",    "PASS secret", "PBSZ 0",   "PROT P",       "TYPE I",
+        "FEAT",     "OPTS UTF8 ON", "DELE a",      "AUTH TLS", "USER user",    "PASS secret",
+        "PBSZ 0",   "PROT P",       "TYPE I",      "FEAT",     "OPTS UTF8 ON", "DELE b"};
     EXPECT_EQ(commands(), expected);
 }
 
@@ -206,8 +208,8 @@ TEST_P(UploadVerdict, SizeDecidesWhereTheServerTellsIt)
     };
     for (const Row& row : {Row{"213 5", FTP_RESULT_FAILED}, Row{"213 300000", FTP_RESULT_OK},
                            Row{"550 not allowed here", FTP_RESULT_OK}}) {
-        startServer(std::string(R"({"replies": {)") + kWithSize + R"(, "SIZE": ")" +
-                    row.sizeReply + "\"}}");
+        startServer(std::string(R"({"replies": {)") + kWithSize + R"(, "SIZE": ")" + row.sizeReply +
+                    "\"}}");
         ASSERT_EQ(logIn(GetParam()), FTP_RESULT_OK);
         writeFile(device_.hostPath("up.txt"), std::string(300000, 'u'));
         EXPECT_EQ(module().upload(device_.devicePath("up.txt").c_str(), u"up.txt"), row.result)
@@ -224,8 +226,9 @@ INSTANTIATE_TEST_SUITE_P(PlainAndTls, UploadVerdict, ::testing::Values(u"127.0.0
 TEST_F(TlsAgainstFaultServer, ServerArgumentsOutsideTheFormsSendNothing)
 {
     startServer(R"({})");
-    for (const char16_t* server : {u"ftps://127.0.0.1", u"ftpes://127.0.0.1:21", u"ftp://127.0.0.1/pub",
-                                   u"ftpes://user@127.0.0.1", u"sftp://127.0.0.1", u"ftpes://"}) {
+    for (const char16_t* server :
+         {u"ftps://127.0.0.1", u"ftpes://127.0.0.1:21", u"ftp://127.0.0.1/pub",
+          u"ftpes://user@127.0.0.1", u"sftp://127.0.0.1", u"ftpes://"}) {
         EXPECT_EQ(logIn(server), FTP_RESULT_FAILED);
     }
     EXPECT_TRUE(commands().empty());

@@ -26,7 +26,8 @@ void PrintTo(const TlsCase& tlsCase, std::ostream* out)
 
 std::string caseName(const ::testing::TestParamInfo<TlsCase>& info)
 {
-    return nameOf(info.param.server) + (info.param.version == std::string("1.3") ? "Tls13" : "Tls12");
+    return nameOf(info.param.server) +
+           (info.param.version == std::string("1.3") ? "Tls13" : "Tls12");
 }
 
 std::string randomBytes(std::size_t size, unsigned seed)
@@ -59,7 +60,8 @@ protected:
         options.maxVersion = GetParam().version;
         options.idleTimeout = idleTimeout;
         options.log = logs_.path() / "tls.log";
-        server_ = std::make_unique<ServerProcess>(tlsServerCommand(GetParam().server, root_.path(), options));
+        server_ = std::make_unique<ServerProcess>(
+            tlsServerCommand(GetParam().server, root_.path(), options));
         ASSERT_TRUE(server_->ready()) << caseName({GetParam(), 0}) << " did not start";
     }
 
@@ -79,8 +81,7 @@ protected:
         case Server::PyftpdlibList:
             return {countLines(log, {"data TLSv1", " reused"}) - countLines(log, {"not reused"}),
                     countLines(log, {"data TLSv1", "not reused"})};
-        default:
-            return {-1, -1};  // pure-ftpd logs to syslog only
+        default: return {-1, -1};  // pure-ftpd logs to syslog only
         }
     }
 

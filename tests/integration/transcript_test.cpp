@@ -26,7 +26,8 @@ std::vector<std::string> events(const fs::path& transcript)
     return texts;
 }
 
-std::vector<std::string> withPrefix(const std::vector<std::string>& lines, const std::string& prefix)
+std::vector<std::string> withPrefix(const std::vector<std::string>& lines,
+                                    const std::string& prefix)
 {
     std::vector<std::string> found;
     for (const std::string& line : lines)
@@ -68,10 +69,19 @@ TEST_F(TranscriptAgainstFaultServer, CommandsAndRepliesInOrderAndThePasswordNeve
             command = "PASS ****";
     const auto lines = events(transcript());
     EXPECT_EQ(withPrefix(lines, "-> "), received);
-    const std::vector<std::string> replies = {
-        "220 fault server ready", "331 password please", "230 logged in", "200 type set",
-        "211-Features:", " EPSV", " UTF8", " MLST type*;size*;modify*;", "211 End",
-        "200 always in UTF8 mode", "257 \"d\" made", "550 no such file", "221 goodbye"};
+    const std::vector<std::string> replies = {"220 fault server ready",
+                                              "331 password please",
+                                              "230 logged in",
+                                              "200 type set",
+                                              "211-Features:",
+                                              " EPSV",
+                                              " UTF8",
+                                              " MLST type*;size*;modify*;",
+                                              "211 End",
+                                              "200 always in UTF8 mode",
+                                              "257 \"d\" made",
+                                              "550 no such file",
+                                              "221 goodbye"};
     EXPECT_EQ(withPrefix(lines, "<- "), replies);
     // The failure says why, before the call's outcome.
     const auto cause = std::find(lines.begin(), lines.end(), "cause: 550 no such file");
@@ -107,7 +117,8 @@ TEST_F(TranscriptAgainstFaultServer, HostileRepliesAreEscapedAndCut)
     const std::string longLine(6000, 'L');
     startServer(std::string(R"({"replies": {
         "DELE": "550 \u001b[31mred\u0007 \r\n220 forged",
-        "RMD": "550 )") + longLine + R"(",
+        "RMD": "550 )") +
+                longLine + R"(",
         "MKD": [{"send": "257 "}, {"flood": 1048576}, {"send": "\r\n"}]}})");
     const ScopedEnvironment trace("QUORVANE_TRACE", transcript().string());
     ASSERT_EQ(module().logIn(u"127.0.0.1", u"user", u"secret"), FTP_RESULT_OK);
@@ -133,8 +144,9 @@ TEST_F(TranscriptAgainstFaultServer, AListingSaysWhatItCouldNotRead)
     const ScopedEnvironment trace("QUORVANE_TRACE", transcript().string());
     ASSERT_EQ(module().logIn(u"127.0.0.1", u"user", u"secret"), FTP_RESULT_OK);
     EXPECT_EQ(module().listFolder(nullptr, nullptr, nullptr, u"/"), FTP_RESULT_OK);
-    EXPECT_TRUE(contains(events(transcript()),
-                         "listing: 1 entry, 2 lines not understood, the first: Jun 14 \\x1B[2J gibberish"));
+    EXPECT_TRUE(
+        contains(events(transcript()),
+                 "listing: 1 entry, 2 lines not understood, the first: Jun 14 \\x1B[2J gibberish"));
 }
 
 TEST_F(TranscriptAgainstFaultServer, ATraceFileThatCannotBeOpenedChangesNothing)

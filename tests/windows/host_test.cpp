@@ -64,10 +64,11 @@ int wmain(int argc, wchar_t** argv)
         std::printf("%d passed, %d failed\n", passed, failed);
         return 1;
     }
-    const char* names[] = {"FTPServerFiles", "FTPFileDownload", "FTPFileUpload", "FTPFileDelete",
-                           "FTPFolderCreate", "FTPFolderDelete", "FTPFileRename", "FTPServerLogIn",
-                           "FTPServerLogOut", "_ZN9CQuorvaneC1Ev", "_ZN9CQuorvaneaSERKS_",
-                           "_Z10fnQuorvanev", "nQuorvane"};
+    const char* names[] = {"FTPServerFiles",    "FTPFileDownload",      "FTPFileUpload",
+                           "FTPFileDelete",     "FTPFolderCreate",      "FTPFolderDelete",
+                           "FTPFileRename",     "FTPServerLogIn",       "FTPServerLogOut",
+                           "_ZN9CQuorvaneC1Ev", "_ZN9CQuorvaneaSERKS_", "_Z10fnQuorvanev",
+                           "nQuorvane"};
     bool sameEverywhere = true;
     for (int ordinal = 1; ordinal <= 13; ++ordinal) {
         void* byName = module.byName(names[ordinal - 1]);
@@ -106,7 +107,8 @@ int wmain(int argc, wchar_t** argv)
     const std::string traced = readAll(transcript);
     check(traced.find("] call FTPServerLogIn(127.0.0.1, user) = 2") != std::string::npos,
           "the transcript has the failed log-in");
-    check(traced.find("] cause: ") != std::string::npos && traced.find("wrong") == std::string::npos,
+    check(traced.find("] cause: ") != std::string::npos &&
+              traced.find("wrong") == std::string::npos,
           "the transcript says why, without the password");
     check(logIn(L"127.0.0.1", L"user\r\nDELE keep.txt", L"secret") == FTP_RESULT_FAILED,
           "a user name with CR LF is refused");

@@ -30,9 +30,8 @@ void traceReply(const Reply& reply)
 
 }  // namespace
 
-Outcome<std::unique_ptr<ControlConnection>> ControlConnection::open(const std::string& host,
-                                                                    std::uint16_t port,
-                                                                    Deadline deadline)
+Outcome<std::unique_ptr<ControlConnection>>
+ControlConnection::open(const std::string& host, std::uint16_t port, Deadline deadline)
 {
     const auto started = Clock::now();
     auto socket = connectTcp(host, port, std::min(deadline, deadlineIn(kConnectTimeout)));
@@ -106,7 +105,8 @@ Outcome<> handshakeTls(Channel& channel, const TlsContext& context, const std::s
 Outcome<> ControlConnection::startTls(const TlsContext& context, const std::string& host)
 {
     if (reader_.hasBufferedBytes())
-        return drop(tlsFailure(TlsFailure::Protocol, "the server sent more after 234, in the clear"));
+        return drop(
+            tlsFailure(TlsFailure::Protocol, "the server sent more after 234, in the clear"));
     Timer timer = Timer::until(cappedDeadlineIn(kConnectTimeout));
     if (auto protectedChannel = handshakeTls(channel_, context, host, nullptr, false, timer);
         !protectedChannel)
@@ -154,8 +154,7 @@ Outcome<Reply> ControlConnection::readReplyBefore(Deadline deadline)
                 channel_.close();
             }
             return reply;
-        case ReplyReader::Status::NeedMore:
-            break;
+        case ReplyReader::Status::NeedMore: break;
         default:
             // Nothing after a malformed or oversized reply can be trusted.
             return drop(Failure{FailureKind::Refused,

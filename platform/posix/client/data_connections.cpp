@@ -39,7 +39,7 @@ Outcome<Channel> FtpConnection::openPassive(bool extended)
     auto reply = control_->execute(extended ? "EPSV" : "PASV");
     if (!reply)
         return std::move(reply).failure();
-    const auto port = !extended && reply->code == 227 ? parsePasvPort(reply->text)
+    const auto port = !extended && reply->code == 227  ? parsePasvPort(reply->text)
                       : extended && reply->code == 229 ? parseEpsvPort(reply->text)
                                                        : std::nullopt;
     // The data connection goes where the control connection goes, whatever
@@ -50,9 +50,10 @@ Outcome<Channel> FtpConnection::openPassive(bool extended)
     auto data = connectAddress(peer, deadlineIn(kConnectTimeout));
     if (!data) {
         Failure failure = std::move(data).failure();
-        failure.cause = (failure.kind == FailureKind::TimedOut ? "no data connection (deadline) to "
-                                                               : "cannot open the data connection to ") +
-                        addressText(peer);
+        failure.cause =
+            (failure.kind == FailureKind::TimedOut ? "no data connection (deadline) to "
+                                                   : "cannot open the data connection to ") +
+            addressText(peer);
         return failure;
     }
     trace::line() << "data connection to " << addressText(peer);
@@ -81,8 +82,7 @@ Outcome<> FtpConnection::protect(Channel& data)
     return handshakeTls(data, *tls_, credentials_.host, tlsSession_, true, timer);
 }
 
-Outcome<DataTransfer> FtpConnection::startTransfer(std::string_view verb,
-                                                   std::string_view argument,
+Outcome<DataTransfer> FtpConnection::startTransfer(std::string_view verb, std::string_view argument,
                                                    DataTransfer::Direction direction)
 {
     if (auto ready = readyFor({argument}); !ready)

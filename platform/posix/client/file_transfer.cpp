@@ -16,8 +16,8 @@
 namespace quorvane::client {
 namespace {
 
-constexpr std::size_t kChunk = 1 << 20;        // per splice call
-constexpr std::size_t kBufferSize = 256 << 10; // per read when copying through memory
+constexpr std::size_t kChunk = 1 << 20;  // per splice call
+constexpr std::size_t kBufferSize = 256 << 10;  // per read when copying through memory
 // Uploads go out in pieces this size, read into memory, as curl and lftp send
 // them: measured here against pyftpdlib, vsftpd and pure-ftpd, plain and TLS,
 // that beat sendfile in 1 MiB calls (up to twice as fast against pyftpdlib)
@@ -33,10 +33,7 @@ std::atomic<bool> zeroCopyEnabled{true};
 Failure dataFailure(IoStatus status) { return failureOf(status, kStalled, kBroken); }
 
 // A file system without splice support says so with one of these.
-bool isUnsupported(int error)
-{
-    return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP;
-}
+bool isUnsupported(int error) { return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP; }
 
 // Waits until the socket has data, or fails when the inactivity limit
 // passes first.

@@ -136,7 +136,8 @@ Outcome<> FtpConnection::ensureConnected()
             return restored;
         }
         if (folder_.isLost())
-            trace::line() << "the folder is lost: relative names are refused until the next listing";
+            trace::line()
+                << "the folder is lost: relative names are refused until the next listing";
     }
     return {};
 }

@@ -117,9 +117,9 @@ private:
     std::unique_ptr<ControlConnection> control_;  // null once dropped
     const Credentials credentials_;
     std::shared_ptr<TlsContext> tls_;  // TLS sessions only
-    TlsSession tlsSession_;            // what data connections resume
+    TlsSession tlsSession_;  // what data connections resume
     RemoteFolder folder_;
-    bool closed_ = false;   // by InternetCloseHandle: never reconnect then
+    bool closed_ = false;  // by InternetCloseHandle: never reconnect then
     bool listing_ = false;  // a ListingStream is open on the connection
 
     // Learned about this server on the way.

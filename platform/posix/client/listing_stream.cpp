@@ -46,7 +46,8 @@ Outcome<std::size_t> ListingStream::read(char* buffer, std::size_t capacity)
     if (status == IoStatus::Closed)
         return std::size_t{0};
     if (status != IoStatus::Ok)
-        return failureOf(status, "no data for 60 s (inactivity limit)", "the data connection broke");
+        return failureOf(status, "no data for 60 s (inactivity limit)",
+                         "the data connection broke");
     return got;
 }
 

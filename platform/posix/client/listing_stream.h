@@ -35,7 +35,9 @@ public:
 
 private:
     ListingStream(std::shared_ptr<FtpConnection> connection, DataTransfer transfer)
-        : connection_(std::move(connection)), transfer_(std::move(transfer)) {}
+        : connection_(std::move(connection)), transfer_(std::move(transfer))
+    {
+    }
 
     // Ends the stream for the connection: other commands may run again.
     void release();

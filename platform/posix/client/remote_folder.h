@@ -34,9 +34,9 @@ public:
 private:
     enum class State {
         ServerDefault,  // never changed: the server's own start folder
-        Known,          // changed, and path_ names it
-        Unnamed,        // changed relatively, and PWD did not name it
-        Lost,           // a new connection could not return to it
+        Known,  // changed, and path_ names it
+        Unnamed,  // changed relatively, and PWD did not name it
+        Lost,  // a new connection could not return to it
     };
     State state_ = State::ServerDefault;
     std::optional<std::string> path_;  // Known; Lost where it was known

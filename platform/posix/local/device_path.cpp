@@ -5,7 +5,7 @@
 #include "common/utf.h"
 
 #ifndef QUORVANE_DEVICE_ROOT
-#define QUORVANE_DEVICE_ROOT "/"
+#  define QUORVANE_DEVICE_ROOT "/"
 #endif
 
 namespace quorvane::client {

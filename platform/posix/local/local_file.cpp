@@ -106,7 +106,8 @@ Outcome<> TemporaryFile::replaceTarget()
     }
     const bool closed = ::close(fd_.release()) == 0;
     if (synced != 0 || !closed || ::rename(path_.c_str(), target_.c_str()) != 0)
-        return localFailure("replace", target_, errno);  // the destructor removes the temporary file
+        return localFailure("replace", target_,
+                            errno);  // the destructor removes the temporary file
     path_.clear();
     return {};
 }

@@ -22,7 +22,9 @@ public:
 
     TemporaryFile(TemporaryFile&& other) noexcept
         : fd_(std::move(other.fd_)), path_(std::exchange(other.path_, {})),
-          target_(std::move(other.target_)), replacing_(other.replacing_) {}
+          target_(std::move(other.target_)), replacing_(other.replacing_)
+    {
+    }
     TemporaryFile& operator=(TemporaryFile&&) = delete;
     ~TemporaryFile();
 
@@ -41,7 +43,9 @@ public:
 private:
     TemporaryFile(FileDescriptor fd, std::string path, std::string target, bool replacing)
         : fd_(std::move(fd)), path_(std::move(path)), target_(std::move(target)),
-          replacing_(replacing) {}
+          replacing_(replacing)
+    {
+    }
 
     FileDescriptor fd_;
     std::string path_;  // empty once renamed

@@ -37,9 +37,6 @@ IoStatus Channel::awaitInput(const Timer& timer) const
     return timedOut ? IoStatus::TimedOut : IoStatus::Failed;
 }
 
-IoStatus Channel::finish(Timer& timer)
-{
-    return tls_ ? tls_->shutdown(timer) : IoStatus::Ok;
-}
+IoStatus Channel::finish(Timer& timer) { return tls_ ? tls_->shutdown(timer) : IoStatus::Ok; }
 
 }  // namespace quorvane::client

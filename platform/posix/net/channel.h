@@ -27,8 +27,8 @@ public:
 
     // Turns the channel into a TLS client stream (see TlsStream::handshake).
     // `bulk`: a data connection, read in large pieces.
-    IoStatus startTls(const TlsContext& context, const std::string& host,
-                      const TlsSession& resume, bool bulk, Timer& timer);
+    IoStatus startTls(const TlsContext& context, const std::string& host, const TlsSession& resume,
+                      bool bulk, Timer& timer);
 
     IoStatus send(std::string_view data, Timer& timer);
     // At least one byte and at most `capacity`; Closed at the end of the stream.

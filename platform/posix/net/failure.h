@@ -12,28 +12,28 @@
 namespace quorvane::client {
 
 enum class FailureKind {
-    Refused,          // the server answered no: a 4xx or 5xx, or a reply out of turn
-    LogInRefused,     // the user name or password was not accepted
-    NotResolved,      // the host name has no address
-    CannotConnect,    // no connection could be made, or the server turned the session down
-    TimedOut,         // a time limit passed: connecting, a reply, data that stopped moving
-    ConnectionLost,   // a connection broke, or ended before it should have
-    Tls,              // TLS could not be set up or went wrong (`tls` says why)
-    LocalFile,        // a local file could not be opened, read, written or replaced
+    Refused,  // the server answered no: a 4xx or 5xx, or a reply out of turn
+    LogInRefused,  // the user name or password was not accepted
+    NotResolved,  // the host name has no address
+    CannotConnect,  // no connection could be made, or the server turned the session down
+    TimedOut,  // a time limit passed: connecting, a reply, data that stopped moving
+    ConnectionLost,  // a connection broke, or ended before it should have
+    Tls,  // TLS could not be set up or went wrong (`tls` says why)
+    LocalFile,  // a local file could not be opened, read, written or replaced
     InvalidArgument,  // something the client cannot send: a name with a control character
-    WrongHandle,      // a handle that is not open, or not of the kind the call takes
-    Busy,             // a listing is still in progress on the connection
-    EndOfListing,     // no fault: a search has no more entries
-    Internal,         // out of memory, or anything else that should not happen
+    WrongHandle,  // a handle that is not open, or not of the kind the call takes
+    Busy,  // a listing is still in progress on the connection
+    EndOfListing,  // no fault: a search has no more entries
+    Internal,  // out of memory, or anything else that should not happen
 };
 
 // Why a TLS connection could not be made or went wrong.
 enum class TlsFailure {
     None,
     Untrusted,  // the chain does not lead to a trusted certificate
-    Expired,    // a certificate is out of its validity period
+    Expired,  // a certificate is out of its validity period
     WrongName,  // the certificate names another host or address
-    Protocol,   // anything else: a broken or refused handshake, bad records
+    Protocol,  // anything else: a broken or refused handshake, bad records
 };
 
 struct Failure {
@@ -42,7 +42,7 @@ struct Failure {
     FailureKind kind;
     std::string cause;  // what happened, in words, for the transcript; may be empty
     int replyCode = 0;  // Refused, LogInRefused: the server's code
-    int error = 0;      // LocalFile, Internal: the errno
+    int error = 0;  // LocalFile, Internal: the errno
     TlsFailure tls = TlsFailure::None;
 };
 
@@ -59,8 +59,7 @@ inline Failure tlsFailure(TlsFailure why, std::string cause)
 template <typename T = std::monostate>
 class [[nodiscard]] Outcome {
 public:
-    Outcome()
-        requires std::is_same_v<T, std::monostate>
+    Outcome() requires std::is_same_v<T, std::monostate>
     = default;
     Outcome(T value) : state_(std::in_place_index<0>, std::move(value)) {}
     Outcome(Failure failure) : state_(std::in_place_index<1>, std::move(failure)) {}

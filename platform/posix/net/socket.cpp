@@ -15,8 +15,8 @@ namespace {
 
 int millisecondsUntil(Deadline deadline)
 {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - Clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     return left.count() <= 0 ? 0 : static_cast<int>(std::min<long long>(left.count(), 1 << 30));
 }
 
@@ -89,8 +89,7 @@ Outcome<FileDescriptor> connectTcp(const std::string& host, std::uint16_t port, 
     std::unique_ptr<addrinfo, AddrInfoDeleter> list(found);
 
     bool timedOut = false;
-    for (const addrinfo* address = list.get(); address && !timedOut;
-         address = address->ai_next) {
+    for (const addrinfo* address = list.get(); address && !timedOut; address = address->ai_next) {
         if (FileDescriptor fd =
                 connectOne(address->ai_addr, address->ai_addrlen, deadline, timedOut))
             return fd;

@@ -38,9 +38,9 @@ Outcome<FileDescriptor> connectTcp(const std::string& host, std::uint16_t port, 
 enum class IoStatus {
     Ok,
     TimedOut,
-    Closed,     // the peer ended the stream (for TLS: with close_notify)
+    Closed,  // the peer ended the stream (for TLS: with close_notify)
     Truncated,  // TLS only: the stream ended without close_notify
-    Failed,     // a network error, or for TLS a protocol or certificate error
+    Failed,  // a network error, or for TLS a protocol or certificate error
 };
 
 // The failure a status other than Ok stands for, in the words of the step it

@@ -17,7 +17,7 @@ namespace quorvane::client {
 // per chunk, not one per record.
 struct Transport {
     int fd = -1;
-    std::string out;          // ciphertext not sent yet
+    std::string out;  // ciphertext not sent yet
     std::uint64_t moved = 0;  // bytes received: progress
     bool eof = false;
     int error = 0;  // errno of the last failed receive
@@ -106,13 +106,10 @@ TlsFailure failureOfVerification(long result)
 {
     switch (result) {
     case X509_V_ERR_CERT_HAS_EXPIRED:
-    case X509_V_ERR_CERT_NOT_YET_VALID:
-        return TlsFailure::Expired;
+    case X509_V_ERR_CERT_NOT_YET_VALID: return TlsFailure::Expired;
     case X509_V_ERR_HOSTNAME_MISMATCH:
-    case X509_V_ERR_IP_ADDRESS_MISMATCH:
-        return TlsFailure::WrongName;
-    default:
-        return TlsFailure::Untrusted;
+    case X509_V_ERR_IP_ADDRESS_MISMATCH: return TlsFailure::WrongName;
+    default: return TlsFailure::Untrusted;
     }
 }
 
@@ -169,9 +166,7 @@ IoStatus TlsStream::flush(Timer& timer)
 IoStatus TlsStream::classify(int error)
 {
     switch (error) {
-    case SSL_ERROR_ZERO_RETURN:
-        peerClosed_ = true;
-        return IoStatus::Closed;
+    case SSL_ERROR_ZERO_RETURN: peerClosed_ = true; return IoStatus::Closed;
     case SSL_ERROR_SYSCALL:
         // The transport failed or ended without an alert.
         failureText_ = "the connection ended without close_notify";
@@ -285,8 +280,8 @@ IoStatus TlsStream::write(std::string_view data, Timer& timer)
 {
     while (!data.empty()) {
         std::size_t written = 0;
-        const IoStatus status = drive(
-            [&] { return SSL_write_ex(ssl_, data.data(), data.size(), &written); }, timer);
+        const IoStatus status =
+            drive([&] { return SSL_write_ex(ssl_, data.data(), data.size(), &written); }, timer);
         if (status != IoStatus::Ok)
             return status;
         data.remove_prefix(written);

@@ -12,7 +12,9 @@ namespace quorvane::client {
 class ConnectionHandle final : public HandleObject {
 public:
     ConnectionHandle(std::shared_ptr<FtpConnection> connection, HINTERNET parent)
-        : HandleObject(HandleKind::Connection, parent), connection_(std::move(connection)) {}
+        : HandleObject(HandleKind::Connection, parent), connection_(std::move(connection))
+    {
+    }
 
     const std::shared_ptr<FtpConnection>& connection() const { return connection_; }
 

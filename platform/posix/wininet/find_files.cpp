@@ -63,9 +63,9 @@ std::optional<SearchEntry> searchEntry(const ListingEntry& entry, const std::str
 void traceStats(const ListingStats& stats)
 {
     auto line = trace::line();
-    line << "listing: " << std::uint64_t{stats.parsed} << (stats.parsed == 1 ? " entry, " : " entries, ")
-         << std::uint64_t{stats.unparsed} << (stats.unparsed == 1 ? " line" : " lines")
-         << " not understood";
+    line << "listing: " << std::uint64_t{stats.parsed}
+         << (stats.parsed == 1 ? " entry, " : " entries, ") << std::uint64_t{stats.unparsed}
+         << (stats.unparsed == 1 ? " line" : " lines") << " not understood";
     if (stats.unparsed > 0)
         line << ", the first: " << trace::escape(stats.firstUnparsed);
 }
@@ -74,13 +74,14 @@ class FtpSearch final : public HandleObject {
 public:
     FtpSearch(ListingStream stream, std::string pattern, ListingFormat format, HINTERNET parent)
         : HandleObject(HandleKind::Search, parent), stream_(std::move(stream)),
-          pattern_(std::move(pattern)),
-          parser_(format, std::time(nullptr),
-                  [this](ListingEntry&& listed) {
-                      if (auto entry = searchEntry(listed, pattern_))
-                          pending_.push_back(std::move(*entry));
-                  }),
-          buffer_(std::make_unique<char[]>(kReadSize)) {}
+          pattern_(std::move(pattern)), parser_(format, std::time(nullptr),
+                                                [this](ListingEntry&& listed) {
+                                                    if (auto entry = searchEntry(listed, pattern_))
+                                                        pending_.push_back(std::move(*entry));
+                                                }),
+          buffer_(std::make_unique<char[]>(kReadSize))
+    {
+    }
 
     // The next entry; at the end of the listing or when it failed, the
     // failure (EndOfListing at the end).
@@ -93,7 +94,8 @@ public:
         }
         const SearchEntry& entry = pending_.front();
         record = {};
-        record.dwFileAttributes = entry.directory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+        record.dwFileAttributes =
+            entry.directory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
         record.ftCreationTime = record.ftLastAccessTime = record.ftLastWriteTime = entry.modified;
         record.nFileSizeHigh = static_cast<DWORD>(entry.size >> 32);
         record.nFileSizeLow = static_cast<DWORD>(entry.size);
@@ -168,9 +170,9 @@ HINTERNET FtpFindFirstFileW(HINTERNET connect, LPCWSTR searchFile, WIN32_FIND_DA
             reportFailure(stream.failure());
             return nullptr;
         }
-        auto search = std::make_shared<FtpSearch>(std::move(*stream), *pattern,
-                                                  mlsd ? ListingFormat::Mlsd : ListingFormat::List,
-                                                  connect);
+        auto search =
+            std::make_shared<FtpSearch>(std::move(*stream), *pattern,
+                                        mlsd ? ListingFormat::Mlsd : ListingFormat::List, connect);
         if (auto first = search->next(*findData); !first) {
             search->close();  // an empty folder: no more files
             reportFailure(first.failure());

@@ -12,7 +12,10 @@ using namespace quorvane::client;
 
 namespace {
 
-Failure refusedName() { return Failure{FailureKind::InvalidArgument, "a name the client cannot send"}; }
+Failure refusedName()
+{
+    return Failure{FailureKind::InvalidArgument, "a name the client cannot send"};
+}
 
 // Runs `command` with one remote name, after the checks every name gets.
 template <typename Command>
@@ -70,8 +73,8 @@ BOOL FtpRenameFileW(HINTERNET connect, LPCWSTR existing, LPCWSTR newName)
                           });
 }
 
-BOOL FtpGetFileW(HINTERNET connect, LPCWSTR remoteFile, LPCWSTR newFile, BOOL failIfExists,
-                 DWORD, DWORD, DWORD_PTR)
+BOOL FtpGetFileW(HINTERNET connect, LPCWSTR remoteFile, LPCWSTR newFile, BOOL failIfExists, DWORD,
+                 DWORD, DWORD_PTR)
 {
     return withRemoteName(
         connect, remoteFile, [&](FtpConnection& c, const std::string& remote) -> Outcome<> {
@@ -92,14 +95,14 @@ BOOL FtpGetFileW(HINTERNET connect, LPCWSTR remoteFile, LPCWSTR newFile, BOOL fa
 
 BOOL FtpPutFileW(HINTERNET connect, LPCWSTR localFile, LPCWSTR newRemoteFile, DWORD, DWORD_PTR)
 {
-    return withRemoteName(
-        connect, newRemoteFile, [&](FtpConnection& c, const std::string& remote) -> Outcome<> {
-            const auto local = hostPathOf(localFile);
-            if (!local)
-                return localFailure("read", "the local file", ENOENT);
-            auto file = openForReading(*local);
-            if (!file)
-                return std::move(file).failure();
-            return c.upload(LocalFile{file->get(), *local}, remote);
-        });
+    return withRemoteName(connect, newRemoteFile,
+                          [&](FtpConnection& c, const std::string& remote) -> Outcome<> {
+                              const auto local = hostPathOf(localFile);
+                              if (!local)
+                                  return localFailure("read", "the local file", ENOENT);
+                              auto file = openForReading(*local);
+                              if (!file)
+                                  return std::move(file).failure();
+                              return c.upload(LocalFile{file->get(), *local}, remote);
+                          });
 }

@@ -16,7 +16,9 @@ enum class HandleKind { Internet, Connection, Search };
 class HandleObject {
 public:
     explicit HandleObject(HandleKind kind, HINTERNET parent = nullptr)
-        : kind_(kind), parent_(parent) {}
+        : kind_(kind), parent_(parent)
+    {
+    }
     virtual ~HandleObject() = default;
     HandleObject(const HandleObject&) = delete;
     HandleObject& operator=(const HandleObject&) = delete;

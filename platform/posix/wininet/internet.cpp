@@ -33,8 +33,7 @@ HINTERNET InternetOpenW(LPCWSTR, DWORD accessType, LPCWSTR, LPCWSTR, DWORD)
 }
 
 HINTERNET InternetConnectW(HINTERNET internet, LPCWSTR serverName, INTERNET_PORT serverPort,
-                           LPCWSTR userName, LPCWSTR password, DWORD service, DWORD,
-                           DWORD_PTR)
+                           LPCWSTR userName, LPCWSTR password, DWORD service, DWORD, DWORD_PTR)
 {
     return guarded<HINTERNET>(nullptr, [&]() -> HINTERNET {
         if (auto open = findHandle(internet, HandleKind::Internet); !open) {
@@ -58,9 +57,8 @@ HINTERNET InternetConnectW(HINTERNET internet, LPCWSTR serverName, INTERNET_PORT
                       << (credentials.tls ? ", explicit TLS required" : "");
         credentials.user = std::move(*user);
         credentials.password = std::move(*pass);
-        credentials.port = serverPort == INTERNET_INVALID_PORT_NUMBER
-                               ? INTERNET_DEFAULT_FTP_PORT
-                               : serverPort;
+        credentials.port =
+            serverPort == INTERNET_INVALID_PORT_NUMBER ? INTERNET_DEFAULT_FTP_PORT : serverPort;
         auto connection = FtpConnection::logIn(credentials);
         if (!connection) {
             reportFailure(connection.failure());

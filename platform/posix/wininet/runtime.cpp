@@ -70,7 +70,8 @@ BOOL FileTimeToLocalFileTime(const FILETIME* fileTime, FILETIME* localFileTime)
     tm local{};
     if (!::localtime_r(&instant, &local))
         return FALSE;
-    const std::int64_t offset = static_cast<std::int64_t>(local.tm_gmtoff) * client::kTicksPerSecond;
+    const std::int64_t offset =
+        static_cast<std::int64_t>(local.tm_gmtoff) * client::kTicksPerSecond;
     if ((offset < 0 && ticks < static_cast<std::uint64_t>(-offset)) ||
         (offset > 0 && ticks > client::kMaxFileTimeTicks - static_cast<std::uint64_t>(offset)))
         return FALSE;

@@ -91,24 +91,21 @@ struct WIN32_FIND_DATAW {
 DWORD GetLastError();
 void SetLastError(DWORD error);
 
-HINTERNET InternetOpenW(LPCWSTR agent, DWORD accessType, LPCWSTR proxy,
-                        LPCWSTR proxyBypass, DWORD flags);
-HINTERNET InternetConnectW(HINTERNET internet, LPCWSTR serverName,
-                           INTERNET_PORT serverPort, LPCWSTR userName,
-                           LPCWSTR password, DWORD service, DWORD flags,
+HINTERNET InternetOpenW(LPCWSTR agent, DWORD accessType, LPCWSTR proxy, LPCWSTR proxyBypass,
+                        DWORD flags);
+HINTERNET InternetConnectW(HINTERNET internet, LPCWSTR serverName, INTERNET_PORT serverPort,
+                           LPCWSTR userName, LPCWSTR password, DWORD service, DWORD flags,
                            DWORD_PTR context);
 BOOL InternetCloseHandle(HINTERNET handle);
 
 BOOL FtpSetCurrentDirectoryW(HINTERNET connect, LPCWSTR directory);
-HINTERNET FtpFindFirstFileW(HINTERNET connect, LPCWSTR searchFile,
-                            WIN32_FIND_DATAW* findData, DWORD flags,
-                            DWORD_PTR context);
+HINTERNET FtpFindFirstFileW(HINTERNET connect, LPCWSTR searchFile, WIN32_FIND_DATAW* findData,
+                            DWORD flags, DWORD_PTR context);
 BOOL InternetFindNextFileW(HINTERNET find, void* findData);
-BOOL FtpGetFileW(HINTERNET connect, LPCWSTR remoteFile, LPCWSTR newFile,
-                 BOOL failIfExists, DWORD flagsAndAttributes, DWORD flags,
+BOOL FtpGetFileW(HINTERNET connect, LPCWSTR remoteFile, LPCWSTR newFile, BOOL failIfExists,
+                 DWORD flagsAndAttributes, DWORD flags, DWORD_PTR context);
+BOOL FtpPutFileW(HINTERNET connect, LPCWSTR localFile, LPCWSTR newRemoteFile, DWORD flags,
                  DWORD_PTR context);
-BOOL FtpPutFileW(HINTERNET connect, LPCWSTR localFile, LPCWSTR newRemoteFile,
-                 DWORD flags, DWORD_PTR context);
 BOOL FtpDeleteFileW(HINTERNET connect, LPCWSTR fileName);
 BOOL FtpCreateDirectoryW(HINTERNET connect, LPCWSTR directory);
 BOOL FtpRemoveDirectoryW(HINTERNET connect, LPCWSTR directory);

@@ -14,7 +14,7 @@ inline constexpr std::int64_t kSecondsPerDay = 86'400;
 struct CivilTime {
     int year = 1970;
     int month = 1;  // 1-12
-    int day = 1;    // 1-31
+    int day = 1;  // 1-31
     int hour = 0;
     int minute = 0;
     int second = 0;

@@ -70,10 +70,9 @@ constexpr std::uint32_t packed(char a, char b, char c)
 std::optional<int> monthOf(std::string_view text)
 {
     static constexpr std::array<std::uint32_t, 12> kMonths = {
-        packed('j', 'a', 'n'), packed('f', 'e', 'b'), packed('m', 'a', 'r'),
-        packed('a', 'p', 'r'), packed('m', 'a', 'y'), packed('j', 'u', 'n'),
-        packed('j', 'u', 'l'), packed('a', 'u', 'g'), packed('s', 'e', 'p'),
-        packed('o', 'c', 't'), packed('n', 'o', 'v'), packed('d', 'e', 'c')};
+        packed('j', 'a', 'n'), packed('f', 'e', 'b'), packed('m', 'a', 'r'), packed('a', 'p', 'r'),
+        packed('m', 'a', 'y'), packed('j', 'u', 'n'), packed('j', 'u', 'l'), packed('a', 'u', 'g'),
+        packed('s', 'e', 'p'), packed('o', 'c', 't'), packed('n', 'o', 'v'), packed('d', 'e', 'c')};
     if (text.size() != 3)
         return std::nullopt;
     const std::uint32_t key = packed(asciiLower(text[0]), asciiLower(text[1]), asciiLower(text[2]));
@@ -124,7 +123,8 @@ std::optional<std::int64_t> placeYearless(int month, int day, int hour, int minu
 
 bool isPermissions(std::string_view text)
 {
-    if (text.size() != 10 && !(text.size() == 11 && (text[10] == '+' || text[10] == '@' || text[10] == '.')))
+    if (text.size() != 10 &&
+        !(text.size() == 11 && (text[10] == '+' || text[10] == '@' || text[10] == '.')))
         return false;
     if (std::string_view("-dlbcpsD").find(text[0]) == std::string_view::npos)
         return false;
@@ -134,15 +134,15 @@ bool isPermissions(std::string_view text)
 }
 
 // The size column before the date: bytes, or a device's "major, minor" (size 0).
-bool parseUnixSize(const Tokens& tokens, std::size_t monthIndex, std::uint64_t& size,
-                   bool& valid)
+bool parseUnixSize(const Tokens& tokens, std::size_t monthIndex, std::uint64_t& size, bool& valid)
 {
     const std::string_view last = tokens[monthIndex - 1].text;
     valid = true;
     if (isDigits(last)) {
-        const bool device = monthIndex >= 3 && tokens[monthIndex - 2].text.size() > 1 &&
-                            tokens[monthIndex - 2].text.back() == ',' &&
-                            isDigits(tokens[monthIndex - 2].text.substr(0, tokens[monthIndex - 2].text.size() - 1));
+        const bool device =
+            monthIndex >= 3 && tokens[monthIndex - 2].text.size() > 1 &&
+            tokens[monthIndex - 2].text.back() == ',' &&
+            isDigits(tokens[monthIndex - 2].text.substr(0, tokens[monthIndex - 2].text.size() - 1));
         if (device) {
             size = 0;
             return true;
@@ -182,7 +182,8 @@ LineResult parseMlsdLine(std::string_view line, ListingEntry& entry)
     while (!facts.empty()) {
         const std::size_t semicolon = facts.find(';');
         const std::string_view fact = facts.substr(0, semicolon);
-        facts = semicolon == std::string_view::npos ? std::string_view() : facts.substr(semicolon + 1);
+        facts =
+            semicolon == std::string_view::npos ? std::string_view() : facts.substr(semicolon + 1);
         if (fact.empty())
             continue;
         const std::size_t equals = fact.find('=');
@@ -293,7 +294,8 @@ LineResult parseDosLine(std::string_view line, ListingEntry& entry)
     if (clock.size() > 2 && (clock.back() == 'M' || clock.back() == 'm')) {
         meridiem = clock.substr(clock.size() - 2);
         clock.remove_suffix(2);
-    } else if (equalsIgnoringCase(tokens[2].text, "AM") || equalsIgnoringCase(tokens[2].text, "PM")) {
+    } else if (equalsIgnoringCase(tokens[2].text, "AM") ||
+               equalsIgnoringCase(tokens[2].text, "PM")) {
         meridiem = tokens[2].text;
         next = 3;
     }
@@ -320,8 +322,7 @@ LineResult parseDosLine(std::string_view line, ListingEntry& entry)
     }
     const std::size_t nameStart = line.find_first_not_of(' ', tokens[next].end);
     entry.name = line.substr(nameStart);
-    entry.modified =
-        secondsOf(fullYear(*year, date.size() - 6), *month, *day, hour, minute);
+    entry.modified = secondsOf(fullYear(*year, date.size() - 6), *month, *day, hour, minute);
     return entry.modified ? LineResult::Parsed : LineResult::Malformed;
 }
 

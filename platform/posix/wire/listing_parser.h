@@ -33,9 +33,9 @@ struct ListingEntry {
 };
 
 enum class LineResult {
-    NotMine,    // another dialect's line
-    Parsed,     // `entry` holds the line's entry
-    Ignored,    // a line that names no entry: "total 12", MLSD cdir/pdir
+    NotMine,  // another dialect's line
+    Parsed,  // `entry` holds the line's entry
+    Ignored,  // a line that names no entry: "total 12", MLSD cdir/pdir
     Malformed,  // this dialect's line, but broken: skipped and counted
 };
 
@@ -68,7 +68,9 @@ public:
     using EntrySink = std::function<void(ListingEntry&&)>;
 
     ListingParser(ListingFormat format, std::int64_t now, EntrySink onEntry)
-        : format_(format), now_(now), onEntry_(std::move(onEntry)) {}
+        : format_(format), now_(now), onEntry_(std::move(onEntry))
+    {
+    }
 
     void feed(std::string_view bytes);
     // The last line, when the listing does not end with a line end.
@@ -84,8 +86,8 @@ private:
     std::int64_t now_;
     EntrySink onEntry_;
     ListingStats stats_;
-    std::string partial_;       // the start of a line split across pieces
-    bool skippingLong_ = false; // inside a line past kMaxLine
+    std::string partial_;  // the start of a line split across pieces
+    bool skippingLong_ = false;  // inside a line past kMaxLine
 };
 
 }  // namespace quorvane::client

@@ -8,8 +8,7 @@ namespace {
 // A reply's first line: three digits, the first 1-5, then ' ', '-' or nothing.
 bool parseCode(std::string_view line, int& code)
 {
-    if (line.size() < 3 || line[0] < '1' || line[0] > '5' || !isDigit(line[1]) ||
-        !isDigit(line[2]))
+    if (line.size() < 3 || line[0] < '1' || line[0] > '5' || !isDigit(line[1]) || !isDigit(line[2]))
         return false;
     if (line.size() > 3 && line[3] != ' ' && line[3] != '-')
         return false;

@@ -22,10 +22,10 @@ public:
     static constexpr std::size_t kMaxReply = 64 * 1024;
 
     enum class Status {
-        NeedMore,   // no complete reply buffered yet
-        Ready,      // a reply was taken out
+        NeedMore,  // no complete reply buffered yet
+        Ready,  // a reply was taken out
         Malformed,  // a NUL byte, or a first line without a valid code
-        TooLong,    // a line or a reply past its cap
+        TooLong,  // a line or a reply past its cap
     };
 
     void feed(std::string_view bytes);

@@ -35,9 +35,8 @@ HINTERNET InternetOpenW(LPCWSTR agent, DWORD accessType, LPCWSTR proxy, LPCWSTR 
     return fake.openSucceeds ? newHandle() : nullptr;
 }
 
-HINTERNET InternetConnectW(HINTERNET internet, LPCWSTR server, INTERNET_PORT port,
-                           LPCWSTR user, LPCWSTR password, DWORD service, DWORD flags,
-                           DWORD_PTR context)
+HINTERNET InternetConnectW(HINTERNET internet, LPCWSTR server, INTERNET_PORT port, LPCWSTR user,
+                           LPCWSTR password, DWORD service, DWORD flags, DWORD_PTR context)
 {
     FakePlatform& fake = fakePlatform();
     fake.connects.push_back({internet, server, port, user, password, service, flags, context});
@@ -74,15 +73,15 @@ BOOL FtpSetCurrentDirectoryW(HINTERNET connect, LPCWSTR directory)
 BOOL FtpGetFileW(HINTERNET connect, LPCWSTR remoteFile, LPCWSTR newFile, BOOL failIfExists,
                  DWORD attributes, DWORD flags, DWORD_PTR context)
 {
-    return answer({"FtpGetFileW", connect, remoteFile, newFile, failIfExists, attributes, flags,
-                   context});
+    return answer(
+        {"FtpGetFileW", connect, remoteFile, newFile, failIfExists, attributes, flags, context});
 }
 
 BOOL FtpPutFileW(HINTERNET connect, LPCWSTR localFile, LPCWSTR newRemoteFile, DWORD flags,
                  DWORD_PTR context)
 {
-    return answer({"FtpPutFileW", connect, localFile, newRemoteFile, -1, 0xFFFFFFFF, flags,
-                   context});
+    return answer(
+        {"FtpPutFileW", connect, localFile, newRemoteFile, -1, 0xFFFFFFFF, flags, context});
 }
 
 BOOL FtpDeleteFileW(HINTERNET connect, LPCWSTR fileName)
@@ -249,6 +248,5 @@ BOOL FileTimeToSystemTime(const FILETIME* fileTime, SYSTEMTIME* systemTime)
 
 void TraceCall(const char* call, LPCWSTR first, LPCWSTR second, int result, BOOL)
 {
-    fakePlatform().traced.push_back(
-        {call, first ? first : u"", second ? second : u"", result});
+    fakePlatform().traced.push_back({call, first ? first : u"", second ? second : u"", result});
 }

@@ -67,11 +67,11 @@ struct FakePlatform {
     bool openSucceeds = true;
     bool connectSucceeds = true;
     bool commandSucceeds = true;  // FTP operations on an open connection
-    std::vector<WIN32_FIND_DATAW> entries;     // what a search delivers
-    DWORD searchEndError = ERROR_NO_MORE_FILES; // how it ends (also when empty)
+    std::vector<WIN32_FIND_DATAW> entries;  // what a search delivers
+    DWORD searchEndError = ERROR_NO_MORE_FILES;  // how it ends (also when empty)
     bool streamOpenSucceeds = true;
     bool streamWritesFail = false;
-    long long localOffsetSeconds = 0;           // of the local zone, for every instant
+    long long localOffsetSeconds = 0;  // of the local zone, for every instant
 
     // Record, and the fake's file system.
     std::vector<FindFirstCall> findFirsts;

@@ -55,9 +55,8 @@ TEST_F(ListingTest, ExampleRecordsAreWrittenAsThreeLines)
     fake().entries = {entry(u"a.txt", 512, {2009, 3, 7, 14, 5, 9}),
                       entry(u"b.log", 0, {2010, 1, 1, 8, 3, 9})};
     ASSERT_EQ(list(), FTP_RESULT_OK);
-    EXPECT_EQ(listingFile(),
-              u"a.txt\n 512    \n03/07/2009  14:05:09\n"
-              u"b.log\n 0    \n01/01/2010  08:03:09\n");
+    EXPECT_EQ(listingFile(), u"a.txt\n 512    \n03/07/2009  14:05:09\n"
+                             u"b.log\n 0    \n01/01/2010  08:03:09\n");
     expectOnlyTheListingFile();
 }
 
@@ -66,9 +65,12 @@ TEST_F(ListingTest, EachLineIsItsTextThenItsLineEndInTwoWrites)
     fake().entries = {entry(u"a.txt", 512, {2009, 3, 7, 14, 5, 9})};
     ASSERT_EQ(list(), FTP_RESULT_OK);
     ASSERT_EQ(fake().writes.size(), 6u);
-    const std::vector<std::pair<std::u16string, bool>> expected = {
-        {u"a.txt", false}, {u"\n", false}, {u" 512    ", true},
-        {u"\n", false},    {u"03/07/2009  14:05:09", true}, {u"\n", false}};
+    const std::vector<std::pair<std::u16string, bool>> expected = {{u"a.txt", false},
+                                                                   {u"\n", false},
+                                                                   {u" 512    ", true},
+                                                                   {u"\n", false},
+                                                                   {u"03/07/2009  14:05:09", true},
+                                                                   {u"\n", false}};
     for (std::size_t i = 0; i < expected.size(); ++i) {
         EXPECT_EQ(fake().writes[i].text, expected[i].first) << "write " << i;
         EXPECT_EQ(fake().writes[i].formatted, expected[i].second) << "write " << i;
@@ -94,12 +96,11 @@ TEST_F(ListingTest, SizesAtAndPastTwoAndFourGibAreWrittenInFull)
                       entry(u"c", 4294967295ull, time), entry(u"d", 4294967296ull, time),
                       entry(u"e", 5368709120ull, time)};
     ASSERT_EQ(list(), FTP_RESULT_OK);
-    EXPECT_EQ(listingFile(),
-              u"a\n 2147483647    \n02/29/2020  23:59:59\n"
-              u"b\n 2147483648    \n02/29/2020  23:59:59\n"
-              u"c\n 4294967295    \n02/29/2020  23:59:59\n"
-              u"d\n 4294967296    \n02/29/2020  23:59:59\n"
-              u"e\n 5368709120    \n02/29/2020  23:59:59\n");
+    EXPECT_EQ(listingFile(), u"a\n 2147483647    \n02/29/2020  23:59:59\n"
+                             u"b\n 2147483648    \n02/29/2020  23:59:59\n"
+                             u"c\n 4294967295    \n02/29/2020  23:59:59\n"
+                             u"d\n 4294967296    \n02/29/2020  23:59:59\n"
+                             u"e\n 5368709120    \n02/29/2020  23:59:59\n");
 }
 
 TEST_F(ListingTest, LongestAndNonAsciiNamesAreWrittenWhole)

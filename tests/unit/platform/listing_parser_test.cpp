@@ -47,22 +47,24 @@ LineResult listAtNow(std::string_view line, ListingEntry& entry)
 
 TEST(MlsdLines, FactsAndNames)
 {
-    expectRows({
-        {"type=file;size=4400;modify=20221105162000;perm=rwadf; log.txt", "log.txt", 4400, false,
-         utc(2022, 11, 5, 16, 20, 0)},
-        {"Type=DIR;Modify=20221105162000;UNIX.mode=0755; Reports", "Reports", 0, true,
-         utc(2022, 11, 5, 16, 20, 0)},
-        {"type=file;sizd=12;modify=20221105162000.123; fraction.bin", "fraction.bin", 12, false,
-         utc(2022, 11, 5, 16, 20, 0)},
-        {"type=file;size=5368709120;modify=20240229235959; huge.iso", "huge.iso", 5368709120ull,
-         false, utc(2024, 2, 29, 23, 59, 59)},
-        {"type=file;size=1;modify=19700101000000; name with  spaces ; and=equals", "name with  spaces ; and=equals",
-         1, false, utc(1970, 1, 1)},
-        {"type=file;size=1;modify=20200101000000;x.note=a=b; trailing space ", "trailing space ",
-         1, false, utc(2020, 1, 1)},
-        {"type=OS.unix=slink:/target;size=9;modify=20200101000000; link", "link", 9, false,
-         utc(2020, 1, 1)},
-    }, parseMlsdLine);
+    expectRows(
+        {
+            {"type=file;size=4400;modify=20221105162000;perm=rwadf; log.txt", "log.txt", 4400,
+             false, utc(2022, 11, 5, 16, 20, 0)},
+            {"Type=DIR;Modify=20221105162000;UNIX.mode=0755; Reports", "Reports", 0, true,
+             utc(2022, 11, 5, 16, 20, 0)},
+            {"type=file;sizd=12;modify=20221105162000.123; fraction.bin", "fraction.bin", 12, false,
+             utc(2022, 11, 5, 16, 20, 0)},
+            {"type=file;size=5368709120;modify=20240229235959; huge.iso", "huge.iso", 5368709120ull,
+             false, utc(2024, 2, 29, 23, 59, 59)},
+            {"type=file;size=1;modify=19700101000000; name with  spaces ; and=equals",
+             "name with  spaces ; and=equals", 1, false, utc(1970, 1, 1)},
+            {"type=file;size=1;modify=20200101000000;x.note=a=b; trailing space ",
+             "trailing space ", 1, false, utc(2020, 1, 1)},
+            {"type=OS.unix=slink:/target;size=9;modify=20200101000000; link", "link", 9, false,
+             utc(2020, 1, 1)},
+        },
+        parseMlsdLine);
 }
 
 TEST(MlsdLines, FolderOwnAndParentEntriesAreIgnored)
@@ -76,15 +78,15 @@ TEST(MlsdLines, FolderOwnAndParentEntriesAreIgnored)
 TEST(MlsdLines, BrokenLinesAreMalformed)
 {
     for (const char* line : {
-             "type=file;size=12",                                  // no name
-             "type=file;size=12; ",                                // empty name
-             "type=file;size=abc;modify=20221105162000; x",         // size not a number
-             "type=file;size=99999999999999999999; x",             // size past 64 bits
-             "type=file;modify=2022110516200; x",                  // 13 digits
-             "type=file;modify=20221305162000; x",                 // month 13
-             "type=file;modify=20230229120000; x",                 // no Feb 29 in 2023
-             "type=file;modify=20221105162000.x; x",               // bad fraction
-             "type;size=1; x",                                      // fact without '='
+             "type=file;size=12",  // no name
+             "type=file;size=12; ",  // empty name
+             "type=file;size=abc;modify=20221105162000; x",  // size not a number
+             "type=file;size=99999999999999999999; x",  // size past 64 bits
+             "type=file;modify=2022110516200; x",  // 13 digits
+             "type=file;modify=20221305162000; x",  // month 13
+             "type=file;modify=20230229120000; x",  // no Feb 29 in 2023
+             "type=file;modify=20221105162000.x; x",  // bad fraction
+             "type;size=1; x",  // fact without '='
          }) {
         ListingEntry entry;
         EXPECT_EQ(parseMlsdLine(line, entry), LineResult::Malformed) << line;
@@ -93,59 +95,64 @@ TEST(MlsdLines, BrokenLinesAreMalformed)
 
 TEST(UnixLines, CommonShapes)
 {
-    expectRows({
-        {"-rw-r--r--   1 alice  staff     8192 Mar  4 09:41 notes.txt", "notes.txt", 8192, false,
-         utc(2024, 3, 4, 9, 41)},
-        {"drwxr-xr-x   4 alice  staff      512 Oct 17  2021 archive", "archive", 512, true,
-         utc(2021, 10, 17)},
-        {"lrwxrwxrwx   1 root   root        12 Jun  3 18:02 current -> release-7", "current", 12,
-         false, utc(2024, 6, 3, 18, 2)},
-        {"-rw-rw-r--+  1 1001   100      2048 Jan  9 07:15 shared.dat", "shared.dat", 2048, false,
-         utc(2024, 1, 9, 7, 15)},
-        {"-rw-r--r--   1 1000     1000  5368709120 Feb 29  2020 big.iso", "big.iso",
-         5368709120ull, false, utc(2020, 2, 29)},
-        {"-rw-r--r--   1 alice      4400 May 30 23:59 nogroup.txt", "nogroup.txt", 4400, false,
-         utc(2024, 5, 30, 23, 59)},
-        {"drwxr-xr-x  folder  0 Nov  5  2022 Reports", "Reports", 0, true, utc(2022, 11, 5)},
-        {"crw-rw-rw-   1 root   root     1,   3 Jan  9  2020 null", "null", 0, false,
-         utc(2020, 1, 9)},
-        {"brw-rw----   1 root   disk     8,0 Jan  9  2020 sda", "sda", 0, false, utc(2020, 1, 9)},
-        {"-rw-r--r--   1 ftp    ftp        10 jun 14 10:00 lower-case month", "lower-case month",
-         10, false, utc(2024, 6, 14, 10, 0)},
-        {"-rw-r--r--   1 ftp    ftp        10 Jun 14 10:00  leading space", " leading space", 10,
-         false, utc(2024, 6, 14, 10, 0)},
-        {"-rw-r--r--   1 ftp    ftp        10 Jun 14 10:00 inner   spaces", "inner   spaces", 10,
-         false, utc(2024, 6, 14, 10, 0)},
-        {"-rw-r--r--   1 ftp    ftp        10 Jun 14 10:00 trailing space  ", "trailing space  ",
-         10, false, utc(2024, 6, 14, 10, 0)},
-        {"-rw-r--r--   1 ftp    ftp        10 Jun 14 10:00 Jun 14 10:00 dated name",
-         "Jun 14 10:00 dated name", 10, false, utc(2024, 6, 14, 10, 0)},
-        {"-rw-r--r--   1 ftp    ftp         0 Jun 14  2024 .", ".", 0, false, utc(2024, 6, 14)},
-    }, listAtNow);
+    expectRows(
+        {
+            {"-rw-r--r--   1 alice  staff     8192 Mar  4 09:41 notes.txt", "notes.txt", 8192,
+             false, utc(2024, 3, 4, 9, 41)},
+            {"drwxr-xr-x   4 alice  staff      512 Oct 17  2021 archive", "archive", 512, true,
+             utc(2021, 10, 17)},
+            {"lrwxrwxrwx   1 root   root        12 Jun  3 18:02 current -> release-7", "current",
+             12, false, utc(2024, 6, 3, 18, 2)},
+            {"-rw-rw-r--+  1 1001   100      2048 Jan  9 07:15 shared.dat", "shared.dat", 2048,
+             false, utc(2024, 1, 9, 7, 15)},
+            {"-rw-r--r--   1 1000     1000  5368709120 Feb 29  2020 big.iso", "big.iso",
+             5368709120ull, false, utc(2020, 2, 29)},
+            {"-rw-r--r--   1 alice      4400 May 30 23:59 nogroup.txt", "nogroup.txt", 4400, false,
+             utc(2024, 5, 30, 23, 59)},
+            {"drwxr-xr-x  folder  0 Nov  5  2022 Reports", "Reports", 0, true, utc(2022, 11, 5)},
+            {"crw-rw-rw-   1 root   root     1,   3 Jan  9  2020 null", "null", 0, false,
+             utc(2020, 1, 9)},
+            {"brw-rw----   1 root   disk     8,0 Jan  9  2020 sda", "sda", 0, false,
+             utc(2020, 1, 9)},
+            {"-rw-r--r--   1 ftp    ftp        10 jun 14 10:00 lower-case month",
+             "lower-case month", 10, false, utc(2024, 6, 14, 10, 0)},
+            {"-rw-r--r--   1 ftp    ftp        10 Jun 14 10:00  leading space", " leading space",
+             10, false, utc(2024, 6, 14, 10, 0)},
+            {"-rw-r--r--   1 ftp    ftp        10 Jun 14 10:00 inner   spaces", "inner   spaces",
+             10, false, utc(2024, 6, 14, 10, 0)},
+            {"-rw-r--r--   1 ftp    ftp        10 Jun 14 10:00 trailing space  ",
+             "trailing space  ", 10, false, utc(2024, 6, 14, 10, 0)},
+            {"-rw-r--r--   1 ftp    ftp        10 Jun 14 10:00 Jun 14 10:00 dated name",
+             "Jun 14 10:00 dated name", 10, false, utc(2024, 6, 14, 10, 0)},
+            {"-rw-r--r--   1 ftp    ftp         0 Jun 14  2024 .", ".", 0, false, utc(2024, 6, 14)},
+        },
+        listAtNow);
 }
 
 TEST(UnixLines, OwnersGroupsAndSizesThatLookLikeDatesAreNotDates)
 {
-    expectRows({
-        {"-rw-r--r-- 1 jan 20 4096 Mar  4 09:41 notes.txt", "notes.txt", 4096, false,
-         utc(2024, 3, 4, 9, 41)},
-        {"-rw-r--r-- 1 may 31 2024 Mar  4 09:41 owner-may", "owner-may", 2024, false,
-         utc(2024, 3, 4, 9, 41)},
-        {"-rw-r--r-- 1 alice may 31 Mar  4  2019 group-may", "group-may", 31, false,
-         utc(2019, 3, 4)},
-        {"-rw-r--r-- 1 dec 7 1999 Jun  1 12:00 numeric-group", "numeric-group", 1999, false,
-         utc(2024, 6, 1, 12, 0)},
-        {"-rw-r--r-- 1 jun 1601 Jun  1 12:00 no-group", "no-group", 1601, false,
-         utc(2024, 6, 1, 12, 0)},
-        {"-rw-r--r-- 1 jan feb 9999 Oct 17  2021 both", "both", 9999, false, utc(2021, 10, 17)},
-        // Names that look like dates, after a real one.
-        {"-rw-r--r-- 1 u g 10 Jun 14 10:00 Mar  4 09:41 notes.txt", "Mar  4 09:41 notes.txt", 10,
-         false, utc(2024, 6, 14, 10, 0)},
-        {"-rw-r--r-- 1 u g 10 Jun 14  2020 Jan  1  2021", "Jan  1  2021", 10, false,
-         utc(2020, 6, 14)},
-        {"-rw-r--r-- 1 jan 20 4096 Mar  4 09:41 May 31 2024", "May 31 2024", 4096, false,
-         utc(2024, 3, 4, 9, 41)},
-    }, listAtNow);
+    expectRows(
+        {
+            {"-rw-r--r-- 1 jan 20 4096 Mar  4 09:41 notes.txt", "notes.txt", 4096, false,
+             utc(2024, 3, 4, 9, 41)},
+            {"-rw-r--r-- 1 may 31 2024 Mar  4 09:41 owner-may", "owner-may", 2024, false,
+             utc(2024, 3, 4, 9, 41)},
+            {"-rw-r--r-- 1 alice may 31 Mar  4  2019 group-may", "group-may", 31, false,
+             utc(2019, 3, 4)},
+            {"-rw-r--r-- 1 dec 7 1999 Jun  1 12:00 numeric-group", "numeric-group", 1999, false,
+             utc(2024, 6, 1, 12, 0)},
+            {"-rw-r--r-- 1 jun 1601 Jun  1 12:00 no-group", "no-group", 1601, false,
+             utc(2024, 6, 1, 12, 0)},
+            {"-rw-r--r-- 1 jan feb 9999 Oct 17  2021 both", "both", 9999, false, utc(2021, 10, 17)},
+            // Names that look like dates, after a real one.
+            {"-rw-r--r-- 1 u g 10 Jun 14 10:00 Mar  4 09:41 notes.txt", "Mar  4 09:41 notes.txt",
+             10, false, utc(2024, 6, 14, 10, 0)},
+            {"-rw-r--r-- 1 u g 10 Jun 14  2020 Jan  1  2021", "Jan  1  2021", 10, false,
+             utc(2020, 6, 14)},
+            {"-rw-r--r-- 1 jan 20 4096 Mar  4 09:41 May 31 2024", "May 31 2024", 4096, false,
+             utc(2024, 3, 4, 9, 41)},
+        },
+        listAtNow);
 }
 
 TEST(UnixLines, YearlessDatesTakeTheLatestYearNotAheadOfNow)
@@ -159,7 +166,7 @@ TEST(UnixLines, YearlessDatesTakeTheLatestYearNotAheadOfNow)
         // Around six and seven months back: never put a year ahead.
         {utc(2026, 12, 8, 12, 0), "Jun  8 18:38", utc(2026, 6, 8, 18, 38)},  // 182.7 days
         {utc(2026, 12, 8, 12, 0), "Jun  9 18:38", utc(2026, 6, 9, 18, 38)},
-        {utc(2026, 12, 8, 12, 0), "May 01 12:00", utc(2026, 5, 1, 12, 0)},   // seven months
+        {utc(2026, 12, 8, 12, 0), "May 01 12:00", utc(2026, 5, 1, 12, 0)},  // seven months
         {utc(2024, 6, 15, 12, 0), "Dec 16 00:00", utc(2023, 12, 16)},
         {utc(2024, 6, 15, 12, 0), "Dec 14 00:00", utc(2023, 12, 14)},
         {utc(2024, 6, 15, 12, 0), "Jun 15 11:59", utc(2024, 6, 15, 11, 59)},
@@ -175,7 +182,7 @@ TEST(UnixLines, YearlessDatesTakeTheLatestYearNotAheadOfNow)
         {utc(2025, 1, 5, 12, 0), "Jan  8 00:00", utc(2024, 1, 8)},
         // Feb 29 in the latest leap year that is not ahead.
         {utc(2024, 3, 1, 12, 0), "Feb 29 08:00", utc(2024, 2, 29, 8, 0)},
-        {utc(2024, 2, 28, 12, 0), "Feb 29 08:00", utc(2024, 2, 29, 8, 0)},   // a day ahead
+        {utc(2024, 2, 28, 12, 0), "Feb 29 08:00", utc(2024, 2, 29, 8, 0)},  // a day ahead
         {utc(2024, 2, 20, 12, 0), "Feb 29 08:00", utc(2020, 2, 29, 8, 0)},
         {utc(2025, 2, 1, 12, 0), "Feb 29 08:00", utc(2024, 2, 29, 8, 0)},
         {utc(2027, 1, 1, 12, 0), "Feb 29 08:00", utc(2024, 2, 29, 8, 0)},
@@ -190,22 +197,24 @@ TEST(UnixLines, YearlessDatesTakeTheLatestYearNotAheadOfNow)
 
 TEST(DosLines, TwelveAndTwentyFourHourClocks)
 {
-    expectRows({
-        {"11-05-22  04:20PM       <DIR>          Reports", "Reports", 0, true,
-         utc(2022, 11, 5, 16, 20)},
-        {"11-05-2022  04:20PM              4400 log.txt", "log.txt", 4400, false,
-         utc(2022, 11, 5, 16, 20)},
-        {"03-21-08  13:05                  640 settings.xml", "settings.xml", 640, false,
-         utc(2008, 3, 21, 13, 5)},
-        {"01-01-99  12:00AM                  1 midnight.txt", "midnight.txt", 1, false,
-         utc(1999, 1, 1, 0, 0)},
-        {"01-01-70  12:30PM                  1 noon.txt", "noon.txt", 1, false,
-         utc(1970, 1, 1, 12, 30)},
-        {"02-29-2024  11:59 PM         5368709120 spaced meridiem.iso", "spaced meridiem.iso",
-         5368709120ull, false, utc(2024, 2, 29, 23, 59)},
-        {"06-15-24  09:00AM                 12 name  with  spaces ", "name  with  spaces ", 12,
-         false, utc(2024, 6, 15, 9, 0)},
-    }, listAtNow);
+    expectRows(
+        {
+            {"11-05-22  04:20PM       <DIR>          Reports", "Reports", 0, true,
+             utc(2022, 11, 5, 16, 20)},
+            {"11-05-2022  04:20PM              4400 log.txt", "log.txt", 4400, false,
+             utc(2022, 11, 5, 16, 20)},
+            {"03-21-08  13:05                  640 settings.xml", "settings.xml", 640, false,
+             utc(2008, 3, 21, 13, 5)},
+            {"01-01-99  12:00AM                  1 midnight.txt", "midnight.txt", 1, false,
+             utc(1999, 1, 1, 0, 0)},
+            {"01-01-70  12:30PM                  1 noon.txt", "noon.txt", 1, false,
+             utc(1970, 1, 1, 12, 30)},
+            {"02-29-2024  11:59 PM         5368709120 spaced meridiem.iso", "spaced meridiem.iso",
+             5368709120ull, false, utc(2024, 2, 29, 23, 59)},
+            {"06-15-24  09:00AM                 12 name  with  spaces ", "name  with  spaces ", 12,
+             false, utc(2024, 6, 15, 9, 0)},
+        },
+        listAtNow);
 }
 
 TEST(ListLines, LinesThatNameNoEntryOrCannotBeReadAreNotEntries)
@@ -241,14 +250,13 @@ TEST(ListLines, LinesThatNameNoEntryOrCannotBeReadAreNotEntries)
 
 TEST(Listings, WholeListingKeepsGoodEntriesAndCountsTheRest)
 {
-    const std::string listing =
-        "total 3\r\n"
-        "-rw-r--r-- 1 u g 1 Jun 14 10:00 one\r\n"
-        "this line is noise\r\n"
-        "\r\n"
-        "-rw-r--r-- 1 u g 99999999999999999999 Jun 14 10:00 overflow\r\n"
-        "drwxr-xr-x 1 u g 0 Jun 14 10:00 two\n"
-        "-rw-r--r-- 1 u g 3 Jun 14 10:00 no line end";
+    const std::string listing = "total 3\r\n"
+                                "-rw-r--r-- 1 u g 1 Jun 14 10:00 one\r\n"
+                                "this line is noise\r\n"
+                                "\r\n"
+                                "-rw-r--r-- 1 u g 99999999999999999999 Jun 14 10:00 overflow\r\n"
+                                "drwxr-xr-x 1 u g 0 Jun 14 10:00 two\n"
+                                "-rw-r--r-- 1 u g 3 Jun 14 10:00 no line end";
     ListingStats stats;
     const auto entries = parseListing(listing, ListingFormat::List, kNow, stats);
     ASSERT_EQ(entries.size(), 3u);
@@ -264,11 +272,10 @@ TEST(Listings, WholeListingKeepsGoodEntriesAndCountsTheRest)
 
 TEST(Listings, MlsdListingSkipsOwnAndParentFolders)
 {
-    const std::string listing =
-        "type=cdir;modify=20200101000000; .\r\n"
-        "type=pdir;modify=20200101000000; ..\r\n"
-        "type=file;size=3;modify=20200101000000; a\r\n"
-        "broken\r\n";
+    const std::string listing = "type=cdir;modify=20200101000000; .\r\n"
+                                "type=pdir;modify=20200101000000; ..\r\n"
+                                "type=file;size=3;modify=20200101000000; a\r\n"
+                                "broken\r\n";
     ListingStats stats;
     const auto entries = parseListing(listing, ListingFormat::Mlsd, kNow, stats);
     ASSERT_EQ(entries.size(), 1u);

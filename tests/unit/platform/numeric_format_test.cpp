@@ -37,8 +37,8 @@ std::string libc(const char* format, ...)
 }
 
 // Every row is checked against the C library's own printf.
-#define EXPECT_LIKE_PRINTF(format, ...) \
-    EXPECT_EQ(ours(format, __VA_ARGS__), libc(format, __VA_ARGS__)) << (format)
+#define EXPECT_LIKE_PRINTF(format, ...)                                                            \
+  EXPECT_EQ(ours(format, __VA_ARGS__), libc(format, __VA_ARGS__)) << (format)
 
 TEST(NumericFormat, AgreesWithPrintf)
 {
@@ -66,8 +66,8 @@ TEST(NumericFormat, OnlyIntegerConversionsAreAccepted)
     for (const char* good : {"", "plain", "%d", "%02d/%04d", " %llu    ", "%%", "%-+ 08.3lld",
                              "%hhx", "%zu", "%jd", "%td", "%o%X"})
         EXPECT_TRUE(NumericFormat::compile(good).has_value()) << good;
-    for (const char* bad : {"%s", "%ls", "%n", "%p", "%c", "%f", "%e", "%g", "%a", "%#x",
-                            "%*d", "%", "trailing %", "%l", "%lls", "%99999d", "%.99999d"})
+    for (const char* bad : {"%s", "%ls", "%n", "%p", "%c", "%f", "%e", "%g", "%a", "%#x", "%*d",
+                            "%", "trailing %", "%l", "%lls", "%99999d", "%.99999d"})
         EXPECT_FALSE(NumericFormat::compile(bad).has_value()) << bad;
 }
 

@@ -20,7 +20,7 @@ TEST(PasvReply, PortIsTakenFromTheFirstSixBoundedNumbers)
         {"227 Entering Passive Mode (127,0,0,1,4,1)", 1025},
         {"227 Entering Passive Mode (127,0,0,1,4,1).", 1025},
         {"227 Entering Passive Mode 127,0,0,1,255,255", 65535},
-        {"227 =10,9,9,9,200,10", 51210},          // the host is never used
+        {"227 =10,9,9,9,200,10", 51210},  // the host is never used
         {"227 Passive (h1,h2) 192,168,0,1,0,21", 21},  // numbers later in the text
         {"227 Entering Passive Mode (127,0,0,1,300,1)", std::nullopt},
         {"227 Entering Passive Mode (127,0,0,1,4,256)", std::nullopt},

@@ -38,7 +38,7 @@ TEST(RemoteFolder, ARelativeChangeIsKnownOnlyAsPwdNamedIt)
     unnamed.changed("data");
     EXPECT_EQ(unnamed.pathToRestore(), std::nullopt);
     EXPECT_TRUE(unnamed.allows("here.txt"));  // still on the connection that went there
-    unnamed.reconnected(false);                // nothing to go back to
+    unnamed.reconnected(false);  // nothing to go back to
     EXPECT_TRUE(unnamed.isLost());
 }
 

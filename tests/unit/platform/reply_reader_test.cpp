@@ -42,9 +42,11 @@ const std::vector<Row>& rows()
          "230-Welcome\r\n to the server\r\n230 Logged in\r\n",
          {{Status::Ready, 230, "230-Welcome\n to the server\n230 Logged in"}}},
         {"inner lines that look like ends",
-         "211-Features:\r\n220 not the end\r\n211-still going\r\n211x nor this\r\n 211 indented\r\n211 End\r\n",
+         "211-Features:\r\n220 not the end\r\n211-still going\r\n211x nor this\r\n 211 "
+         "indented\r\n211 End\r\n",
          {{Status::Ready, 211,
-           "211-Features:\n220 not the end\n211-still going\n211x nor this\n 211 indented\n211 End"}}},
+           "211-Features:\n220 not the end\n211-still going\n211x nor this\n 211 indented\n211 "
+           "End"}}},
         {"multi-line ended by the bare code",
          "221-Goodbye\r\n221\r\n",
          {{Status::Ready, 221, "221-Goodbye\n221"}}},
@@ -67,14 +69,17 @@ const std::vector<Row>& rows()
         {"not FTP at all", "HTTP/1.1 200 OK\r\n", {{Status::Malformed, 0, ""}}},
         {"empty line", "\r\n", {{Status::Malformed, 0, ""}}},
         {"line over the cap",
-         "200 " + std::string(ReplyReader::kMaxLine, 'a') + "\r\n", {{Status::TooLong, 0, ""}}},
+         "200 " + std::string(ReplyReader::kMaxLine, 'a') + "\r\n",
+         {{Status::TooLong, 0, ""}}},
         {"line over the cap without an end yet",
-         std::string(ReplyReader::kMaxLine + 2, 'a'), {{Status::TooLong, 0, ""}}},
+         std::string(ReplyReader::kMaxLine + 2, 'a'),
+         {{Status::TooLong, 0, ""}}},
         {"reply over the cap",
          "211-start\r\n" + repeat(" " + std::string(1000, 'f') + "\r\n", 70) + "211 End\r\n",
          {{Status::TooLong, 0, ""}}},
         {"error is final",
-         "2x0 bad\r\n200 good\r\n", {{Status::Malformed, 0, ""}, {Status::Malformed, 0, ""}}},
+         "2x0 bad\r\n200 good\r\n",
+         {{Status::Malformed, 0, ""}, {Status::Malformed, 0, ""}}},
     };
     return table;
 }

@@ -17,7 +17,8 @@ namespace {
 
 FILETIME utcFileTime(int year, int month, int day, int hour, int minute, int second)
 {
-    return *fileTimeOfUnixSeconds(*unixSecondsOf(CivilTime{year, month, day, hour, minute, second}));
+    return *fileTimeOfUnixSeconds(
+        *unixSecondsOf(CivilTime{year, month, day, hour, minute, second}));
 }
 
 SYSTEMTIME localFields(const FILETIME& utc)
@@ -182,7 +183,8 @@ TEST_F(StreamTest, ReplaceMovesOverAnExistingFile)
     }
     EXPECT_TRUE(ReplaceWideFile(devicePath("a.txt").c_str(), devicePath("b.txt").c_str()));
     EXPECT_EQ(content("b.txt"), "a");
-    EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(QUORVANE_DEVICE_ROOT) / folder_ / "a.txt"));
+    EXPECT_FALSE(
+        std::filesystem::exists(std::filesystem::path(QUORVANE_DEVICE_ROOT) / folder_ / "a.txt"));
     EXPECT_TRUE(DeleteWideFile(devicePath("b.txt").c_str()));
     EXPECT_FALSE(DeleteWideFile(devicePath("b.txt").c_str()));
 }

@@ -18,20 +18,21 @@ TEST(Transcript, ServerBytesAreEscapedAndCut)
     const std::vector<Row> rows = {
         {"550 No such file", "550 No such file"},
         {"550 caf\xc3\xa9 \xe6\x96\x87", "550 caf\xc3\xa9 \xe6\x96\x87"},  // UTF-8 as it is
-        {"a\r\n220 forged", "a\\x0D\\x0A220 forged"},                       // no forged lines
-        {"\x1b[31mred\x07", "\\x1B[31mred\\x07"},                           // no terminal codes
+        {"a\r\n220 forged", "a\\x0D\\x0A220 forged"},  // no forged lines
+        {"\x1b[31mred\x07", "\\x1B[31mred\\x07"},  // no terminal codes
         {std::string("nul\0byte", 8), "nul\\x00byte"},
         {"back\\slash", "back\\\\slash"},
         {"del\x7f", "del\\x7F"},
         {"lone \xff byte", "lone \\xFF byte"},
         {"cut \xc3", "cut \\xC3"},
-        {"nel\xc2\x85", "nel\\xC2\\x85"},                                  // C1
+        {"nel\xc2\x85", "nel\\xC2\\x85"},  // C1
         {"ls\xe2\x80\xa8ps\xe2\x80\xa9", "ls\\xE2\\x80\\xA8ps\\xE2\\x80\\xA9"},  // U+2028/9
         {"overlong \xc0\xaf", "overlong \\xC0\\xAF"},
     };
     for (const Row& row : rows)
         EXPECT_EQ(escape(row.raw), row.shown) << row.shown;
-    EXPECT_EQ(escape(std::string(1000, 'x'), 300), std::string(300, 'x') + " [cut: 700 more bytes]");
+    EXPECT_EQ(escape(std::string(1000, 'x'), 300),
+              std::string(300, 'x') + " [cut: 700 more bytes]");
     EXPECT_EQ(escape("short", 300), "short");
 }
 

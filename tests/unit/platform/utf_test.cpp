@@ -20,7 +20,9 @@ TEST(Utf, WellFormedTextConvertsBothWays)
     const std::vector<Pair> rows = {
         {"empty", u"", ""},
         {"ASCII", u"report.txt", "report.txt"},
-        {"accents", u"caf\u00e9 \u00fcber", "caf\xc3\xa9 \xc3\xbc" "ber"},
+        {"accents", u"caf\u00e9 \u00fcber",
+         "caf\xc3\xa9 \xc3\xbc"
+         "ber"},
         {"CJK", u"\u6587\u4ef6", "\xe6\x96\x87\xe4\xbb\xb6"},
         {"outside the BMP", u"\U0001F600.png", "\xf0\x9f\x98\x80.png"},
         {"highest code point", u"\U0010FFFF", "\xf4\x8f\xbf\xbf"},
@@ -46,12 +48,12 @@ TEST(Utf, UnpairedSurrogatesAreRefused)
 TEST(Utf, IllFormedUtf8IsRefused)
 {
     const std::vector<std::string> rows = {
-        "\xc0\x80",          // overlong NUL
-        "\xe0\x80\xaf",      // overlong '/'
-        "\xed\xa0\x80",      // an encoded surrogate
+        "\xc0\x80",  // overlong NUL
+        "\xe0\x80\xaf",  // overlong '/'
+        "\xed\xa0\x80",  // an encoded surrogate
         "\xf4\x90\x80\x80",  // past U+10FFFF
-        "\xe6\x96",          // truncated
-        "\x80",              // stray continuation byte
+        "\xe6\x96",  // truncated
+        "\x80",  // stray continuation byte
         "\xff",
     };
     for (const auto& row : rows)
@@ -71,11 +73,11 @@ TEST(Utf, ControlCharactersAreFound)
 
 TEST(Utf, UnicodeLineBreaksCountAsControlCharacters)
 {
-    EXPECT_TRUE(hasControlCharacter("next\xc2\x85line"));        // U+0085 NEL
-    EXPECT_TRUE(hasControlCharacter("c1\xc2\x80"));              // U+0080
-    EXPECT_TRUE(hasControlCharacter("c1\xc2\x9f"));              // U+009F
-    EXPECT_TRUE(hasControlCharacter("line\xe2\x80\xa8sep"));     // U+2028
-    EXPECT_TRUE(hasControlCharacter("para\xe2\x80\xa9sep"));     // U+2029
+    EXPECT_TRUE(hasControlCharacter("next\xc2\x85line"));  // U+0085 NEL
+    EXPECT_TRUE(hasControlCharacter("c1\xc2\x80"));  // U+0080
+    EXPECT_TRUE(hasControlCharacter("c1\xc2\x9f"));  // U+009F
+    EXPECT_TRUE(hasControlCharacter("line\xe2\x80\xa8sep"));  // U+2028
+    EXPECT_TRUE(hasControlCharacter("para\xe2\x80\xa9sep"));  // U+2029
     EXPECT_FALSE(hasControlCharacter("nbsp\xc2\xa0 and \xc2\xa9"));  // U+00A0, U+00A9
     EXPECT_FALSE(hasControlCharacter("dash\xe2\x80\x94 and \xe2\x80\xaf"));  // U+2014, U+202F
     EXPECT_FALSE(hasControlCharacter("lone \x85 byte"));  // not UTF-8: becomes U+FFFD
