@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -23,6 +24,7 @@ struct WideStream {
     std::string pending;
     // Formats already checked and read: a listing repeats the same two.
     std::vector<std::pair<std::u16string, text::NumericFormat>> formats;
+    std::function<bool()> complete;  // see adoptWideStream
 };
 
 namespace {
@@ -66,12 +68,13 @@ int written(WideStream* stream, std::size_t start)
 
 }  // namespace
 
-WideStream* adoptWideStream(std::FILE* file)
+WideStream* adoptWideStream(std::FILE* file, std::function<bool()> complete)
 {
     if (!file)
         return nullptr;
     auto stream = std::make_unique<WideStream>();
     stream->file = file;
+    stream->complete = std::move(complete);
     std::setvbuf(file, nullptr, _IONBF, 0);  // the stream buffers itself
     stream->pending.reserve(kWriteSize + 1024);
     return stream.release();  // owned by the caller until CloseWideStream
@@ -120,6 +123,9 @@ int CloseWideStream(WideStream* stream)
         return EOF;
     const std::unique_ptr<WideStream> owned(stream);
     flush(stream);
+    // What is written stands at its path only once it is whole.
+    if (!owned->failed && owned->complete && !owned->complete())
+        owned->failed = true;  // the platform said why
     const bool closed = std::fclose(owned->file) == 0;
     if (!closed && !owned->failed)
         trace::cause(std::string("cannot write the listing file: ") + std::strerror(errno));

@@ -3,8 +3,11 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 
 #include "runtime_api.h"
 
-// Takes ownership of `file` (null gives null).
-WideStream* adoptWideStream(std::FILE* file);
+// Takes ownership of `file` (null gives null). `complete`, if given, runs
+// when the stream closes with everything written, before the file is closed:
+// where the file takes its name only when whole; false fails the close.
+WideStream* adoptWideStream(std::FILE* file, std::function<bool()> complete = {});

@@ -1,5 +1,7 @@
 #include "posix/local/device_path.h"
 
+#include <cstdlib>
+#include <mutex>
 #include <vector>
 
 #include "common/utf.h"
@@ -42,12 +44,42 @@ std::string mapDevicePath(std::string_view devicePath, std::string_view root)
     return mapped.empty() ? "/" : mapped;
 }
 
+namespace {
+
+struct ConfiguredRoot {
+    std::mutex mutex;
+    std::string root = QUORVANE_DEVICE_ROOT;
+};
+
+ConfiguredRoot& configured()
+{
+    static ConfiguredRoot instance;
+    return instance;
+}
+
+}  // namespace
+
+std::string deviceRoot()
+{
+    ConfiguredRoot& root = configured();
+    const std::lock_guard lock(root.mutex);
+    return root.root;
+}
+
+void readDeviceRoot()
+{
+    const char* asked = std::getenv("QUORVANE_DEVICE_ROOT");
+    ConfiguredRoot& root = configured();
+    const std::lock_guard lock(root.mutex);
+    root.root = asked && *asked ? asked : QUORVANE_DEVICE_ROOT;
+}
+
 std::optional<std::string> hostPathOf(const char16_t* devicePath)
 {
     const auto utf8 = text::toUtf8(text::wideView(devicePath));
     if (!utf8 || utf8->empty())
         return std::nullopt;
-    return mapDevicePath(*utf8, QUORVANE_DEVICE_ROOT);
+    return mapDevicePath(*utf8, deviceRoot());
 }
 
 }  // namespace quorvane::client

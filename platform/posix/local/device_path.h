@@ -13,8 +13,15 @@ namespace quorvane::client {
 // relative one keeps its meaning against the process's working folder.
 std::string mapDevicePath(std::string_view devicePath, std::string_view root);
 
-// The host path for a device path given as UTF-16, under the configured
-// device root. Empty when the path is null, empty or not valid UTF-16.
+// The host folder the device's root maps to: QUORVANE_DEVICE_ROOT as the
+// environment had it at the last log-in, else the one the module was built
+// with.
+std::string deviceRoot();
+// Reads QUORVANE_DEVICE_ROOT again (at each log-in).
+void readDeviceRoot();
+
+// The host path for a device path given as UTF-16, under the device root.
+// Empty when the path is null, empty or not valid UTF-16.
 std::optional<std::string> hostPathOf(const char16_t* devicePath);
 
 }  // namespace quorvane::client

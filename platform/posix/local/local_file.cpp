@@ -1,31 +1,84 @@
 #include "posix/local/local_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <memory>
 
 #include "common/paths.h"
 
 namespace quorvane::client {
 namespace {
 
+constexpr std::string_view kNamePrefix = ".quorvane-download-";
+
+std::atomic<bool> unnamedFiles{true};
+
 std::string folderOf(const std::string& path) { return text::folderOf(path, "/"); }
 
+std::string nameOf(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+
+// The path with every link and "." or ".." resolved; the last part may be
+// missing. Empty when the folder cannot be resolved.
+std::optional<std::string> resolvedFolder(const std::string& path)
+{
+    std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), std::free);
+    if (!real)
+        return std::nullopt;
+    return std::string(real.get());
+}
+
+bool isWithin(const std::string& path, const std::string& folder)
+{
+    if (folder == "/")
+        return true;
+    return path == folder ||
+           (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+            path[folder.size()] == '/');
+}
+
+// The kernel's protected_symlinks rule, for a link we follow ourselves: in a
+// folder that is sticky and writable by all, only a link of the caller's or
+// of the folder's owner is followed.
+bool mayFollow(const std::string& link, const struct stat& linkInfo)
+{
+    struct stat folder {};
+    if (::stat(folderOf(link).c_str(), &folder) != 0)
+        return false;
+    const bool shared = (folder.st_mode & S_ISVTX) && (folder.st_mode & S_IWOTH);
+    return !shared || linkInfo.st_uid == ::geteuid() || linkInfo.st_uid == folder.st_uid;
+}
+
+struct FinalTarget {
+    std::string path;
+    bool linked = false;  // whether a link led there
+};
+
 // Where a chain of symbolic links at `path` ends (the path itself when it is
-// no link); that file may not exist yet. Empty with errno set on a loop.
-std::optional<std::string> finalTarget(std::string path)
+// no link); that file may not exist yet. Empty with errno set on a loop or a
+// link that may not be followed.
+std::optional<FinalTarget> finalTarget(std::string path)
 {
     constexpr int kMaxLinks = 40;  // as the kernel allows
     for (int hop = 0; hop < kMaxLinks; ++hop) {
         struct stat info {};
         if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
-            return path;
+            return FinalTarget{std::move(path), hop > 0};
+        if (!mayFollow(path, info)) {
+            errno = EACCES;
+            return std::nullopt;
+        }
         std::string link(static_cast<std::size_t>(info.st_size > 0 ? info.st_size : 255) + 1, '\0');
         const ssize_t length = ::readlink(path.c_str(), link.data(), link.size());
         if (length <= 0 || static_cast<std::size_t>(length) >= link.size())
@@ -37,29 +90,88 @@ std::optional<std::string> finalTarget(std::string path)
     return std::nullopt;
 }
 
-// A name no other download picks: random bits, with the clock as a fallback.
-std::string uniqueSuffix()
+// A name no other download picks: this process's id (so that leftovers can be
+// told apart from files still in use) and random bits, with the clock as a
+// fallback.
+std::string temporaryName()
 {
     std::uint64_t bits = 0;
     if (::getrandom(&bits, sizeof bits, GRND_NONBLOCK) != sizeof bits)
-        bits = static_cast<std::uint64_t>(
-                   std::chrono::steady_clock::now().time_since_epoch().count()) ^
-               (static_cast<std::uint64_t>(::getpid()) << 40);
-    char suffix[17];
-    std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(bits));
-    return suffix;
+        bits =
+            static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    char name[64];
+    std::snprintf(name, sizeof name, "%.*s%ld-%016llx", static_cast<int>(kNamePrefix.size()),
+                  kNamePrefix.data(), static_cast<long>(::getpid()),
+                  static_cast<unsigned long long>(bits));
+    return name;
+}
+
+// Removes, from `folder`, the named temporary files of ours that processes
+// which no longer exist left behind (killed while downloading).
+void removeLeftovers(int folder)
+{
+    struct Closer {
+        void operator()(DIR* entries) const { ::closedir(entries); }
+    };
+    const int listed = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    std::unique_ptr<DIR, Closer> entries(listed >= 0 ? ::fdopendir(listed) : nullptr);
+    if (!entries) {
+        if (listed >= 0)
+            ::close(listed);
+        return;
+    }
+    while (const dirent* entry = ::readdir(entries.get())) {
+        const std::string_view name = entry->d_name;
+        if (name.substr(0, kNamePrefix.size()) != kNamePrefix)
+            continue;
+        const long pid = std::strtol(entry->d_name + kNamePrefix.size(), nullptr, 10);
+        struct stat info {};
+        if (pid <= 0 || ::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH ||
+            ::fstatat(folder, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(info.st_mode) || info.st_uid != ::geteuid())
+            continue;
+        ::unlinkat(folder, entry->d_name, 0);
+    }
+}
+
+// What open(2) with mode 0666 would give a new file.
+mode_t newFileMode()
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("Umask:", 0) == 0)
+            return 0666 & ~static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
+    const mode_t mask = ::umask(022);  // no /proc: read it the old way
+    ::umask(mask);
+    return 0666 & ~mask;
+}
+
+// A file system without O_TMPFILE says so with one of these.
+bool takesNoUnnamedFiles(int error)
+{
+    return error == EOPNOTSUPP || error == EISDIR || error == EINVAL || error == ENOENT;
 }
 
 }  // namespace
 
-Outcome<TemporaryFile> TemporaryFile::beside(const std::string& requested)
+Outcome<TemporaryFile> TemporaryFile::beside(const std::string& requested, const std::string& root)
 {
     const auto cannotWrite = [&](int error) { return localFailure("write", requested, error); };
     const auto target = finalTarget(requested);
     if (!target)
         return cannotWrite(errno);
+    const std::string folderPath = folderOf(target->path);
+    const auto folder = resolvedFolder(folderPath);
+    if (!folder)
+        return cannotWrite(errno);
+    // A device path stays on the device, links or no links.
+    if (target->linked || requested.front() == '/') {
+        const auto confinement = resolvedFolder(root);
+        if (!confinement || !isWithin(*folder, *confinement))
+            return cannotWrite(EACCES);
+    }
     struct stat existing {};
-    const bool replacing = ::stat(target->c_str(), &existing) == 0;
+    const bool replacing = ::stat(target->path.c_str(), &existing) == 0;
     if (!replacing && errno != ENOENT)
         return cannotWrite(errno);
     if (replacing) {
@@ -68,47 +180,86 @@ Outcome<TemporaryFile> TemporaryFile::beside(const std::string& requested)
         // A read-only file stays as it is, also for root, who could write it:
         // the download fails, as on the platform this library was born on.
         if ((existing.st_mode & 0222) == 0 ||
-            ::faccessat(AT_FDCWD, target->c_str(), W_OK, AT_EACCESS) != 0)
+            ::faccessat(AT_FDCWD, target->path.c_str(), W_OK, AT_EACCESS) != 0)
             return cannotWrite(EACCES);
     }
 
-    // Created as open(2) with 0666 would create it, under the umask.
-    FileDescriptor fd;
-    std::string path;
-    for (int attempt = 0; !fd && attempt < 16; ++attempt) {
-        path = folderOf(*target) + "/.quorvane-download-" + uniqueSuffix();
-        fd = FileDescriptor(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-        if (!fd && errno != EEXIST)
-            return cannotWrite(errno);
+    // The folder is held open: what the download replaces in the end lies in
+    // the folder checked here, whatever is renamed meanwhile.
+    FileDescriptor folderFd(::open(folder->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folderFd)
+        return cannotWrite(errno);
+    // Private while it fills; its final mode only once complete.
+    std::string name;
+    FileDescriptor fd(
+        unnamedFiles ? ::openat(folderFd.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600) : -1);
+    if (!fd && unnamedFiles && !takesNoUnnamedFiles(errno))
+        return cannotWrite(errno);
+    if (!fd) {
+        removeLeftovers(folderFd.get());
+        for (int attempt = 0; !fd && attempt < 16; ++attempt) {
+            name = temporaryName();
+            fd = FileDescriptor(::openat(folderFd.get(), name.c_str(),
+                                         O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+            if (!fd && errno != EEXIST)
+                return cannotWrite(errno);
+        }
+        if (!fd)
+            return cannotWrite(EEXIST);
     }
-    if (!fd)
-        return cannotWrite(EEXIST);
+    mode_t mode = newFileMode();
     if (replacing) {
         // The replacement keeps the owner and mode of the file it replaces,
         // where we may set them (a file not ours to give away stays ours),
         // but never its set-user-ID or set-group-ID bit.
         [[maybe_unused]] const int owned = ::fchown(fd.get(), existing.st_uid, existing.st_gid);
-        ::fchmod(fd.get(), existing.st_mode & 07777 & ~mode_t(S_ISUID | S_ISGID));
+        mode = existing.st_mode & 07777 & ~mode_t(S_ISUID | S_ISGID);
     }
-    return TemporaryFile(std::move(fd), std::move(path), std::move(*target), replacing);
+    return TemporaryFile(std::move(folderFd), std::move(fd), std::move(name),
+                         std::move(target->path), replacing, mode);
 }
+
+void setUnnamedTemporaryFiles(bool enabled) { unnamedFiles = enabled; }
 
 TemporaryFile::~TemporaryFile()
 {
-    if (!path_.empty())
-        ::unlink(path_.c_str());
+    if (folder_ && !name_.empty())
+        ::unlinkat(folder_.get(), name_.c_str(), 0);
+}
+
+bool TemporaryFile::link(const std::string& name) const
+{
+    // AT_EMPTY_PATH needs a privilege; through /proc any owner may.
+    if (::linkat(fd_.get(), "", folder_.get(), name.c_str(), AT_EMPTY_PATH) == 0)
+        return true;
+    const std::string self = "/proc/self/fd/" + std::to_string(fd_.get());
+    return ::linkat(AT_FDCWD, self.c_str(), folder_.get(), name.c_str(), AT_SYMLINK_FOLLOW) == 0;
 }
 
 Outcome<> TemporaryFile::replaceTarget()
 {
+    const auto failed = [&] { return localFailure("replace", target_, errno); };
     int synced = 0;
     while (replacing_ && (synced = ::fdatasync(fd_.get())) != 0 && errno == EINTR) {
     }
+    if (synced != 0 || ::fchmod(fd_.get(), mode_) != 0)
+        return failed();  // the destructor removes a named temporary file
+    const std::string targetName = nameOf(target_);
+    if (name_.empty()) {
+        // Unnamed: a new file takes its name in one step; one that replaces
+        // another gets a name of its own first, then takes the target's.
+        if (!replacing_ && link(targetName))
+            return ::close(fd_.release()) == 0 ? Outcome<>() : failed();
+        name_ = temporaryName();
+        if (!link(name_)) {
+            name_.clear();
+            return failed();
+        }
+    }
     const bool closed = ::close(fd_.release()) == 0;
-    if (synced != 0 || !closed || ::rename(path_.c_str(), target_.c_str()) != 0)
-        return localFailure("replace", target_,
-                            errno);  // the destructor removes the temporary file
-    path_.clear();
+    if (!closed || ::renameat(folder_.get(), name_.c_str(), folder_.get(), targetName.c_str()) != 0)
+        return failed();
+    name_.clear();
     return {};
 }
 
@@ -126,7 +277,7 @@ Outcome<FileDescriptor> openForReading(const std::string& path)
 
 Failure localFailure(std::string_view action, const std::string& path, int error)
 {
-    Failure failure{FailureKind::LocalFile};
+    Failure failure(FailureKind::LocalFile);
     failure.cause.append("cannot ").append(action).append(" ").append(path).append(": ");
     failure.cause.append(std::strerror(error));
     failure.error = error;

@@ -1,11 +1,14 @@
 // Local files of a transfer. A download is written to a temporary file beside
-// its target and only renamed over it once complete, so a failed download
-// never costs the user the file that was there before.
+// its target and only put in its place once complete, so a failed download
+// never costs the user the file that was there before, and nobody else sees
+// it half written.
 #pragma once
 
+#include <sys/types.h>
+
 #include <optional>
-#include <string_view>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "posix/net/failure.h"
@@ -15,16 +18,18 @@ namespace quorvane::client {
 
 class TemporaryFile {
 public:
-    // Creates an empty temporary file beside `target`, or beside the file a
-    // symbolic link at `target` finally leads to. Refuses a target that is
-    // not a regular file or that its owner made read-only.
-    static Outcome<TemporaryFile> beside(const std::string& target);
+    // Creates an empty, private temporary file beside `target`, or beside the
+    // file a symbolic link at `target` finally leads to. It has no name while
+    // it fills where the file system allows (O_TMPFILE); elsewhere its name
+    // carries this process's id, and leftovers of processes that have gone
+    // are removed. Refuses a target that is not a regular file, that its
+    // owner made read-only, that a link leads to outside `root` (the device
+    // root), or that a link in a sticky world-writable folder leads to when
+    // the link is neither the caller's nor the folder owner's (the kernel's
+    // rule for links it follows itself).
+    static Outcome<TemporaryFile> beside(const std::string& target, const std::string& root);
 
-    TemporaryFile(TemporaryFile&& other) noexcept
-        : fd_(std::move(other.fd_)), path_(std::exchange(other.path_, {})),
-          target_(std::move(other.target_)), replacing_(other.replacing_)
-    {
-    }
+    TemporaryFile(TemporaryFile&& other) noexcept = default;
     TemporaryFile& operator=(TemporaryFile&&) = delete;
     ~TemporaryFile();
 
@@ -34,24 +39,34 @@ public:
     // The file the download ends up as (where links led).
     const std::string& target() const { return target_; }
 
-    // Closes the file and renames it over the target (the temporary file is
-    // removed when that fails). An existing target is only replaced by data
-    // already on the disk, so that a power cut cannot leave it empty where
-    // the file system does not order data before the rename.
+    // Gives the file its final mode and puts it in the target's place; the
+    // temporary file is gone when that fails. An existing target is only
+    // replaced by data already on the disk, so that a power cut cannot leave
+    // it empty where the file system does not order data before the rename.
     Outcome<> replaceTarget();
 
 private:
-    TemporaryFile(FileDescriptor fd, std::string path, std::string target, bool replacing)
-        : fd_(std::move(fd)), path_(std::move(path)), target_(std::move(target)),
-          replacing_(replacing)
+    TemporaryFile(FileDescriptor folder, FileDescriptor fd, std::string name, std::string target,
+                  bool replacing, mode_t mode)
+        : folder_(std::move(folder)), fd_(std::move(fd)), name_(std::move(name)),
+          target_(std::move(target)), replacing_(replacing), mode_(mode)
     {
     }
 
+    // Gives the unnamed file `name` in its folder.
+    bool link(const std::string& name) const;
+
+    FileDescriptor folder_;  // where the target lies
     FileDescriptor fd_;
-    std::string path_;  // empty once renamed
+    std::string name_;  // in folder_; empty while it has none (or once it is the target)
     std::string target_;
     bool replacing_;
+    mode_t mode_;  // the mode it takes when complete
 };
+
+// Unnamed temporary files are used where the file system takes them; off,
+// every one is named (tests use this to run the fallback anywhere).
+void setUnnamedTemporaryFiles(bool enabled);
 
 // Opens an existing local file for reading; fails if it is missing,
 // unreadable or not a regular file. Never waits: a FIFO without a writer is

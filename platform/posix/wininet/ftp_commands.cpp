@@ -86,7 +86,7 @@ BOOL FtpGetFileW(HINTERNET connect, LPCWSTR remoteFile, LPCWSTR newFile, BOOL fa
                 return localFailure("replace", *local, EEXIST);
             // Created before anything is asked of the server: a target that
             // cannot be written fails without a RETR.
-            auto temporary = TemporaryFile::beside(*local);
+            auto temporary = TemporaryFile::beside(*local, deviceRoot());
             if (!temporary)
                 return std::move(temporary).failure();
             return c.download(remote, *temporary);

@@ -4,6 +4,7 @@
 
 #include "common/server_argument.h"
 #include "common/transcript.h"
+#include "posix/local/device_path.h"
 #include "posix/wininet/connection_handle.h"
 #include "posix/wininet/guarded_call.h"
 #include "posix/wininet/handles.h"
@@ -51,8 +52,9 @@ HINTERNET InternetConnectW(HINTERNET internet, LPCWSTR serverName, INTERNET_PORT
             return refuse("a server, user name or password the client cannot send");
         credentials.host = server->host;
         credentials.tls = server->tls;
-        // A transcript, if asked for, for this session.
+        // A transcript, if asked for, and the device root, for this session.
         trace::setCurrent(trace::Transcript::fromEnvironment());
+        readDeviceRoot();
         trace::line() << "log-in to " << credentials.host << " as " << trace::escape(*user)
                       << (credentials.tls ? ", explicit TLS required" : "");
         credentials.user = std::move(*user);

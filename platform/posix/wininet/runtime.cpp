@@ -2,11 +2,13 @@
 
 #include <stdio.h>
 #include <time.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "common/transcript.h"
@@ -23,14 +25,26 @@ WideStream* OpenWideStream(LPCWSTR path, LPCWSTR mode)
 {
     return client::guarded<WideStream*>(nullptr, [&]() -> WideStream* {
         const auto hostPath = client::hostPathOf(path);
-        auto fopenMode = text::toUtf8(text::wideView(mode));
-        if (!hostPath || !fopenMode || fopenMode->empty())
+        if (!hostPath || !mode || text::wideView(mode) != u"w")
             return nullptr;
-        fopenMode->append("e");  // close on exec
-        WideStream* stream = adoptWideStream(::fopen(hostPath->c_str(), fopenMode->c_str()));
-        if (!stream)
+        // A new file, written where nobody sees it until it is whole, and
+        // then put in place.
+        auto file = client::TemporaryFile::beside(*hostPath, client::deviceRoot());
+        if (!file) {
+            client::reportFailure(file.failure());
+            return nullptr;
+        }
+        const int fd = ::fcntl(file->fd(), F_DUPFD_CLOEXEC, 0);
+        std::FILE* written = fd >= 0 ? ::fdopen(fd, "w") : nullptr;
+        if (!written) {
+            if (fd >= 0)
+                ::close(fd);
             client::reportFailure(client::localFailure("write", *hostPath, errno));
-        return stream;
+            return nullptr;
+        }
+        auto pending = std::make_shared<client::TemporaryFile>(std::move(*file));
+        return adoptWideStream(
+            written, [pending] { return client::resultOf(pending->replaceTarget()) == TRUE; });
     });
 }
 

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -45,6 +46,8 @@ protected:
     void TearDown() override { fs::remove_all(folder_); }
 
     std::string path(const std::string& name) const { return (folder_ / name).string(); }
+    // The device root of these tests.
+    std::string root() const { return folder_.string(); }
 
     static void write(const std::string& file, const std::string& content)
     {
@@ -63,9 +66,9 @@ protected:
     }
 
     // Downloads `content` to `target` as a transfer would: false if refused.
-    static bool download(const std::string& target, const std::string& content)
+    bool download(const std::string& target, const std::string& content) const
     {
-        auto temporary = TemporaryFile::beside(target);
+        auto temporary = TemporaryFile::beside(target, root());
         if (!temporary)
             return false;
         EXPECT_EQ(::write(temporary->fd(), content.data(), content.size()),
@@ -85,7 +88,23 @@ protected:
     fs::path folder_;
 };
 
-TEST_F(LocalFiles, NewFileFollowsTheUmaskAndIsNotFlushed)
+// Every download test, with unnamed temporary files and with named ones (the
+// fallback where the file system has no O_TMPFILE).
+class Downloads : public LocalFiles, public ::testing::WithParamInterface<bool> {
+protected:
+    void SetUp() override
+    {
+        LocalFiles::SetUp();
+        setUnnamedTemporaryFiles(GetParam());
+    }
+    void TearDown() override
+    {
+        setUnnamedTemporaryFiles(true);
+        LocalFiles::TearDown();
+    }
+};
+
+TEST_P(Downloads, NewFileFollowsTheUmaskAndIsNotFlushed)
 {
     const mode_t previous = ::umask(027);
     const bool done = download(path("new.txt"), "fresh");
@@ -96,7 +115,7 @@ TEST_F(LocalFiles, NewFileFollowsTheUmaskAndIsNotFlushed)
     EXPECT_EQ(dataSyncs, 0);
 }
 
-TEST_F(LocalFiles, ReplacedFileKeepsItsModeWithoutSetIdBitsAndIsFlushedFirst)
+TEST_P(Downloads, ReplacedFileKeepsItsModeWithoutSetIdBitsAndIsFlushedFirst)
 {
     write(path("tool"), "old");
     ::chmod(path("tool").c_str(), 06755);
@@ -106,11 +125,11 @@ TEST_F(LocalFiles, ReplacedFileKeepsItsModeWithoutSetIdBitsAndIsFlushedFirst)
     EXPECT_EQ(dataSyncs, 1);
 }
 
-TEST_F(LocalFiles, ReadOnlyFileIsRefusedAndKept)
+TEST_P(Downloads, ReadOnlyFileIsRefusedAndKept)
 {
     write(path("ro.txt"), "keep me");
     ::chmod(path("ro.txt").c_str(), 0444);
-    const auto refused = TemporaryFile::beside(path("ro.txt"));
+    const auto refused = TemporaryFile::beside(path("ro.txt"), root());
     ASSERT_FALSE(refused);
     EXPECT_EQ(refused.failure().kind, FailureKind::LocalFile);
     EXPECT_EQ(refused.failure().error, EACCES);
@@ -119,17 +138,18 @@ TEST_F(LocalFiles, ReadOnlyFileIsRefusedAndKept)
     EXPECT_EQ(names(), std::vector<std::string>{"ro.txt"});
 }
 
-TEST_F(LocalFiles, FolderOrLinkLoopIsRefused)
+TEST_P(Downloads, FolderOrLinkLoopIsRefused)
 {
     fs::create_directory(path("dir"));
-    EXPECT_FALSE(TemporaryFile::beside(path("dir")));
+    EXPECT_FALSE(TemporaryFile::beside(path("dir"), root()));
     fs::create_symlink("loop-b", path("loop-a"));
     fs::create_symlink("loop-a", path("loop-b"));
-    EXPECT_FALSE(TemporaryFile::beside(path("loop-a")));
-    EXPECT_EQ(errno, ELOOP);
+    const auto loop = TemporaryFile::beside(path("loop-a"), root());
+    ASSERT_FALSE(loop);
+    EXPECT_EQ(loop.failure().error, ELOOP);
 }
 
-TEST_F(LocalFiles, SymbolicLinksAreWrittenThrough)
+TEST_P(Downloads, SymbolicLinksAreWrittenThrough)
 {
     fs::create_directory(path("real"));
     write(path("real/target.txt"), "old");
@@ -146,17 +166,111 @@ TEST_F(LocalFiles, SymbolicLinksAreWrittenThrough)
     EXPECT_EQ(read(path("real/later.txt")), "created");
 }
 
-TEST_F(LocalFiles, UnfinishedDownloadLeavesNoTemporaryFile)
+TEST_P(Downloads, UnfinishedDownloadLeavesNoTemporaryFile)
 {
     write(path("kept.txt"), "old");
     {
-        auto temporary = TemporaryFile::beside(path("kept.txt"));
+        auto temporary = TemporaryFile::beside(path("kept.txt"), root());
         ASSERT_TRUE(temporary);
         ASSERT_EQ(::write(temporary->fd(), "partial", 7), 7);
     }
     EXPECT_EQ(names(), std::vector<std::string>{"kept.txt"});
     EXPECT_EQ(read(path("kept.txt")), "old");
 }
+
+TEST_P(Downloads, NobodyElseCanOpenItWhileItFills)
+{
+    write(path("private.txt"), "old secret");
+    ::chmod(path("private.txt").c_str(), 0600);
+    const mode_t previous = ::umask(022);
+    auto temporary = TemporaryFile::beside(path("private.txt"), root());
+    ::umask(previous);
+    ASSERT_TRUE(temporary);
+    struct stat filling {};
+    ASSERT_EQ(::fstat(temporary->fd(), &filling), 0);
+    EXPECT_EQ(filling.st_mode & 07777, 0600u);
+    // Unnamed where the file system allows it; named, the name is as private.
+    for (const std::string& name : names()) {
+        if (name != "private.txt") {
+            EXPECT_EQ(modeOf(path(name)) & 07777, 0600u) << name;
+        }
+    }
+    if (GetParam()) {
+        EXPECT_EQ(names(), std::vector<std::string>{"private.txt"});
+    }
+    ASSERT_EQ(::write(temporary->fd(), "new secret", 10), 10);
+    ASSERT_TRUE(temporary->replaceTarget());
+    EXPECT_EQ(read(path("private.txt")), "new secret");
+    EXPECT_EQ(modeOf(path("private.txt")) & 07777, 0600u);
+    EXPECT_EQ(names(), std::vector<std::string>{"private.txt"});
+}
+
+TEST_P(Downloads, LeftoversOfProcessesThatHaveGoneAreRemoved)
+{
+    if (GetParam())
+        GTEST_SKIP() << "unnamed files leave nothing behind";
+    const pid_t gone = ::fork();
+    if (gone == 0)
+        ::_exit(0);
+    ASSERT_GT(gone, 0);
+    ::waitpid(gone, nullptr, 0);
+    const std::string leftover = ".quorvane-download-" + std::to_string(gone) + "-00000000000000aa";
+    const std::string inUse =
+        ".quorvane-download-" + std::to_string(::getpid()) + "-00000000000000bb";
+    write(path(leftover), "half a file");
+    write(path(inUse), "being written");
+    write(path("other.txt"), "not ours");
+    ASSERT_TRUE(download(path("new.txt"), "fresh"));
+    EXPECT_EQ(names(), (std::vector<std::string>{inUse, "new.txt", "other.txt"}));
+}
+
+TEST_P(Downloads, LinksNeverLeadOutOfTheDeviceRoot)
+{
+    fs::create_directories(path("device/sub"));
+    fs::create_directories(path("outside"));
+    write(path("outside/secret.conf"), "theirs");
+    const std::string device = path("device");
+    fs::create_symlink("../outside/secret.conf", path("device/relative"));
+    fs::create_symlink(path("outside/secret.conf"), path("device/absolute"));
+    fs::create_symlink("../outside", path("device/data"));
+    fs::create_symlink("sub/inner.txt", path("device/inner"));
+    for (const char* name : {"relative", "absolute", "data/secret.conf"}) {
+        const auto refused = TemporaryFile::beside(device + "/" + name, device);
+        ASSERT_FALSE(refused) << name;
+        EXPECT_EQ(refused.failure().error, EACCES) << name;
+    }
+    EXPECT_EQ(read(path("outside/secret.conf")), "theirs");
+    EXPECT_EQ(fs::directory_iterator(path("outside"))->path().filename(), "secret.conf");
+    auto inside = TemporaryFile::beside(device + "/inner", device);
+    ASSERT_TRUE(inside);
+    ASSERT_TRUE(inside->replaceTarget());
+    EXPECT_TRUE(fs::exists(path("device/sub/inner.txt")));
+}
+
+TEST_P(Downloads, LinksInStickyFoldersFollowTheKernelsRule)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to give links and folders to another user";
+    constexpr uid_t kOther = 54321;
+    fs::create_directories(path("shared"));
+    ::chmod(path("shared").c_str(), 01777);
+    write(path("victim.txt"), "root's");
+    fs::create_symlink(path("victim.txt"), path("shared/planted"));
+    ASSERT_EQ(::lchown(path("shared/planted").c_str(), kOther, kOther), 0);
+    const auto refused = TemporaryFile::beside(path("shared/planted"), root());
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.failure().error, EACCES);
+    EXPECT_EQ(read(path("victim.txt")), "root's");
+    // The folder's owner may plant links there, and the caller's own are fine.
+    ASSERT_EQ(::chown(path("shared").c_str(), kOther, kOther), 0);
+    EXPECT_TRUE(TemporaryFile::beside(path("shared/planted"), root()));
+    ASSERT_EQ(::chown(path("shared").c_str(), 0, 0), 0);
+    ASSERT_EQ(::lchown(path("shared/planted").c_str(), 0, 0), 0);
+    EXPECT_TRUE(TemporaryFile::beside(path("shared/planted"), root()));
+}
+
+INSTANTIATE_TEST_SUITE_P(TemporaryFiles, Downloads, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Unnamed" : "Named"; });
 
 TEST_F(LocalFiles, SpecialFilesAreNeverOpenedForUpload)
 {
