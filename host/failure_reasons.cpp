@@ -12,6 +12,7 @@
 #if defined(_WIN32)
 #  include <windows.h>
 #else
+#  include <fcntl.h>
 #  include <sys/mman.h>
 #  include <unistd.h>
 #endif
@@ -52,11 +53,16 @@ FailureReasons::FailureReasons()
         setTranscriptTarget(path_);
     }
 #else
-    // In memory: nothing to clean up, nothing left behind.
+    // In memory: nothing to clean up, nothing left behind. The module gets
+    // a descriptor of its own that appends, while this one reads it back.
     fd_ = ::memfd_create("quorvane-transcript", MFD_CLOEXEC);
     if (fd_ >= 0) {
         path_ = "/proc/self/fd/" + std::to_string(fd_);
-        setTranscriptTarget(path_);
+        writer_ = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+        if (writer_ >= 0)
+            setTranscriptTarget("fd:" + std::to_string(writer_));
+        else
+            path_.clear();
     }
 #endif
 }
@@ -67,6 +73,8 @@ FailureReasons::~FailureReasons()
     if (remove_)
         std::remove(path_.c_str());
 #else
+    if (writer_ >= 0)
+        ::close(writer_);
     if (fd_ >= 0)
         ::close(fd_);
 #endif

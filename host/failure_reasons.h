@@ -28,6 +28,7 @@ public:
 private:
     std::string path_;  // what can be read back; empty if nothing
     int fd_ = -1;  // the private transcript, kept open
+    int writer_ = -1;  // what the module writes it through
     bool remove_ = false;
     std::uint64_t mark_ = 0;
 };

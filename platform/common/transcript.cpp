@@ -14,6 +14,8 @@
 #if defined(_WIN32)
 #  include <io.h>
 #else
+#  include <pthread.h>
+#  include <signal.h>
 #  include <unistd.h>
 #endif
 
@@ -23,43 +25,139 @@ namespace {
 std::mutex currentMutex;
 std::shared_ptr<Transcript> currentTranscript;  // keeps it open
 std::atomic<Transcript*> currentPointer{nullptr};
+std::atomic<bool> environmentRead{false};
+
+#if defined(_WIN32)
 
 int openAppending(const char* path)
 {
-#if defined(_WIN32)
     const auto wide = text::toUtf16(path);
     return wide ? ::_wopen(reinterpret_cast<const wchar_t*>(wide->c_str()),
                            _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY, _S_IREAD | _S_IWRITE)
                 : -1;
-#else
-    return ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0600);
-#endif
 }
 
-// The length of a well-formed UTF-8 sequence at `text[i]` that is no control
-// character or line break, or 0.
-std::size_t printableSequence(std::string_view text, std::size_t i)
+int openStandardError() { return 2; }
+
+#else
+
+// What descriptor 2 was when the module was loaded, before any socket of
+// ours could take its number: a transcript goes to standard error only while
+// it is still that.
+struct Identity {
+    bool open = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+
+    static Identity of(int fd)
+    {
+        struct stat info {};
+        if (::fstat(fd, &info) != 0)
+            return {};
+        return {true, info.st_dev, info.st_ino};
+    }
+    bool operator==(const Identity&) const = default;
+};
+
+const Identity standardErrorAtLoad = Identity::of(2);
+
+// A copy of standard error, written to instead of descriptor 2 itself.
+int openStandardError()
 {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    const std::size_t length = lead >= 0xF0 && lead <= 0xF4 ? 4
-                               : lead >= 0xE0               ? (lead <= 0xEF ? 3 : 0)
-                               : lead >= 0xC2               ? 2
-                                                            : 0;
-    if (length == 0 || text.size() - i < length)
-        return 0;
-    for (std::size_t k = 1; k < length; ++k)
-        if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
-            return 0;
-    const auto second = static_cast<unsigned char>(text[i + 1]);
-    if ((lead == 0xC2 && second <= 0x9F) ||  // C1 controls
-        (lead == 0xE0 && second < 0xA0) || (lead == 0xF0 && second < 0x90) ||  // overlong
-        (lead == 0xED && second >= 0xA0) ||  // surrogates
-        (lead == 0xF4 && second >= 0x90) ||  // past U+10FFFF
-        (lead == 0xE2 && second == 0x80 &&  // U+2028, U+2029
-         (static_cast<unsigned char>(text[i + 2]) & 0xFE) == 0xA8))
-        return 0;
-    return length;
+    if (!standardErrorAtLoad.open || Identity::of(2) != standardErrorAtLoad)
+        return -1;
+    return ::fcntl(2, F_DUPFD_CLOEXEC, 3);
 }
+
+// A file of the caller's, appended to; never a link, never a file of
+// someone else's, never anything that could make a call wait: a FIFO
+// only when something reads it (and writes that would wait are dropped),
+// a terminal, or a regular file.
+int openAppending(const char* path)
+{
+    const int fd = ::open(
+        path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK, 0600);
+    struct stat info {};
+    if (fd < 0 || ::fstat(fd, &info) != 0) {
+        if (fd >= 0)
+            ::close(fd);
+        return -1;
+    }
+    const bool ours = info.st_uid == ::geteuid();
+    if ((S_ISREG(info.st_mode) && ours) || (S_ISFIFO(info.st_mode) && ours) ||
+        (S_ISCHR(info.st_mode) && ::isatty(fd)))
+        return fd;
+    ::close(fd);
+    return -1;
+}
+
+// "fd:N": a descriptor the program opened for its transcript.
+int openGiven(std::string_view number)
+{
+    int fd = 0;
+    for (const char c : number) {
+        if (c < '0' || c > '9' || fd > 100000)
+            return -1;
+        fd = fd * 10 + (c - '0');
+    }
+    return number.empty() ? -1 : ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+}
+
+#endif
+
+#if defined(_WIN32)
+
+bool isRegularFile(int) { return true; }
+
+struct SigpipeHeld {
+    explicit SigpipeHeld(bool) {}
+};
+
+#else
+
+bool isRegularFile(int fd)
+{
+    struct stat info {};
+    return ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// Blocks SIGPIPE on this thread while it lives, and takes away one that the
+// write raised, so that the caller's own handling of SIGPIPE never sees it.
+class SigpipeHeld {
+public:
+    explicit SigpipeHeld(bool hold) : hold_(hold)
+    {
+        if (!hold_)
+            return;
+        sigemptyset(&pipe_);
+        sigaddset(&pipe_, SIGPIPE);
+        sigset_t pending;
+        sigpending(&pending);
+        wasPending_ = sigismember(&pending, SIGPIPE) == 1;
+        pthread_sigmask(SIG_BLOCK, &pipe_, &previous_);
+    }
+    ~SigpipeHeld()
+    {
+        if (!hold_)
+            return;
+        sigset_t pending;
+        sigpending(&pending);
+        const timespec now{};
+        if (!wasPending_ && sigismember(&pending, SIGPIPE) == 1)
+            sigtimedwait(&pipe_, nullptr, &now);
+        pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+    }
+    SigpipeHeld(const SigpipeHeld&) = delete;
+    SigpipeHeld& operator=(const SigpipeHeld&) = delete;
+
+private:
+    bool hold_;
+    bool wasPending_ = false;
+    sigset_t pipe_{};
+    sigset_t previous_{};
+};
+
+#endif
 
 }  // namespace
 
@@ -68,10 +166,19 @@ std::shared_ptr<Transcript> Transcript::fromEnvironment()
     const char* target = std::getenv("QUORVANE_TRACE");
     if (!target || !*target)
         return nullptr;
-    if (std::string_view(target) == "stderr")
-        return std::shared_ptr<Transcript>(new Transcript(2, false));
-    const int fd = openAppending(target);
-    return fd < 0 ? nullptr : std::shared_ptr<Transcript>(new Transcript(fd, true));
+    const std::string_view asked = target;
+    int fd = -1;
+    if (asked == "stderr")
+        fd = openStandardError();
+#if !defined(_WIN32)
+    else if (asked.substr(0, 3) == "fd:")
+        fd = openGiven(asked.substr(3));
+#endif
+    else
+        fd = openAppending(target);
+    if (fd < 0)
+        return nullptr;
+    return std::shared_ptr<Transcript>(new Transcript(fd, fd != 2, !isRegularFile(fd)));
 }
 
 Transcript::~Transcript()
@@ -92,45 +199,30 @@ void Transcript::write(std::string_view event)
     std::snprintf(stamp, sizeof stamp, "[%11.6f] ", since.count());
     std::string text(stamp);
     text.append(event).append("\n");
-    text::writeAll(fd_, text);  // a transcript never fails a call
+    // A transcript never fails a call, nor ends the process: a pipe whose
+    // reader has gone loses the line, it raises no SIGPIPE.
+    const SigpipeHeld held(pipe_);
+    text::writeAll(fd_, text);
 }
 
 void setCurrent(std::shared_ptr<Transcript> transcript)
 {
     // The session's calls come one at a time; only a log-in replaces it.
     const std::lock_guard lock(currentMutex);
+    environmentRead = true;
     currentPointer = transcript.get();
     currentTranscript = std::move(transcript);
 }
 
-Transcript* current() { return currentPointer.load(std::memory_order_acquire); }
-
-std::string escape(std::string_view text, std::size_t limit)
+Transcript* current()
 {
-    std::string escaped;
-    const std::string_view shown = text.substr(0, limit);
-    escaped.reserve(shown.size());
-    for (std::size_t i = 0; i < shown.size();) {
-        const auto byte = static_cast<unsigned char>(shown[i]);
-        if (byte >= 0x20 && byte < 0x7F && byte != '\\') {
-            escaped += shown[i++];
-            continue;
-        }
-        if (const std::size_t length = byte >= 0x80 ? printableSequence(shown, i) : 0) {
-            escaped.append(shown.substr(i, length));
-            i += length;
-            continue;
-        }
-        char code[5];
-        std::snprintf(code, sizeof code, "\\x%02X", byte);
-        escaped += byte == '\\' ? std::string("\\\\") : std::string(code);
-        ++i;
-    }
-    if (text.size() > limit)
-        escaped.append(" [cut: ")
-            .append(std::to_string(text.size() - limit))
-            .append(" more bytes]");
-    return escaped;
+    if (Transcript* open = currentPointer.load(std::memory_order_acquire))
+        return open;
+    // The first call of all opens what QUORVANE_TRACE asks for, so that a
+    // call made before any log-in is in the transcript too.
+    if (!environmentRead.exchange(true))
+        setCurrent(Transcript::fromEnvironment());
+    return currentPointer.load(std::memory_order_acquire);
 }
 
 void writeCall(const char* call, const char16_t* first, const char16_t* second, int result)

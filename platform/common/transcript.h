@@ -1,7 +1,9 @@
 // The opt-in transcript of a session, for finding out why a call failed:
-// QUORVANE_TRACE names "stderr" or a file (appended to, created private) when
-// the session logs in. Unset or empty, nothing is written anywhere and
-// nothing is formatted. A transcript never changes what a call does.
+// QUORVANE_TRACE names "stderr", "fd:N" (a descriptor the program opened for
+// it) or a file (appended to, created private), read at the first call and
+// again at each log-in. Unset or empty, nothing is written anywhere and
+// nothing is formatted. A transcript never changes what a call does, and
+// never waits on what it writes to.
 //
 // One line per event, after the seconds since the transcript opened (a
 // monotonic clock). Lines that begin with "cause: " say why something failed.
@@ -15,12 +17,17 @@
 #include <string>
 #include <string_view>
 
+#include "common/escape.h"
+
 namespace quorvane::trace {
 
 class Transcript {
 public:
-    // What QUORVANE_TRACE asks for; null when it is unset or empty, or its
-    // file cannot be opened.
+    // What QUORVANE_TRACE asks for; null when it is unset or empty, or what
+    // it names cannot be written safely: standard error that is closed or is
+    // no longer what it was when the module was loaded, a link, a file of
+    // someone else's, a FIFO nobody reads, anything but a regular file, a
+    // FIFO or a terminal.
     static std::shared_ptr<Transcript> fromEnvironment();
     ~Transcript();
     Transcript(const Transcript&) = delete;
@@ -29,21 +36,18 @@ public:
     void write(std::string_view event);
 
 private:
-    Transcript(int fd, bool owned) : fd_(fd), owned_(owned) {}
+    Transcript(int fd, bool owned, bool pipe) : fd_(fd), owned_(owned), pipe_(pipe) {}
 
     int fd_;
     bool owned_;
+    bool pipe_;  // a pipe, FIFO or terminal, whose reader may go away
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 
-// The session's transcript: set at each log-in, null when off.
+// The session's transcript: set at the first call and at each log-in, null
+// when off.
 void setCurrent(std::shared_ptr<Transcript> transcript);
 Transcript* current();
-
-// Bytes from the server as a transcript shows them: printable ASCII and
-// UTF-8 as they are, everything else (controls, invalid bytes) as \xNN, and
-// at most `limit` bytes of the original, with a mark where it was cut.
-std::string escape(std::string_view text, std::size_t limit = 300);
 
 // One line, written when the object goes away; nothing is built while the
 // transcript is off, so a call site costs one test then.

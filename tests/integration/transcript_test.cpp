@@ -2,7 +2,9 @@
 // shows, and that without it nothing is written anywhere.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <set>
@@ -40,6 +42,16 @@ bool contains(const std::vector<std::string>& lines, const std::string& wanted)
 {
     return std::find(lines.begin(), lines.end(), wanted) != lines.end();
 }
+
+struct FileDescriptorGuard {
+    explicit FileDescriptorGuard(int fd) : fd(fd) {}
+    ~FileDescriptorGuard()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    int fd;
+};
 
 class TranscriptAgainstFaultServer : public FaultServerTest {
 protected:
@@ -157,6 +169,74 @@ TEST_F(TranscriptAgainstFaultServer, ATraceFileThatCannotBeOpenedChangesNothing)
     EXPECT_EQ(module().deleteFile(u"a"), FTP_RESULT_OK);
     EXPECT_EQ(module().deleteFile(u"b"), FTP_RESULT_OK);
     EXPECT_FALSE(fs::exists("/nonexistent-folder"));
+}
+
+// What a transcript may be written to: never the number standard error had
+// once another descriptor takes it, never a link, a file of someone else's
+// or anything that makes a call wait.
+TEST_F(TranscriptAgainstFaultServer, ClosedStandardErrorIsNeverWrittenTo)
+{
+    startServer(R"({"replies": {"DELE": "250 deleted"}})");
+    const ScopedEnvironment trace("QUORVANE_TRACE", "stderr");
+    const int saved = ::fcntl(2, F_DUPFD_CLOEXEC, 3);
+    ASSERT_GE(saved, 0);
+    ::close(2);  // the control connection's socket takes descriptor 2 now
+    const FTPResult logIn = module().logIn(u"127.0.0.1", u"user", u"secret");
+    const FTPResult deleted = module().deleteFile(u"a");
+    module().logOut();
+    ::dup2(saved, 2);
+    ::close(saved);
+    EXPECT_EQ(logIn, FTP_RESULT_OK);
+    EXPECT_EQ(deleted, FTP_RESULT_OK);
+    for (const std::string& command : commands())
+        EXPECT_NE(command.front(), '[') << command;
+}
+
+TEST_F(TranscriptAgainstFaultServer, UnsafeTargetsAreRefusedAndNeverWaitedOn)
+{
+    startServer(R"({"replies": {"DELE": "250 deleted"}})");
+    const fs::path folder = log().parent_path();
+    writeFile(folder / "real.txt", "");
+    fs::create_symlink(folder / "real.txt", folder / "link.txt");
+    ASSERT_EQ(::mkfifo((folder / "unread").c_str(), 0600), 0);
+    writeFile(folder / "theirs.txt", "");
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::chown((folder / "theirs.txt").c_str(), 54321, 54321), 0);
+    }
+    for (const std::string name : {"link.txt", "unread", "theirs.txt"}) {
+        if (name == "theirs.txt" && !root)
+            continue;
+        const ScopedEnvironment trace("QUORVANE_TRACE", (folder / name).string());
+        const auto started = std::chrono::steady_clock::now();
+        EXPECT_EQ(module().logIn(u"127.0.0.1", u"user", u"secret"), FTP_RESULT_OK) << name;
+        EXPECT_EQ(module().deleteFile(u"a"), FTP_RESULT_OK) << name;
+        EXPECT_LT(Seconds(std::chrono::steady_clock::now() - started).count(), 5) << name;
+        module().logOut();
+    }
+    EXPECT_EQ(fs::file_size(folder / "real.txt"), 0u);
+    EXPECT_EQ(fs::file_size(folder / "theirs.txt"), 0u);
+}
+
+TEST_F(TranscriptAgainstFaultServer, AFifoThatStopsReadingLosesLinesNotTime)
+{
+    std::string deletes;
+    for (int i = 0; i < 300; ++i)
+        deletes += R"("250 deleted", )";
+    startServer(R"({"replies": {"DELE": {"sequence": [)" + deletes + R"("250 deleted"]}}})");
+    const fs::path fifo = log().parent_path() / "slow-reader";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const FileDescriptorGuard reader(::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    ASSERT_GE(reader.fd, 0);
+    ::fcntl(reader.fd, F_SETPIPE_SZ, 4096);  // full after a few lines, and never read
+    const ScopedEnvironment trace("QUORVANE_TRACE", fifo.string());
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_EQ(module().logIn(u"127.0.0.1", u"user", u"secret"), FTP_RESULT_OK);
+    for (int i = 0; i < 300; ++i)
+        ASSERT_EQ(module().deleteFile(u"f"), FTP_RESULT_OK);
+    module().logOut();
+    EXPECT_LT(Seconds(std::chrono::steady_clock::now() - started).count(), 20);
+    EXPECT_EQ(count("DELE"), 300);
 }
 
 // Descriptors of this process that lead to files (not sockets, pipes or

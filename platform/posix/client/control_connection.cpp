@@ -124,7 +124,8 @@ Outcome<> ControlConnection::send(std::string_view command)
     line.reserve(command.size() + 2);
     line.append(command).append("\r\n");
     // The password never: not even its length.
-    trace::line() << "-> " << (command.substr(0, 5) == "PASS " ? "PASS ****" : command);
+    if (auto echo = trace::line())
+        echo << "-> " << (command.substr(0, 5) == "PASS " ? "PASS ****" : trace::escape(command));
     Timer timer = Timer::until(cappedDeadlineIn(kReplyTimeout));
     const IoStatus sent = channel_.send(line, timer);
     if (sent != IoStatus::Ok)

@@ -28,6 +28,17 @@ TEST(Transcript, ServerBytesAreEscapedAndCut)
         {"nel\xc2\x85", "nel\\xC2\\x85"},  // C1
         {"ls\xe2\x80\xa8ps\xe2\x80\xa9", "ls\\xE2\\x80\\xA8ps\\xE2\\x80\\xA9"},  // U+2028/9
         {"overlong \xc0\xaf", "overlong \\xC0\\xAF"},
+        // Format characters would reorder or hide what is read.
+        {"a\xe2\x80\xaetxt.exe", "a\\xE2\\x80\\xAEtxt.exe"},  // U+202E
+        {"zero\xe2\x80\x8bwidth", "zero\\xE2\\x80\\x8Bwidth"},  // U+200B
+        {"\xef\xbb\xbf"
+         "bom",
+         "\\xEF\\xBB\\xBF"
+         "bom"},  // U+FEFF
+        {"soft\xc2\xadhyphen", "soft\\xC2\\xADhyphen"},  // U+00AD
+        {"isolate\xe2\x81\xa6", "isolate\\xE2\\x81\\xA6"},  // U+2066
+        {"tag\xf3\xa0\x81\x81", "tag\\xF3\\xA0\\x81\\x81"},  // U+E0041
+        {"\xf0\x9f\x98\x80 \xe2\x82\xac \xd7\x90", "\xf0\x9f\x98\x80 \xe2\x82\xac \xd7\x90"},
     };
     for (const Row& row : rows)
         EXPECT_EQ(escape(row.raw), row.shown) << row.shown;
