@@ -7,6 +7,7 @@
   selfsigned.crt/.key       the same names, signed by nobody the tests trust
   expired.crt/.key          issued by the CA, expired a year ago
   wrongname.crt/.key        issued by the CA for DNS:elsewhere.example only
+  cnonly.crt/.key           issued by the CA with CN=localhost and no subjectAltName
 
   make_certs.py FOLDER
 """
@@ -90,6 +91,9 @@ def main():
     write(folder, "wrongname", certificate(
         "elsewhere.example", key, "Quorvane test CA", ca_key,
         [x509.DNSName("elsewhere.example")], NOW - DAY, NOW + 3650 * DAY), key)
+    key = rsa_key()
+    write(folder, "cnonly", certificate(
+        "localhost", key, "Quorvane test CA", ca_key, None, NOW - DAY, NOW + 3650 * DAY), key)
     for name in os.listdir(folder):
         os.chmod(os.path.join(folder, name), 0o644)  # servers read them as other users
 

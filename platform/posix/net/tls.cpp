@@ -237,7 +237,9 @@ IoStatus TlsStream::handshake(const std::string& host, const TlsSession& resume,
     // An address literal is checked against the certificate's IP names; a
     // host name against its DNS names, and sent as SNI.
     if (X509_VERIFY_PARAM_set1_ip_asc(parameters, host.c_str()) != 1) {
-        X509_VERIFY_PARAM_set_hostflags(parameters, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+        // DNS names only: never a fallback to the subject's CN.
+        X509_VERIFY_PARAM_set_hostflags(parameters, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS |
+                                                        X509_CHECK_FLAG_NEVER_CHECK_SUBJECT);
         if (SSL_set1_host(ssl_, host.c_str()) != 1 ||
             SSL_set_tlsext_host_name(ssl_, host.c_str()) != 1) {
             failure_ = TlsFailure::WrongName;
