@@ -13,7 +13,10 @@
 
 #include "Quorvane2.h"
 #include "failure_reasons.h"
+#include "interruption.h"
 #include "module_loader.h"
+#include "output.h"
+#include "password.h"
 #include "progress.h"
 #include "common/utf.h"
 
@@ -32,6 +35,8 @@ options:
   -v, --verbose   show the session's transcript on stderr (commands, replies
                   with the password masked, data connections, TLS, causes)
   --module PATH   load the module from PATH
+  --device-root DIR  the host folder the device's root lies in (the listing
+                  file, absolute LOCAL paths); sets QUORVANE_DEVICE_ROOT
   --by-ordinal    resolve the exports by ordinal instead of by name
                   (Windows only: ELF modules have no ordinals)
   --version       print the program's version and exit
@@ -39,7 +44,11 @@ options:
 
 commands:
   login SERVER USER PASSWORD   open the session (port 21, passive, binary);
-                               SERVER is HOST, ftp://HOST or ftpes://HOST (TLS)
+                               SERVER is HOST, ftp://HOST or ftpes://HOST (TLS);
+                               PASSWORD "-" reads it from standard input (not
+                               echoed on a terminal): prefer it, since other
+                               users see command lines (the program wipes a
+                               password given there, but only once it runs)
   logout                       close the session
   get LOCAL REMOTE             download REMOTE to the device path LOCAL
   put LOCAL REMOTE             upload the device file LOCAL as REMOTE
@@ -60,6 +69,7 @@ environment:
   QUORVANE_TRACE   "stderr" or a file: the module's transcript goes there
                    (as with -v); SSL_CERT_FILE and SSL_CERT_DIR name the
                    certificates ftpes:// trusts (OpenSSL's defaults otherwise)
+  QUORVANE_DEVICE_ROOT  the device root, as with --device-root
 
 exports of the module, by ordinal:
    1 FTPServerFiles     4 FTPFileDelete      7 FTPFileRename     10 CQuorvane::CQuorvane
@@ -67,7 +77,8 @@ exports of the module, by ordinal:
    3 FTPFileUpload      6 FTPFolderDelete    9 FTPServerLogOut   12 fnQuorvane
                                                                  13 nQuorvane
 
-exit status: 0 all succeeded, 1 a command failed, 2 usage or loading error
+exit status: 0 all succeeded, 1 a command failed or the output could not be
+written, 2 usage or loading error, 130/143 stopped by SIGINT/SIGTERM
 )";
 
 // How exports are looked up, chosen once on the command line.
@@ -122,14 +133,32 @@ FTPResult call(const Module& module, const char* symbol, Args... args)
 // is char16_t or, on Windows, the 16-bit wchar_t.
 WideString wide(const std::u16string& text) { return reinterpret_cast<WideString>(text.c_str()); }
 
-// The listing file "\FTPFolder.txt" lies in the device root the module was
-// built with.
+// The host folder the device's root lies in: the program and the module it
+// loads follow the same setting (--device-root, else QUORVANE_DEVICE_ROOT,
+// else the program's own default).
+std::string deviceRoot = QUORVANE_DEVICE_ROOT;
+
+// Where a device path lies on the host, as the module maps it (for the
+// folder a download's temporary file goes to).
+std::string hostFolderOf(std::u16string_view devicePath)
+{
+    std::string path = quorvane::text::toUtf8(devicePath).value_or("");
+    for (char& c : path)
+        if (c == '\\')
+            c = '/';
+    if (!path.empty() && path.front() == '/')
+        path.insert(0, deviceRoot);
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+// The listing file "\FTPFolder.txt" lies in the device root.
 void printListing()
 {
 #if defined(_WIN32)
     const std::string path = "\\FTPFolder.txt";
 #else
-    const std::string path = std::string(QUORVANE_DEVICE_ROOT) + "/FTPFolder.txt";
+    const std::string path = deviceRoot + "/FTPFolder.txt";
 #endif
     FILE* listing = std::fopen(path.c_str(), "rb");
     if (!listing) {
@@ -138,10 +167,8 @@ void printListing()
     }
     char buffer[65536];
     std::size_t got;
-    // A reader that went away (a closed pipe) ends the printing, not the program.
     while ((got = std::fread(buffer, 1, sizeof buffer, listing)) > 0)
-        if (std::fwrite(buffer, 1, got, stdout) != got)
-            break;
+        printOutput(buffer, got);
     std::fclose(listing);
 }
 
@@ -237,20 +264,26 @@ int usageError(const std::string& message)
 
 int main(int argc, char** argv)
 {
+    if (!checkStandardStreams())
+        return 1;
 #if !defined(_WIN32)
     // Output into a closed pipe ("| head") must not end the session unasked.
     std::signal(SIGPIPE, SIG_IGN);
 #endif
+    if (const char* root = std::getenv("QUORVANE_DEVICE_ROOT"); root && *root)
+        deviceRoot = root;
     std::vector<std::string_view> words(argv + 1, argv + argc);
     std::string modulePath = Module::defaultPath();
     bool verbose = false;
     while (!words.empty() && words[0].substr(0, 1) == "-") {
         if (words[0] == "--help" || words[0] == "-h") {
             std::fputs(kUsage, stdout);
+            flushOutput();
             return 0;
         }
         if (words[0] == "--version") {
             std::printf("quorvane %s\n", QUORVANE_VERSION);
+            flushOutput();
             return 0;
         }
         if (words[0] == "-v" || words[0] == "--verbose") {
@@ -258,6 +291,9 @@ int main(int argc, char** argv)
             words.erase(words.begin());
         } else if (words[0] == "--module" && words.size() >= 2) {
             modulePath = words[1];
+            words.erase(words.begin(), words.begin() + 2);
+        } else if (words[0] == "--device-root" && words.size() >= 2) {
+            deviceRoot = words[1];
             words.erase(words.begin(), words.begin() + 2);
         } else if (words[0] == "--by-ordinal") {
             if (!Module::hasOrdinals())
@@ -289,7 +325,17 @@ int main(int argc, char** argv)
             return usageError("too few arguments for " + std::string(words[i]));
         Step step{command, {}};
         for (std::size_t k = 1; k <= command->argumentCount; ++k) {
-            auto wide = quorvane::text::toUtf16(words[i + k]);
+            std::string_view word = words[i + k];
+            const bool password = command->name == std::string_view("login") && k == 3;
+            std::optional<std::string> typed;
+            if (password && word == "-") {
+                if (!(typed = readPassword()))
+                    return usageError("no password on standard input");
+                word = *typed;
+            }
+            auto wide = quorvane::text::toUtf16(word);
+            if (password && !typed)
+                wipeArgument(const_cast<char*>(words[i + k].data()));
             if (!wide)
                 return usageError("an argument is not valid UTF-8");
             step.arguments.push_back(std::move(*wide));
@@ -298,31 +344,41 @@ int main(int argc, char** argv)
         i += command->argumentCount + 1;
     }
 
+#if !defined(_WIN32)
+    ::setenv("QUORVANE_DEVICE_ROOT", deviceRoot.c_str(), 1);
+#endif
+    const Interruption interruption(deviceRoot);
     Module module(modulePath);
     if (!module) {
         std::fprintf(stderr, "quorvane: cannot load %s: %s\n", modulePath.c_str(),
                      module.error().c_str());
         return 2;
     }
-    if (versionOnly)
-        return printVersion(module);
+    if (versionOnly) {
+        const int status = printVersion(module);
+        flushOutput();
+        return status;
+    }
     if (verbose)
         setTranscriptTarget("stderr");
     FailureReasons reasons;
     for (const Step& step : steps) {
         FTPResult result;
         reasons.mark();
+        Interruption::downloadsInto(step.command->progress == Progress::LocalWrites
+                                        ? hostFolderOf(step.arguments[0])
+                                        : std::string());
         {
             const ProgressDisplay progress(step.command->progress);
             result = step.command->run(module, step.arguments);
         }
         const std::string reason = result == FTP_RESULT_OK ? "" : reasons.reasonSinceMark();
-        if (reason.empty())
-            std::printf("%s %d\n", step.command->name, static_cast<int>(result));
-        else
-            std::printf("%s %d: %s\n", step.command->name, static_cast<int>(result),
-                        reason.c_str());
-        std::fflush(stdout);
+        std::string line = std::string(step.command->name) + " " + std::to_string(result);
+        if (!reason.empty())
+            line.append(": ").append(reason);
+        line += '\n';
+        printOutput(line.data(), line.size());
+        flushOutput();
         if (result != FTP_RESULT_OK)
             return 1;
     }

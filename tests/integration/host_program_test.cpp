@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <filesystem>
 
 #include "fault_server_test.h"
 
@@ -27,6 +29,15 @@ protected:
         const std::vector<std::string> program = hostCommand();
         arguments.insert(arguments.begin(), program.begin(), program.end());
         return runProgram(arguments);
+    }
+    // The program run by the shell after `setUp` (redirections, a pipe in).
+    ProgramRun throughShell(const std::string& setUp, const std::vector<std::string>& arguments)
+    {
+        std::vector<std::string> argv = {"/bin/sh", "-c", setUp + " \"$@\"", "sh"};
+        const std::vector<std::string> program = hostCommand();
+        argv.insert(argv.end(), program.begin(), program.end());
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        return runProgram(argv);
     }
     ProgramRun session(const std::vector<std::string>& commands)
     {
@@ -104,6 +115,110 @@ TEST_F(HostProgram, VerboseShowsTheTranscriptWithThePasswordMasked)
     EXPECT_EQ(run.err.find("secret"), std::string::npos);
     EXPECT_NE(run.err.find("] call FTPServerLogIn(127.0.0.1, user) = 999\n"), std::string::npos);
     EXPECT_EQ(run.out, "login 999\nlogout 999\n");
+}
+
+TEST_F(HostProgram, ThePasswordNeverStaysOnTheCommandLine)
+{
+    startServer(R"({"replies": {"DELE": [{"sleep": 1.5}, {"send": "250 deleted\r\n"}]}})");
+    // "-": from standard input, never on the command line at all.
+    ProgramRun run =
+        throughShell("printf 'secret\\n' |", {"login", "127.0.0.1", "user", "-", "logout"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "login 999\nlogout 999\n");
+    run = throughShell(": |", {"login", "127.0.0.1", "user", "-"});
+    EXPECT_EQ(run.status, 2) << run.err;
+#if !defined(QUORVANE_UNDER_EMULATOR)  // there /proc shows the emulator's own arguments
+    // Given on the command line, it is gone from there while the session runs.
+    const std::string program = hostCommand().back();
+    run = runProgram({"/bin/sh", "-c",
+                      "\"$0\" login 127.0.0.1 user secret rm f logout > /dev/null & sleep 1;"
+                      " tr '\\0' ' ' < /proc/$!/cmdline; wait",
+                      program});
+    EXPECT_EQ(run.out.find("secret"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("login 127.0.0.1 user"), std::string::npos) << run.out;
+#endif
+}
+
+TEST_F(HostProgram, LostOutputIsAFailureAndAClosedPipeIsNot)
+{
+    startServer(R"({"replies": {"CWD": "250 ok"},
+                    "listing": "type=file;size=1;modify=20200101000000; a.txt\r\n"})");
+    const std::vector<std::string> listing = {"login", "127.0.0.1", "user",  "secret",
+                                              "ls",    "/",         "logout"};
+    ProgramRun run = throughShell("exec > /dev/full;", listing);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "quorvane: cannot write the output: No space left on device\n");
+    run = throughShell("exec >&-;", listing);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "quorvane: standard output is closed\n");
+    EXPECT_EQ(count("USER"), 1);  // only the first run logged in: nothing ran here
+    std::vector<std::string> piped = {"/bin/sh", "-c", "\"$@\" | head -n 1 > /dev/null", "sh"};
+    const std::vector<std::string> program = hostCommand();
+    piped.insert(piped.end(), program.begin(), program.end());
+    piped.insert(piped.end(), listing.begin(), listing.end());
+    EXPECT_EQ(runProgram(piped).status, 0);
+    EXPECT_EQ(count("QUIT"), 1);  // the session went on to its end
+}
+
+TEST_F(HostProgram, AClosedStandardErrorTakesNothingOfTheSession)
+{
+    startServer(R"({"replies": {"DELE": "250 deleted"}})");
+    const ProgramRun run = throughShell(
+        "exec 2>&-;", {"-v", "login", "127.0.0.1", "user", "secret", "rm", "a", "logout"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "login 999\nrm 999\nlogout 999\n");
+    for (const std::string& command : commands())
+        EXPECT_NE(command.front(), '[') << command;
+}
+
+TEST_F(HostProgram, TheListingIsReadWhereTheModuleWroteIt)
+{
+    startServer(R"({"replies": {"CWD": "250 ok"},
+                    "listing": "type=file;size=1;modify=20200101000000; here.txt\r\n"})");
+    const DeviceFolder device;
+    const std::string root = device.hostPath("").string();
+    for (const bool option : {true, false}) {
+        std::vector<std::string> arguments = {"login", "127.0.0.1", "user",  "secret",
+                                              "ls",    "/",         "logout"};
+        if (option)
+            arguments.insert(arguments.begin(), {"--device-root", root});
+        const ProgramRun run =
+            option ? quorvane(arguments)
+                   : throughShell("QUORVANE_DEVICE_ROOT=" + root + " exec", arguments);
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_NE(run.out.find("here.txt\n"), std::string::npos) << run.out;
+        EXPECT_TRUE(std::filesystem::exists(device.hostPath("FTPFolder.txt")));
+        std::filesystem::remove(device.hostPath("FTPFolder.txt"));
+        EXPECT_FALSE(std::filesystem::exists(listingFile()));  // not the built-in root
+    }
+}
+
+TEST_F(HostProgram, StoppedBySignalsEndsAtOnceWithTheirStatus)
+{
+    startServer(R"({"replies": {"RETR": [{"send": "150 here\r\n"},
+        {"data_slow": "slowly slowly slowly", "interval": 0.5}, {"data_close": true},
+        {"send": "226 done\r\n"}]}})");
+    const DeviceFolder device;
+    const std::string local = "/test-" + std::to_string(::getpid()) + "/stopped.bin";
+    for (const auto& [signal, status] : {std::pair{"SIGINT", 130}, std::pair{"SIGTERM", 143}}) {
+        // The program's own exit status, not a death by the signal.
+        std::vector<std::string> argv = {QUORVANE_PYTHON, "-c",
+                                         std::string("import signal, subprocess, sys, time\n"
+                                                     "p = subprocess.Popen(sys.argv[1:])\n"
+                                                     "time.sleep(1.5)\n"
+                                                     "p.send_signal(signal.") +
+                                             signal + ")\nprint(p.wait())"};
+        const std::vector<std::string> program = hostCommand();
+        argv.insert(argv.end(), program.begin(), program.end());
+        argv.insert(argv.end(), {"login", "127.0.0.1", "user", "secret", "get", local, "slow.bin"});
+        const auto started = std::chrono::steady_clock::now();
+        const ProgramRun run = runProgram(argv);
+        EXPECT_EQ(run.out.substr(run.out.rfind('\n', run.out.size() - 2) + 1),
+                  std::to_string(status) + "\n")
+            << signal << ": " << run.out;
+        EXPECT_LT(Seconds(std::chrono::steady_clock::now() - started).count(), 5) << signal;
+        EXPECT_TRUE(device.names().empty()) << signal;
+    }
 }
 
 TEST_F(HostProgram, ProgressOnlyOnATerminal)
