@@ -89,6 +89,23 @@ TEST_F(TlsAgainstFaultServer, CertificatesThatCannotBeTrustedFailBeforeTheUserNa
     }
 }
 
+TEST_F(TlsAgainstFaultServer, AServerThatHandshakesBeforeItsPreliminaryReplyIsServed)
+{
+    // ftp-srv's order: the data connection's handshake first, then 150; it
+    // gives up with 425 after 5 s.
+    startServer(R"({"replies": {"RETR": [{"data_accept": true, "timeout": 5},
+        {"send": "150 Opening data connection\r\n"}, {"data": "handshake first"},
+        {"data_close": true}, {"send": "226 done\r\n"}]}})");
+    ASSERT_EQ(logIn(), FTP_RESULT_OK);
+    DeviceFolder device;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(module().download(device.devicePath("first.txt").c_str(), u"f"), FTP_RESULT_OK);
+    EXPECT_LT(Seconds(std::chrono::steady_clock::now() - start).count(), 3);
+    EXPECT_EQ(readFile(device.hostPath("first.txt")), "handshake first");
+    EXPECT_FALSE(received("DATA NOT ESTABLISHED"));
+    EXPECT_TRUE(received("DATA TLS reused"));
+}
+
 TEST_F(TlsAgainstFaultServer, RefusedAuthEndsTheLogInThere)
 {
     startServer(R"({"replies": {"AUTH": "500 AUTH not understood"}})");

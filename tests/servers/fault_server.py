@@ -47,6 +47,10 @@ Steps are a list; each step is one of
   {"data_drain": true}  read the data connection to its end
   {"data_close": true}  close the data connection (with close_notify if TLS)
   {"data_cut": true}    close it without close_notify
+  {"data_accept": true, "timeout": SECONDS}   accept the data connection (and,
+                        after PROT P, finish its TLS handshake) before going on,
+                        as ftp-srv does before its 150; if that takes longer
+                        than SECONDS (default 5), answer 425 and stop
   {"starttls": true}    turn the control connection to TLS
   {"die": true}         end the whole server process at once
 A bare string is shorthand for [{"send": TEXT + "\r\n"}]. Every accepted
@@ -117,12 +121,13 @@ class Session(socketserver.StreamRequestHandler):
         self.listener.settimeout(10)
         return self.listener.getsockname()[1]
 
-    def data_connection(self):
+    def data_connection(self, timeout=None):
         if self.server.scenario.get("never_accept"):
             while True:  # the connection waits in the backlog for ever
                 time.sleep(1)
         if self.data is None:
             self.data, _ = self.listener.accept()
+            self.data.settimeout(timeout)
             self.server.record("DATA " + self.data.getsockname()[0])
             if self.protected and not self.server.scenario.get("plain_data"):
                 self.data = self.server.data_context(self).wrap_socket(self.data, server_side=True)
@@ -245,6 +250,16 @@ class Session(socketserver.StreamRequestHandler):
                         break
                     received += len(chunk)
                 self.server.record("STORED %d" % received)
+            elif "data_accept" in step:
+                if self.listener is not None:
+                    self.listener.settimeout(step.get("timeout", 5))
+                try:
+                    self.data_connection(step.get("timeout", 5)).settimeout(None)
+                except (socket.timeout, ssl.SSLError, OSError):
+                    self.server.record("DATA NOT ESTABLISHED")
+                    self.close_data()
+                    self.wfile.write(b"425 No connection established\r\n")
+                    return True
             elif "data_close" in step:
                 self.end_data(notify=True)
             elif "data_cut" in step:

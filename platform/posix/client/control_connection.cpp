@@ -87,19 +87,28 @@ Failure refusal(const Reply& reply, FailureKind kind)
     return failure;
 }
 
+Failure handshakeFailure(const Channel& channel, IoStatus status, bool dataConnection)
+{
+    const std::string where = dataConnection ? " on the data connection" : "";
+    if (status == IoStatus::TimedOut)
+        return Failure(FailureKind::TimedOut, "no TLS handshake" + where + " before the deadline");
+    return tlsFailure(channel.tls()->failure(),
+                      "TLS handshake" + where + " failed: " + channel.tls()->failureText());
+}
+
+void traceHandshake(const Channel& channel, bool dataConnection)
+{
+    trace::line() << (dataConnection ? "data " : "") << "TLS " << channel.tls()->description();
+}
+
 Outcome<> handshakeTls(Channel& channel, const TlsContext& context, const std::string& host,
                        const TlsSession& resume, bool dataConnection, Timer& timer)
 {
-    const std::string where = dataConnection ? " on the data connection" : "";
     const IoStatus status = channel.startTls(context, host, resume, dataConnection, timer);
-    if (status == IoStatus::Ok) {
-        trace::line() << (dataConnection ? "data " : "") << "TLS " << channel.tls()->description();
-        return {};
-    }
-    if (status == IoStatus::TimedOut)
-        return Failure{FailureKind::TimedOut, "no TLS handshake" + where + " before the deadline"};
-    return tlsFailure(channel.tls()->failure(),
-                      "TLS handshake" + where + " failed: " + channel.tls()->failureText());
+    if (status != IoStatus::Ok)
+        return handshakeFailure(channel, status, dataConnection);
+    traceHandshake(channel, dataConnection);
+    return {};
 }
 
 Outcome<> ControlConnection::startTls(const TlsContext& context, const std::string& host)
@@ -139,28 +148,37 @@ Outcome<Reply> ControlConnection::readReply(Clock::duration timeout)
     return readReplyBefore(cappedDeadlineIn(timeout));
 }
 
+Outcome<std::optional<Reply>> ControlConnection::bufferedReply()
+{
+    Reply reply;
+    switch (reader_.next(reply)) {
+    case ReplyReader::Status::Ready:
+        traceReply(reply);
+        if (reply.code == kServiceClosing) {
+            trace::line() << "the server closes the connection (421)";
+            channel_.close();
+        }
+        return std::optional<Reply>(std::move(reply));
+    case ReplyReader::Status::NeedMore: return std::optional<Reply>();
+    default:
+        // Nothing after a malformed or oversized reply can be trusted.
+        return drop(
+            Failure(FailureKind::Refused, "a malformed reply (no code, a NUL byte, or too long)"));
+    }
+}
+
 Outcome<Reply> ControlConnection::readReplyBefore(Deadline deadline)
 {
     if (!channel_)
-        return Failure{FailureKind::ConnectionLost, "the control connection is closed"};
+        return Failure(FailureKind::ConnectionLost, "the control connection is closed");
     std::array<char, 4096> chunk;
-    Reply reply;
     Timer timer = Timer::until(deadline);
     for (;;) {
-        switch (reader_.next(reply)) {
-        case ReplyReader::Status::Ready:
-            traceReply(reply);
-            if (reply.code == kServiceClosing) {
-                trace::line() << "the server closes the connection (421)";
-                channel_.close();
-            }
-            return reply;
-        case ReplyReader::Status::NeedMore: break;
-        default:
-            // Nothing after a malformed or oversized reply can be trusted.
-            return drop(Failure{FailureKind::Refused,
-                                "a malformed reply (no code, a NUL byte, or too long)"});
-        }
+        auto buffered = bufferedReply();
+        if (!buffered)
+            return std::move(buffered).failure();
+        if (*buffered)
+            return std::move(**buffered);
         // A server that keeps sending never lets a read wait, so the clock is
         // checked here too, not only while waiting.
         // A reply is never there the moment its command left: wait, then
@@ -171,6 +189,27 @@ Outcome<Reply> ControlConnection::readReplyBefore(Deadline deadline)
             status = channel_.receive(chunk.data(), chunk.size(), received, timer);
         if (status != IoStatus::Ok)
             // A late reply would answer the wrong command later on.
+            return drop(failureOf(status, "no reply before the deadline",
+                                  "the server closed the connection"));
+        reader_.feed(std::string_view(chunk.data(), received));
+    }
+}
+
+Outcome<std::optional<Reply>> ControlConnection::replyIfArrived()
+{
+    if (!channel_)
+        return Failure(FailureKind::ConnectionLost, "the control connection is closed");
+    std::array<char, 4096> chunk;
+    for (;;) {
+        auto buffered = bufferedReply();
+        if (!buffered || *buffered)
+            return buffered;
+        std::size_t received = 0;
+        Timer now = Timer::until(Clock::now());
+        const IoStatus status = channel_.receive(chunk.data(), chunk.size(), received, now);
+        if (status == IoStatus::TimedOut)
+            return std::optional<Reply>();
+        if (status != IoStatus::Ok)
             return drop(failureOf(status, "no reply before the deadline",
                                   "the server closed the connection"));
         reader_.feed(std::string_view(chunk.data(), received));

@@ -39,6 +39,18 @@ public:
     // within `timeout` (and the cap, if one is set).
     Outcome<Reply> readReply(Clock::duration timeout = kReplyTimeout);
 
+    // The two halves of execute(), for a caller that waits on more than this
+    // connection: send a command, then take its reply once it has arrived
+    // (none while it is on its way; nothing here waits). The socket is what
+    // to wait on, unless the channel already holds input.
+    Outcome<> send(std::string_view command);
+    Outcome<std::optional<Reply>> replyIfArrived();
+    int socket() const { return channel_.fd(); }
+    bool hasBufferedInput() const { return channel_.hasBufferedInput(); }
+
+    // A deadline `timeout` from now, or the cap if that comes first.
+    Deadline cappedDeadlineIn(Clock::duration timeout) const;
+
     // While set, no wait of this connection lasts past `cap`: a log-in is
     // bounded as a whole, not only step by step.
     void setDeadlineCap(std::optional<Deadline> cap) { cap_ = cap; }
@@ -67,12 +79,11 @@ public:
     explicit ControlConnection(Channel channel) : channel_(std::move(channel)) {}
 
 private:
-    Outcome<> send(std::string_view command);
     Outcome<Reply> readReplyBefore(Deadline deadline);
+    // A whole reply from the bytes already read, if they hold one.
+    Outcome<std::optional<Reply>> bufferedReply();
     // Closes the connection, which cannot be trusted after `failure`.
     Failure drop(Failure failure);
-    // A deadline `timeout` from now, or the cap if that comes first.
-    Deadline cappedDeadlineIn(Clock::duration timeout) const;
 
     Channel channel_;
     ReplyReader reader_;
@@ -81,6 +92,11 @@ private:
 
 // A reply that fails what was asked, with its first line as the cause.
 Failure refusal(const Reply& reply, FailureKind kind = FailureKind::Refused);
+
+// How a TLS handshake that ended with `status` failed, and the transcript's
+// line for one that succeeded.
+Failure handshakeFailure(const Channel& channel, IoStatus status, bool dataConnection);
+void traceHandshake(const Channel& channel, bool dataConnection);
 
 // The TLS handshake on a control or data connection (see
 // Channel::startTls), in the transcript when done.

@@ -4,6 +4,7 @@
 
 #include "common/transcript.h"
 #include "posix/client/ftp_connection.h"
+#include "posix/client/transfer_start.h"
 #include "posix/local/local_file.h"
 #include "posix/wire/passive_reply.h"
 #include "posix/wire/size_reply.h"
@@ -34,7 +35,7 @@ void traceClosed(const DataTransfer& transfer)
 
 }  // namespace
 
-Outcome<Channel> FtpConnection::openPassive(bool extended)
+Outcome<PeerAddress> FtpConnection::passiveAddress(bool extended)
 {
     auto reply = control_->execute(extended ? "EPSV" : "PASV");
     if (!reply)
@@ -47,39 +48,15 @@ Outcome<Channel> FtpConnection::openPassive(bool extended)
     PeerAddress peer;
     if (!port || !control_->peerAddress(peer) || !peer.withPort(*port))
         return refusal(*reply);
-    auto data = connectAddress(peer, deadlineIn(kConnectTimeout));
-    if (!data) {
-        Failure failure = std::move(data).failure();
-        failure.cause =
-            (failure.kind == FailureKind::TimedOut ? "no data connection (deadline) to "
-                                                   : "cannot open the data connection to ") +
-            addressText(peer);
-        return failure;
-    }
-    trace::line() << "data connection to " << addressText(peer);
-    return Channel(std::move(*data));
+    return peer;
 }
 
-Outcome<Channel> FtpConnection::openDataConnection()
+bool FtpConnection::usesEpsv() const
 {
-    if (!control_)
-        return Failure{FailureKind::ConnectionLost, "the control connection is closed"};
     // EPSV where offered, and always over IPv6, where PASV cannot say much.
     PeerAddress peer;
     const bool ipv6 = control_->peerAddress(peer) && isIpv6(peer);
-    if (!epsvFailed_ && (features_.epsv || ipv6)) {
-        auto data = openPassive(true);
-        if (data || !control_->isAlive())
-            return data;
-        epsvFailed_ = true;  // broken EPSV stays broken: use PASV from now on
-    }
-    return openPassive(false);
-}
-
-Outcome<> FtpConnection::protect(Channel& data)
-{
-    Timer timer = Timer::until(deadlineIn(kConnectTimeout));
-    return handshakeTls(data, *tls_, credentials_.host, tlsSession_, true, timer);
+    return !epsvFailed_ && (features_.epsv || ipv6);
 }
 
 Outcome<DataTransfer> FtpConnection::startTransfer(std::string_view verb, std::string_view argument,
@@ -87,26 +64,36 @@ Outcome<DataTransfer> FtpConnection::startTransfer(std::string_view verb, std::s
 {
     if (auto ready = readyFor({argument}); !ready)
         return std::move(ready).failure();
-    auto data = openDataConnection();
-    if (!data)
-        return std::move(data).failure();
     std::string command(verb);
     if (!argument.empty())
         command.append(" ").append(argument);
-    auto started = control_->execute(command);
-    if (!started)
-        return std::move(started).failure();
-    if (!started->isPreliminary())
-        return refusal(*started);
-    DataTransfer transfer{std::move(*data), std::move(*started), std::string(argument), direction};
-    transfer.since = Clock::now();
-    if (tls_) {
-        if (auto secured = protect(transfer.data); !secured) {
-            static_cast<void>(completeTransfer(transfer, secured));
-            return std::move(secured).failure();
+    std::optional<DataProtection> protection;
+    if (tls_)
+        protection.emplace(DataProtection{*tls_, credentials_.host, tlsSession_});
+    for (;;) {
+        const bool extended = usesEpsv();
+        auto address = passiveAddress(extended);
+        if (!address && extended && control_->isAlive()) {
+            epsvFailed_ = true;  // broken EPSV stays broken: PASV from now on
+            continue;
         }
+        if (!address)
+            return std::move(address).failure();
+        bool unreachable = false;
+        auto started = startPassiveTransfer(*control_, *address, command,
+                                            protection ? &*protection : nullptr, unreachable);
+        if (started) {
+            DataTransfer transfer{std::move(started->data), std::move(started->preliminary),
+                                  std::string(argument), direction};
+            transfer.since = Clock::now();
+            return transfer;
+        }
+        // An EPSV port that cannot be reached (a NAT that passes only
+        // PASV's, say): PASV for this transfer and the rest of the session.
+        if (!unreachable || !extended || !control_->isAlive())
+            return std::move(started).failure();
+        epsvFailed_ = true;
     }
-    return transfer;
 }
 
 Outcome<> FtpConnection::completeTransfer(DataTransfer& transfer, Outcome<> moved)

@@ -92,16 +92,15 @@ private:
     // `expected` (2 or 3).
     Outcome<> simpleCommand(std::string_view verb, std::string_view argument, int expected = 2);
 
-    Outcome<Channel> openDataConnection();
-    Outcome<Channel> openPassive(bool extended);
-    // The TLS handshake on a data connection, resuming the control
-    // connection's session: after the 1xx, the order every server takes.
-    Outcome<> protect(Channel& data);
+    // Where the server waits for the data connection (EPSV or PASV).
+    Outcome<PeerAddress> passiveAddress(bool extended);
+    bool usesEpsv() const;
 
     // One passive transfer, in the order that keeps control and data in step:
-    // open the data connection, send the command, accept 1xx, (handshake,)
-    // move the bytes, end the stream, close, then read the completion. An
-    // empty argument stands for the current folder.
+    // ask for the data port, connect and send the command at once, accept
+    // 1xx (and the handshake, under TLS), move the bytes, end the stream,
+    // close, then read the completion. An empty argument stands for the
+    // current folder.
     Outcome<DataTransfer> startTransfer(std::string_view verb, std::string_view argument,
                                         DataTransfer::Direction direction);
     Outcome<> completeTransfer(DataTransfer& transfer, Outcome<> moved);

@@ -4,6 +4,13 @@
 
 namespace quorvane::client {
 
+IoStatus Channel::beginTls(const TlsContext& context, const std::string& host,
+                           const TlsSession& resume, bool bulk)
+{
+    tls_ = std::make_unique<TlsStream>(context, fd(), bulk);
+    return tls_->prepareHandshake(host, resume);
+}
+
 IoStatus Channel::startTls(const TlsContext& context, const std::string& host,
                            const TlsSession& resume, bool bulk, Timer& timer)
 {

@@ -27,6 +27,10 @@ public:
 
     // Turns the channel into a TLS client stream (see TlsStream::handshake).
     // `bulk`: a data connection, read in large pieces.
+    // The same in steps (see TlsStream::prepareHandshake).
+    IoStatus beginTls(const TlsContext& context, const std::string& host, const TlsSession& resume,
+                      bool bulk);
+    IoStatus continueTls(Timer& timer) { return tls_->continueHandshake(timer); }
     IoStatus startTls(const TlsContext& context, const std::string& host, const TlsSession& resume,
                       bool bulk, Timer& timer);
 

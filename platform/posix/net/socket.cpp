@@ -44,25 +44,35 @@ struct AddrInfoDeleter {
     void operator()(addrinfo* list) const { ::freeaddrinfo(list); }
 };
 
+// A socket whose connect to `address` is under way (or already done).
+FileDescriptor beginConnect(const sockaddr* address, socklen_t length)
+{
+    FileDescriptor fd(::socket(address->sa_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    // An interrupted connect goes on in the background, as one in progress.
+    if (fd && ::connect(fd.get(), address, length) != 0 && errno != EINPROGRESS && errno != EINTR)
+        fd.reset();
+    return fd;
+}
+
+// After the socket became writable: whether the connect succeeded.
+bool finishConnect(int fd)
+{
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0)
+        return false;
+    // Commands are small and answered one at a time: send each at once.
+    const int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    return true;
+}
+
 FileDescriptor connectOne(const sockaddr* address, socklen_t length, Deadline deadline,
                           bool& timedOut)
 {
-    FileDescriptor fd(::socket(address->sa_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-    if (!fd)
+    FileDescriptor fd = beginConnect(address, length);
+    if (!fd || !waitFor(fd.get(), POLLOUT, deadline, timedOut) || !finishConnect(fd.get()))
         return {};
-    if (::connect(fd.get(), address, length) != 0) {
-        // An interrupted connect goes on in the background, as one in progress.
-        if ((errno != EINPROGRESS && errno != EINTR) ||
-            !waitFor(fd.get(), POLLOUT, deadline, timedOut))
-            return {};
-        int error = 0;
-        socklen_t length = sizeof error;
-        if (::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0)
-            return {};
-    }
-    // Commands are small and answered one at a time: send each at once.
-    const int on = 1;
-    ::setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     return fd;
 }
 
@@ -138,6 +148,22 @@ Outcome<FileDescriptor> connectAddress(const PeerAddress& address, Deadline dead
                                        address.length, deadline, timedOut))
         return fd;
     return connectFailure(timedOut, addressText(address));
+}
+
+Outcome<FileDescriptor> startConnect(const PeerAddress& address)
+{
+    FileDescriptor fd =
+        beginConnect(reinterpret_cast<const sockaddr*>(&address.storage), address.length);
+    if (!fd)
+        return connectFailure(false, addressText(address));
+    return fd;
+}
+
+Outcome<> completeConnect(int fd, const PeerAddress& address)
+{
+    if (finishConnect(fd))
+        return {};
+    return connectFailure(false, addressText(address));
 }
 
 Failure failureOf(IoStatus status, std::string_view timedOut, std::string_view lost)

@@ -31,6 +31,12 @@ std::string addressText(const PeerAddress& peer);
 // Connects to one address within `deadline`.
 Outcome<FileDescriptor> connectAddress(const PeerAddress& address, Deadline deadline);
 
+// The same in two steps, for a caller that waits on more than this: a
+// socket whose connect is under way, and once it is writable, whether the
+// connect succeeded.
+Outcome<FileDescriptor> startConnect(const PeerAddress& address);
+Outcome<> completeConnect(int fd, const PeerAddress& address);
+
 // Resolves `host` (a name or a literal IPv4/IPv6 address) and tries each
 // address in turn until one accepts, all within `deadline`.
 Outcome<FileDescriptor> connectTcp(const std::string& host, std::uint16_t port, Deadline deadline);

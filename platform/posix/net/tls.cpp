@@ -232,6 +232,13 @@ IoStatus TlsStream::drive(Step step, Timer& timer)
 
 IoStatus TlsStream::handshake(const std::string& host, const TlsSession& resume, Timer& timer)
 {
+    if (const IoStatus prepared = prepareHandshake(host, resume); prepared != IoStatus::Ok)
+        return prepared;
+    return drive([&] { return SSL_connect(ssl_); }, timer);
+}
+
+IoStatus TlsStream::prepareHandshake(const std::string& host, const TlsSession& resume)
+{
     SSL_set_connect_state(ssl_);
     X509_VERIFY_PARAM* parameters = SSL_get0_param(ssl_);
     // An address literal is checked against the certificate's IP names; a
@@ -248,7 +255,27 @@ IoStatus TlsStream::handshake(const std::string& host, const TlsSession& resume,
     }
     if (resume)
         SSL_set_session(ssl_, resume.get());
-    return drive([&] { return SSL_connect(ssl_); }, timer);
+    return IoStatus::Ok;
+}
+
+IoStatus TlsStream::continueHandshake(Timer& timer)
+{
+    const std::uint64_t before = transport_->moved;
+    ERR_clear_error();
+    const int result = SSL_connect(ssl_);
+    if (transport_->moved != before)
+        timer.progressed();
+    if (result > 0)
+        return flush(timer);
+    const int error = SSL_get_error(ssl_, result);
+    if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) {
+        Timer now = Timer::until(Clock::now());
+        const IoStatus status = classify(error);
+        flush(now);
+        return status;
+    }
+    const IoStatus flushed = flush(timer);
+    return flushed == IoStatus::Ok ? IoStatus::TimedOut : flushed;
 }
 
 IoStatus TlsStream::read(char* buffer, std::size_t capacity, std::size_t& got, Timer& timer)

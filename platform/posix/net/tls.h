@@ -54,6 +54,12 @@ public:
     // The client handshake, verifying the certificate against `host` (a DNS
     // name, also sent as SNI, or an IP literal) and offering `resume`.
     IoStatus handshake(const std::string& host, const TlsSession& resume, Timer& timer);
+    // The same in steps, for a caller that waits on more than this stream:
+    // prepareHandshake once, then continueHandshake whenever the socket has
+    // something to read, until it is no longer TimedOut ("waiting for the
+    // server").
+    IoStatus prepareHandshake(const std::string& host, const TlsSession& resume);
+    IoStatus continueHandshake(Timer& timer);
 
     // Up to `capacity` bytes, at least one; Closed at the peer's close_notify,
     // Truncated when the stream ends without one.

@@ -1,0 +1,37 @@
+// The start of a passive transfer without a round trip lost: the command
+// leaves while the data connection's TCP connect is still in flight, and the
+// connect, the server's preliminary reply and, under TLS, the data
+// connection's handshake are awaited together, in whatever order the server
+// takes them (most send 150 and then handshake; some handshake first). A
+// refusal on the control connection ends the wait at once.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "posix/client/control_connection.h"
+
+namespace quorvane::client {
+
+// What a protected data connection needs: the context, the name its
+// certificate must carry, and the session it resumes.
+struct DataProtection {
+    const TlsContext& context;
+    const std::string& host;
+    const TlsSession& session;
+};
+
+struct StartedTransfer {
+    Channel data;
+    Reply preliminary;
+};
+
+// Connects to `data` and sends `command` on `control`. Nothing is left in
+// flight when it fails: the data connection is closed, and the server's
+// answer to the command is read (or the control connection dropped);
+// `unreachable` says whether the data connection could not be made at all.
+Outcome<StartedTransfer> startPassiveTransfer(ControlConnection& control, const PeerAddress& data,
+                                              std::string_view command,
+                                              const DataProtection* protection, bool& unreachable);
+
+}  // namespace quorvane::client
