@@ -30,6 +30,35 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/quorvane2.pc
         DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT dev)
 
 if(NOT WIN32)
+  # What a distribution wants beside the files: a manual page and, in each
+  # package's documentation folder, its copyright, changelog (compressed, as
+  # Debian policy has them) and the README.
+  find_program(QUORVANE_GZIP gzip REQUIRED)
+  set(QUORVANE_PACKAGING_DIR ${CMAKE_CURRENT_BINARY_DIR}/packaging)
+  foreach(source host/quorvane.1 packaging/changelog)
+    get_filename_component(name ${source} NAME)
+    add_custom_command(OUTPUT ${QUORVANE_PACKAGING_DIR}/${name}.gz
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${QUORVANE_PACKAGING_DIR}
+      COMMAND ${QUORVANE_GZIP} -9n -c ${CMAKE_CURRENT_SOURCE_DIR}/${source} > ${QUORVANE_PACKAGING_DIR}/${name}.gz
+      DEPENDS ${source})
+    list(APPEND QUORVANE_PACKAGING_FILES ${QUORVANE_PACKAGING_DIR}/${name}.gz)
+  endforeach()
+  add_custom_target(quorvane_packaging_files ALL DEPENDS ${QUORVANE_PACKAGING_FILES})
+  install(FILES ${QUORVANE_PACKAGING_DIR}/quorvane.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+          COMPONENT host)
+  foreach(pair runtime:libquorvane2-${PROJECT_VERSION_MAJOR} dev:libquorvane2-dev host:quorvane)
+    string(REPLACE ":" ";" pair ${pair})
+    list(GET pair 0 component)
+    list(GET pair 1 package)
+    install(FILES packaging/copyright ${QUORVANE_PACKAGING_DIR}/changelog.gz
+            DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package} COMPONENT ${component})
+  endforeach()
+  install(FILES README.md DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/libquorvane2-${PROJECT_VERSION_MAJOR}
+          COMPONENT runtime)
+  # The library cache is updated by dpkg's ldconfig trigger (CPack's own
+  # scripts call ldconfig as well, which lintian only warns about).
+  file(WRITE ${QUORVANE_PACKAGING_DIR}/triggers "activate-noawait ldconfig\n")
+
   # Debian packages: libquorvane2-0 (the module; its dependencies, libssl3
   # among them, found by dpkg-shlibdeps), libquorvane2-dev and quorvane (the
   # host program, which loads the module at run time).
@@ -43,7 +72,25 @@ if(NOT WIN32)
   set(CPACK_DEB_COMPONENT_INSTALL ON)
   set(CPACK_COMPONENTS_ALL runtime dev host)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Quorvane2 developers <quorvane2@localhost>")
+  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Quorvane2 developers <developers@quorvane2.org>")
+  set(CPACK_STRIP_FILES ON)
+  set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+  set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${QUORVANE_PACKAGING_DIR}/triggers)
+  set(CPACK_DEBIAN_RUNTIME_DESCRIPTION "FTP and FTPS client library behind a flat set of exported functions
+ Quorvane2 keeps one FTP session per process and works through nine
+ exported C functions: log in (plain FTP, explicit or implicit TLS), list a
+ remote folder into a text file, download, upload, delete, rename, create
+ and remove folders, log out. Every function returns an integer result
+ code; a transcript (QUORVANE_TRACE) says why a call failed.")
+  set(CPACK_DEBIAN_DEV_DESCRIPTION "Quorvane2 FTP and FTPS client library - development files
+ The header Quorvane2.h, the link to the library, a CMake package
+ (find_package(Quorvane2)) and a pkg-config file (quorvane2), for building
+ hosts of the Quorvane2 module in C or C++.")
+  set(CPACK_DEBIAN_HOST_DESCRIPTION "command-line host of the Quorvane2 FTP and FTPS module
+ quorvane loads the Quorvane2 module as a device application would and runs
+ FTP commands given on its command line: log in, list, get, put, delete,
+ rename, create and remove folders, log out, printing each result code and
+ why a command failed.")
   set(CPACK_DEBIAN_PACKAGE_SECTION libs)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)

@@ -44,6 +44,15 @@ void* ModuleLoader::byOrdinal(int ordinal) const
 
 bool ModuleLoader::hasOrdinals() { return true; }
 
+std::string ModuleLoader::file() const
+{
+    char path[MAX_PATH];
+    const DWORD length = GetModuleFileNameA(static_cast<HMODULE>(handle_), path, MAX_PATH);
+    return std::string(path, length);
+}
+
+std::string ModuleLoader::version() const { return {}; }
+
 std::string ModuleLoader::defaultPath()
 {
     char self[MAX_PATH];
@@ -57,6 +66,7 @@ std::string ModuleLoader::defaultPath()
 #  include <unistd.h>
 
 #  include <climits>
+#  include <cstdlib>
 
 ModuleLoader::ModuleLoader(const std::string& path)
     : handle_(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL))
@@ -76,6 +86,22 @@ void* ModuleLoader::byName(const char* name) const { return dlsym(handle_, name)
 void* ModuleLoader::byOrdinal(int) const { return nullptr; }
 
 bool ModuleLoader::hasOrdinals() { return false; }
+
+std::string ModuleLoader::file() const
+{
+    Dl_info info{};
+    if (!dladdr(byName("FTPServerLogIn"), &info) || !info.dli_fname)
+        return {};
+    char real[PATH_MAX];
+    return realpath(info.dli_fname, real) ? real : info.dli_fname;
+}
+
+std::string ModuleLoader::version() const
+{
+    const std::string path = file();
+    const std::size_t so = path.rfind(".so.");
+    return so == std::string::npos ? std::string() : path.substr(so + 4);
+}
 
 std::string ModuleLoader::defaultPath()
 {

@@ -19,6 +19,12 @@ public:
     // Null on ELF, which has no ordinals.
     void* byOrdinal(int ordinal) const;
 
+    // The file the module was loaded from, with every link resolved.
+    std::string file() const;
+    // Its version, as its file name gives it ("0.1" for libQuorvane2.so.0.1);
+    // empty where the name gives none.
+    std::string version() const;
+
     static bool hasOrdinals();
     // The module beside this program.
     static std::string defaultPath();

@@ -253,6 +253,25 @@ int printVersion(const Module& module)
     return missing == 0 ? 0 : 1;
 }
 
+// The program's version, the module's it loads, and where the device root lies.
+int printVersions(const std::string& modulePath)
+{
+    std::printf("quorvane %s\n", QUORVANE_VERSION);
+    const Module module(modulePath);
+    if (module) {
+        const std::string version = module.version();
+        std::printf("module %s%s%s\n", module.file().c_str(), version.empty() ? "" : ", version ",
+                    version.c_str());
+    } else {
+        std::printf("module %s cannot be loaded: %s\n", modulePath.c_str(), module.error().c_str());
+    }
+#if !defined(_WIN32)
+    std::printf("device root %s\n", deviceRoot.c_str());
+#endif
+    flushOutput();
+    return module ? 0 : 2;
+}
+
 int usageError(const std::string& message)
 {
     std::fprintf(stderr, "quorvane: %s\nTry 'quorvane --help' for more information.\n",
@@ -281,11 +300,8 @@ int main(int argc, char** argv)
             flushOutput();
             return 0;
         }
-        if (words[0] == "--version") {
-            std::printf("quorvane %s\n", QUORVANE_VERSION);
-            flushOutput();
-            return 0;
-        }
+        if (words[0] == "--version")
+            return printVersions(modulePath);
         if (words[0] == "-v" || words[0] == "--verbose") {
             verbose = true;
             words.erase(words.begin());

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <memory>
+#include <string>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -13,7 +15,9 @@
 
 #if defined(_WIN32)
 #  include <io.h>
+#  include <windows.h>
 #else
+#  include <dlfcn.h>
 #  include <pthread.h>
 #  include <signal.h>
 #  include <unistd.h>
@@ -159,6 +163,27 @@ private:
 
 #endif
 
+// The file this code was loaded from.
+std::string moduleFile()
+{
+#if defined(_WIN32)
+    HMODULE self = nullptr;
+    char path[MAX_PATH];
+    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            reinterpret_cast<LPCSTR>(&moduleFile), &self))
+        return "?";
+    return std::string(path, GetModuleFileNameA(self, path, MAX_PATH));
+#else
+    Dl_info info{};
+    if (!::dladdr(reinterpret_cast<const void*>(&moduleFile), &info) || !info.dli_fname)
+        return "?";
+    std::unique_ptr<char, decltype(&std::free)> real(::realpath(info.dli_fname, nullptr),
+                                                     std::free);
+    return real ? real.get() : info.dli_fname;
+#endif
+}
+
 }  // namespace
 
 std::shared_ptr<Transcript> Transcript::fromEnvironment()
@@ -178,7 +203,10 @@ std::shared_ptr<Transcript> Transcript::fromEnvironment()
         fd = openAppending(target);
     if (fd < 0)
         return nullptr;
-    return std::shared_ptr<Transcript>(new Transcript(fd, fd != 2, !isRegularFile(fd)));
+    auto transcript = std::shared_ptr<Transcript>(new Transcript(fd, fd != 2, !isRegularFile(fd)));
+    // Which library writes it, for a report about a failure.
+    transcript->write("Quorvane2 " QUORVANE_VERSION " (" + moduleFile() + ")");
+    return transcript;
 }
 
 Transcript::~Transcript()

@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
-# Builds the Debian packages, unpacks them into a scratch root, checks what
-# each holds and depends on, builds the C example against the unpacked
-# development files with pkg-config, and runs it and the packaged host
-# program against a local server in a private network namespace.
+# Builds the Debian packages as scripts/package makes them (Release, stripped,
+# the device root "/", lintian without errors), unpacks them into a scratch
+# root, checks what each holds and depends on, builds the C example against
+# the unpacked development files with pkg-config, and runs it and the
+# packaged host program against a local server in a private network
+# namespace.
 #   check_packages.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
 build=$1 source=$2
 work=$(mktemp -d "$build/packages.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-(cd "$work" && cpack --config "$build/CPackConfig.cmake" -G DEB >/dev/null)
+"$source/scripts/package" "$work" "$work/build" > "$work/package.out" 2>&1 ||
+    { cat "$work/package.out"; exit 1; }
 runtime=$(ls "$work"/libquorvane2-0_*.deb)
 dev=$(ls "$work"/libquorvane2-dev_*.deb)
 host=$(ls "$work"/quorvane_*.deb)
@@ -28,10 +31,28 @@ has "$runtime_files" 'Quorvane2\.h' && fail "the header is in the runtime packag
 has "$dev_files" 'include/Quorvane2\.h' || fail "no header in the dev package"
 has "$dev_files" 'quorvane2\.pc' || fail "no pkg-config file in the dev package"
 has "$host_files" 'usr/bin/quorvane' || fail "no quorvane in the host package"
+has "$host_files" 'usr/share/man/man1/quorvane\.1\.gz' || fail "no manual page"
+for deb in "$runtime" "$dev" "$host"; do
+    name=$(dpkg-deb -f "$deb" Package)
+    has "$(dpkg-deb -c "$deb")" "usr/share/doc/$name/copyright" || fail "no copyright in $name"
+    has "$(dpkg-deb -c "$deb")" "usr/share/doc/$name/changelog\.gz" || fail "no changelog in $name"
+    [ -n "$(dpkg-deb -f "$deb" Description | sed -n 2p)" ] || fail "no long description in $name"
+done
+has "$runtime_files" 'usr/share/doc/libquorvane2-0/README\.md' || fail "no README"
+has "$(dpkg-deb -I "$runtime" shlibs)" '^libQuorvane2 0 libquorvane2-0' || fail "no shlibs"
+has "$(dpkg-deb -I "$runtime" triggers)" 'activate-noawait ldconfig' || fail "no ldconfig trigger"
 
 root=$work/root
 for deb in "$runtime" "$dev" "$host"; do dpkg-deb -x "$deb" "$root"; done
 libdir=$(dirname "$(find "$root" -name 'libQuorvane2.so.0' | head -1)")
+for binary in "$libdir/libQuorvane2.so.0" "$root/usr/bin/quorvane"; do
+    has "$(file -L "$binary")" ', stripped' || fail "$binary is not stripped"
+done
+# The packaged program's device root is the device's own, "/", and it names
+# the version of the module it loads.
+versions=$(env -u QUORVANE_DEVICE_ROOT LD_LIBRARY_PATH="$libdir" "$root/usr/bin/quorvane" --version)
+has "$versions" $'\ndevice root /$' || fail "not the device root /: $versions"
+has "$versions" 'libQuorvane2\.so\.[0-9.]+, version [0-9]' || fail "no module version: $versions"
 export PKG_CONFIG_PATH
 PKG_CONFIG_PATH=$(dirname "$(find "$root" -name quorvane2.pc)")
 # C, not C++: the header and the library serve plain C hosts.

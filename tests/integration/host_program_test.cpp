@@ -102,7 +102,13 @@ TEST_F(HostProgram, UsageErrorsAreOneLineWithAHint)
     }
     const ProgramRun version = quorvane({"--version"});
     EXPECT_EQ(version.status, 0);
-    EXPECT_EQ(version.out, "quorvane " QUORVANE_VERSION_TEXT "\n");
+    // The program's version, and the module's it would load.
+    EXPECT_EQ(version.out.rfind("quorvane " QUORVANE_VERSION_TEXT "\nmodule /", 0), 0u)
+        << version.out;
+    EXPECT_NE(version.out.find("libQuorvane2.so." QUORVANE_VERSION_TEXT
+                               ", version " QUORVANE_VERSION_TEXT "\n"),
+              std::string::npos)
+        << version.out;
 }
 
 TEST_F(HostProgram, VerboseShowsTheTranscriptWithThePasswordMasked)

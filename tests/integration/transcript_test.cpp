@@ -80,6 +80,9 @@ TEST_F(TranscriptAgainstFaultServer, CommandsAndRepliesInOrderAndThePasswordNeve
         if (command.rfind("PASS ", 0) == 0)
             command = "PASS ****";
     const auto lines = events(transcript());
+    // It opens with the library that wrote it.
+    EXPECT_EQ(lines.front().rfind("Quorvane2 " QUORVANE_VERSION_TEXT " (/", 0), 0u)
+        << lines.front();
     EXPECT_EQ(withPrefix(lines, "-> "), received);
     const std::vector<std::string> replies = {"220 fault server ready",
                                               "331 password please",
