@@ -1,31 +1,40 @@
-// The server argument on arbitrary text: a URL it accepts names a host and
-// nothing more, so nothing after the host can reach the resolver.
+// The server argument on arbitrary text: a URL it accepts names a host (and
+// a port) and nothing more, so nothing after the host can reach the resolver.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 
 #include "common/server_argument.h"
 
 using quorvane::text::parseServerArgument;
+using quorvane::text::Security;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const std::string_view argument(reinterpret_cast<const char*>(data), size);
     const auto parsed = parseServerArgument(argument);
     if (!parsed || argument.find("://") == std::string_view::npos) {
-        if (parsed && (parsed->tls || parsed->host != argument))
+        if (parsed &&
+            (parsed->security != Security::Plain || parsed->port || parsed->host != argument))
             std::abort();  // a bare host passes unchanged, never as TLS
         return 0;
     }
     if (parsed->host.empty() || parsed->host.find_first_of("/@?# \\") != std::string::npos)
         std::abort();
-    // The same host in the other scheme parses to the same host.
+    if (parsed->port && *parsed->port == 0)
+        std::abort();
+    // The same host and port in another scheme parse to the same.
     const bool ipv6 = parsed->host.find(':') != std::string::npos;
-    const std::string again = std::string(parsed->tls ? "ftp://" : "ftpes://") +
-                              (ipv6 ? "[" + parsed->host + "]" : parsed->host);
+    const bool plain = parsed->security == Security::Plain;
+    std::string again = std::string(plain ? "ftps://" : "ftp://") +
+                        (ipv6 ? "[" + parsed->host + "]" : parsed->host);
+    if (parsed->port)
+        again += ":" + std::to_string(*parsed->port);
     const auto reparsed = parseServerArgument(again);
-    if (!reparsed || reparsed->host != parsed->host || reparsed->tls == parsed->tls)
+    if (!reparsed || reparsed->host != parsed->host || reparsed->port != parsed->port ||
+        (reparsed->security == Security::Plain) == plain)
         std::abort();
     return 0;
 }

@@ -29,24 +29,53 @@ bool isIpv6Literal(std::string_view host)
            });
 }
 
+// "PORT" after the host's colon: 1-65535, digits only.
+std::optional<std::uint16_t> portOf(std::string_view digits)
+{
+    if (digits.empty() || digits.size() > 5)
+        return std::nullopt;
+    unsigned value = 0;
+    for (const char c : digits) {
+        if (!isDigit(c))
+            return std::nullopt;
+        value = value * 10 + static_cast<unsigned>(c - '0');
+    }
+    if (value == 0 || value > 65535)
+        return std::nullopt;
+    return static_cast<std::uint16_t>(value);
+}
+
 }  // namespace
 
 std::optional<ServerArgument> parseServerArgument(std::string_view argument)
 {
     const std::size_t separator = argument.find("://");
     if (separator == std::string_view::npos)
-        return ServerArgument{std::string(argument), false};  // a host, as always
+        return ServerArgument{std::string(argument), Security::Plain, std::nullopt};  // as always
 
     const std::string_view scheme = argument.substr(0, separator);
     ServerArgument parsed;
     if (equalsIgnoringCase(scheme, "ftpes"))
-        parsed.tls = true;
+        parsed.security = Security::ExplicitTls;
+    else if (equalsIgnoringCase(scheme, "ftps"))
+        parsed.security = Security::ImplicitTls;
     else if (!equalsIgnoringCase(scheme, "ftp"))
-        return std::nullopt;  // ftps:// (implicit TLS, port 990) among others
+        return std::nullopt;
 
     std::string_view host = argument.substr(separator + 3);
     if (!host.empty() && host.back() == '/')
         host.remove_suffix(1);
+    // The port follows the last colon after the host: after "]" for a
+    // bracketed literal, the only colon otherwise.
+    const std::size_t closing = host.size() > 2 && host.front() == '[' ? host.find(']') : 0;
+    if (closing == std::string_view::npos)
+        return std::nullopt;
+    const std::size_t colon = host.find(':', closing);
+    if (colon != std::string_view::npos) {
+        if (!(parsed.port = portOf(host.substr(colon + 1))))
+            return std::nullopt;
+        host = host.substr(0, colon);
+    }
     if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
         host = host.substr(1, host.size() - 2);
         if (!isIpv6Literal(host))

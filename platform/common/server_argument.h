@@ -1,23 +1,29 @@
 // The server argument of a log-in: a host as it always was, or a URL that
-// also says whether the session must be protected by TLS.
-//   HOST                plain FTP, the argument passed on unchanged
-//   ftp://HOST[/]       plain FTP
-//   ftpes://HOST[/]     explicit TLS (AUTH TLS on port 21), required
+// also says whether the session must be protected by TLS, and may name a
+// port.
+//   HOST                      plain FTP on port 21, the argument passed on unchanged
+//   ftp://HOST[:PORT][/]      plain FTP
+//   ftpes://HOST[:PORT][/]    explicit TLS (AUTH TLS), required
+//   ftps://HOST[:PORT][/]     implicit TLS (TLS from the first byte), port 990 unless given
 // The scheme is case-insensitive; in a URL, HOST is a name, an IPv4 literal
-// or a bracketed IPv6 literal. A URL with anything else (a port, a path,
-// user information, a query) and any other scheme, ftps:// (implicit TLS on
-// port 990) among them, is refused: no host name holds "://".
+// or a bracketed IPv6 literal, and PORT is 1-65535. A URL with anything else
+// (a path, user information, a query) and any other scheme is refused: no
+// host name holds "://".
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace quorvane::text {
 
+enum class Security { Plain, ExplicitTls, ImplicitTls };
+
 struct ServerArgument {
     std::string host;  // as getaddrinfo takes it: "::1", not "[::1]"
-    bool tls = false;
+    Security security = Security::Plain;
+    std::optional<std::uint16_t> port;  // as the URL gave it
 
     bool operator==(const ServerArgument&) const = default;
 };

@@ -75,18 +75,20 @@ HINTERNET QvInternetConnectW(HINTERNET internet, LPCWSTR serverName, INTERNET_PO
     quorvane::trace::setCurrent(quorvane::trace::Transcript::fromEnvironment());
     if (!allSafe({serverName, userName, password}))
         return nullptr;
-    // WinINet speaks no FTPS: a server that asks for TLS is refused here,
-    // before WinINet could send the password in the clear. ftp://HOST is HOST.
+    // WinINet speaks no FTPS: a server that asks for TLS (explicit or
+    // implicit) is refused here, before WinINet could send the password in
+    // the clear. ftp://HOST[:PORT] is HOST, on that port.
     const auto name = quorvane::text::toUtf8(reinterpret_cast<const char16_t*>(serverName));
     const auto server = name ? quorvane::text::parseServerArgument(*name) : std::nullopt;
-    const auto host = server && !server->tls ? quorvane::text::toUtf16(server->host) : std::nullopt;
+    const bool plain = server && server->security == quorvane::text::Security::Plain;
+    const auto host = plain ? quorvane::text::toUtf16(server->host) : std::nullopt;
     if (!host) {
         refuse();
         return nullptr;
     }
     const std::wstring wideHost(host->begin(), host->end());
-    return InternetConnectW(internet, wideHost.c_str(), serverPort, userName, password, service,
-                            flags, context);
+    return InternetConnectW(internet, wideHost.c_str(), server->port.value_or(serverPort), userName,
+                            password, service, flags, context);
 }
 
 BOOL QvFtpSetCurrentDirectoryW(HINTERNET connect, LPCWSTR directory)

@@ -246,12 +246,25 @@ INSTANTIATE_TEST_SUITE_P(PlainAndTls, UploadVerdict, ::testing::Values(u"127.0.0
 TEST_F(TlsAgainstFaultServer, ServerArgumentsOutsideTheFormsSendNothing)
 {
     startServer(R"({})");
+    const auto transcript = log().parent_path() / "transcript.txt";
+    const ScopedEnvironment trace("QUORVANE_TRACE", transcript.string());
     for (const char16_t* server :
-         {u"ftps://127.0.0.1", u"ftpes://127.0.0.1:21", u"ftp://127.0.0.1/pub",
-          u"ftpes://user@127.0.0.1", u"sftp://127.0.0.1", u"ftpes://"}) {
+         {u"ftp://127.0.0.1/pub", u"ftp://127.0.0.1:21/pub", u"ftp://127.0.0.1:0",
+          u"ftpes://user@127.0.0.1", u"ftps://user@127.0.0.1:990", u"sftp://127.0.0.1",
+          u"ftpes://"}) {
         EXPECT_EQ(logIn(server), FTP_RESULT_FAILED);
     }
     EXPECT_TRUE(commands().empty());
+    // Each refusal says why, before its call's line.
+    const std::string text = readFile(transcript);
+    const std::string cause =
+        "] cause: the server \"ftp://127.0.0.1/pub\" is none the client takes";
+    ASSERT_NE(text.find(cause), std::string::npos) << text;
+    EXPECT_LT(text.find(cause), text.find("call FTPServerLogIn(ftp://127.0.0.1/pub, user) = 2"));
+    std::size_t causes = 0;
+    for (std::size_t at = 0; (at = text.find("] cause: the server", at)) != std::string::npos; ++at)
+        ++causes;
+    EXPECT_EQ(causes, 7u);
     // The plain URL form is plain FTP.
     EXPECT_EQ(logIn(u"FTP://127.0.0.1/"), FTP_RESULT_OK);
     EXPECT_FALSE(received("AUTH"));

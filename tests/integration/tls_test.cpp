@@ -169,6 +169,72 @@ TEST_P(TlsAgainstServers, IdleTimeOutIsFollowedByAFreshTlsLogIn)
     }
 }
 
+// Every URL form users paste, against a server listening where it says:
+// ports for plain and explicit TLS, implicit TLS on 990 and elsewhere.
+struct UrlCase {
+    const char* name;
+    Server server;
+    std::vector<std::string> options;  // for the server's launcher
+    const char16_t* url;
+};
+
+void PrintTo(const UrlCase& urlCase, std::ostream* out) { *out << urlCase.name; }
+
+class UrlFormsAgainstServers : public ::testing::TestWithParam<UrlCase> {
+protected:
+    void TearDown() override { module().logOut(); }
+};
+
+TEST_P(UrlFormsAgainstServers, SessionOnThePortTheUrlNames)
+{
+    TempFolder root;
+    std::vector<std::string> command = serverCommand(GetParam().server, root.path());
+    command.insert(command.end(), GetParam().options.begin(), GetParam().options.end());
+    const ServerProcess server(command);
+    ASSERT_TRUE(server.ready());
+    const std::string content = randomBytes(300'000, 11);
+    DeviceFolder device;
+    writeFile(device.hostPath("up.bin"), content);
+    ASSERT_EQ(module().logIn(GetParam().url, u"user", u"secret"), FTP_RESULT_OK);
+    EXPECT_EQ(module().upload(device.devicePath("up.bin").c_str(), u"/stored.bin"), FTP_RESULT_OK);
+    EXPECT_EQ(module().listFolder(nullptr, nullptr, nullptr, u"/"), FTP_RESULT_OK);
+    EXPECT_NE(readFile(listingFile()).find("stored.bin\n"), std::string::npos);
+    EXPECT_EQ(module().download(device.devicePath("down.bin").c_str(), u"stored.bin"),
+              FTP_RESULT_OK);
+    EXPECT_TRUE(readFile(device.hostPath("down.bin")) == content);
+    EXPECT_EQ(module().deleteFile(u"stored.bin"), FTP_RESULT_OK);
+    EXPECT_EQ(module().logOut(), FTP_RESULT_OK);
+    // The default port is 21, whatever else listens: nothing does here.
+    if (GetParam().options.size() >= 2 && GetParam().options[1] != "990") {
+        EXPECT_EQ(module().logIn(u"127.0.0.1", u"user", u"secret"), FTP_RESULT_FAILED);
+    }
+}
+
+const std::vector<std::string> kTls = {"--tls", QUORVANE_CERTS_DIR};
+
+std::vector<std::string> with(std::vector<std::string> options,
+                              const std::vector<std::string>& more)
+{
+    options.insert(options.end(), more.begin(), more.end());
+    return options;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Interop, UrlFormsAgainstServers,
+    ::testing::Values(
+        UrlCase{
+            "PyftpdlibOnAPort", Server::PyftpdlibMlsd, {"--port", "2121"}, u"ftp://127.0.0.1:2121"},
+        UrlCase{"VsftpdOnAPort", Server::Vsftpd, {"--port", "2121"}, u"ftp://localhost:2121/"},
+        UrlCase{"VsftpdExplicitTlsOnAPort", Server::Vsftpd, with({"--port", "2121"}, kTls),
+                u"ftpes://localhost:2121"},
+        UrlCase{"VsftpdImplicitTls", Server::Vsftpd,
+                with({"--port", "990", "--implicit-tls"}, kTls), u"ftps://localhost"},
+        UrlCase{"VsftpdImplicitTlsOnAPort", Server::Vsftpd,
+                with({"--port", "9990", "--implicit-tls"}, kTls), u"ftps://127.0.0.1:9990"},
+        UrlCase{"ProftpdImplicitTls", Server::Proftpd,
+                with({"--port", "990", "--implicit-tls"}, kTls), u"ftps://127.0.0.1/"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 INSTANTIATE_TEST_SUITE_P(
     Interop, TlsAgainstServers,
     ::testing::Values(TlsCase{Server::Vsftpd, "1.3"}, TlsCase{Server::Vsftpd, "1.2"},

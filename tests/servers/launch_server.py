@@ -7,7 +7,8 @@ PAM configuration bind-mounted over /etc/pam.d in a mount namespace of its
 own.
 
   launch_server.py KIND --root ROOT [--user U] [--password P] [--bin BINDIR]
-                   [--idle-timeout SECONDS] [--tls CERTS [--tls-max 1.2] [--tls-log FILE]]
+                   [--idle-timeout SECONDS] [--port N]
+                   [--tls CERTS [--tls-max 1.2] [--tls-log FILE] [--implicit-tls]]
 
 BINDIR holds proftpd and pure-ftpd unpacked from Debian's packages (they
 conflict with vsftpd as installed packages); vsftpd is the installed one.
@@ -15,7 +16,9 @@ With --tls the server requires explicit TLS on the control connection and
 every data connection, with CERTS/server.crt and .key (see make_certs.py);
 vsftpd and proftpd also require data connections to resume the control
 connection's TLS session, and write to FILE whether they did. pure-ftpd
-counts idle time in whole minutes.
+counts idle time in whole minutes. --port listens elsewhere than 21;
+--implicit-tls (vsftpd, proftpd) starts TLS on connecting, as servers on
+port 990 do (pure-ftpd is built without it).
 """
 import argparse
 import warnings
@@ -34,12 +37,12 @@ import tempfile
 import time
 
 
-def wait_until_listening(proc, log_path):
+def wait_until_listening(proc, log_path, port):
     for _ in range(200):
         if proc.poll() is not None:
             sys.exit("server exited with %d: %s" % (proc.returncode, open(log_path).read()[-2000:]))
         try:
-            socket.create_connection(("127.0.0.1", 21), timeout=1).close()
+            socket.create_connection(("127.0.0.1", port), timeout=1).close()
             return
         except OSError:
             time.sleep(0.05)
@@ -61,7 +64,7 @@ def vsftpd(args, work):
     with open(conf, "w") as f:
         f.write("""listen=YES
 listen_address=127.0.0.1
-listen_port=21
+listen_port=%d
 background=NO
 anonymous_enable=NO
 local_enable=YES
@@ -78,7 +81,7 @@ seccomp_sandbox=NO
 isolate_network=NO
 secure_chroot_dir=/var/run/vsftpd/empty
 idle_session_timeout=%d
-""" % (args.root, args.idle_timeout))
+""" % (args.port, args.root, args.idle_timeout))
         if args.tls:
             # debug_ssl logs "SSL version ..., reused|not reused" for each connection.
             f.write("""ssl_enable=YES
@@ -95,6 +98,8 @@ xferlog_enable=YES
 xferlog_std_format=NO
 vsftpd_log_file={log}
 """.format(c=args.tls, log=args.tls_log or os.path.join(work, "vsftpd.log")))
+            if args.implicit_tls:
+                f.write("implicit_ssl=YES\n")
         else:
             f.write("xferlog_enable=NO\n")
     # The private pam.d only in vsftpd's own mount namespace, which ends with it.
@@ -113,7 +118,7 @@ def proftpd(args, work):
     with open(conf, "w") as f:
         f.write("""ServerType standalone
 DefaultServer on
-Port 21
+Port {port}
 DefaultAddress 127.0.0.1
 SocketBindTight on
 UseIPv6 off
@@ -135,7 +140,7 @@ UseReverseDNS off
 Umask 022
 AllowOverwrite on
 TimeoutIdle {idle}
-""".format(w=work, idle=args.idle_timeout))
+""".format(w=work, idle=args.idle_timeout, port=args.port))
         if args.tls:
             # Data connections must resume the control session (the default).
             f.write("""ModulePath {bin}/usr/lib/proftpd
@@ -146,9 +151,10 @@ TLSProtocol {protocols}
 TLSRSACertificateFile {c}/server.crt
 TLSRSACertificateKeyFile {c}/server.key
 TLSVerifyClient off
-TLSOptions EnableDiags
+TLSOptions EnableDiags{implicit}
 TLSLog {log}
 """.format(bin=args.bin, c=args.tls, log=args.tls_log or os.path.join(work, "tls.log"),
+           implicit=" UseImplicitSSL" if args.implicit_tls else "",
            protocols="TLSv1.2" if args.tls_max == "1.2" else "TLSv1.2 TLSv1.3"))
     return [os.path.join(args.bin, "usr/sbin/proftpd"), "-n", "-c", conf]
 
@@ -166,7 +172,7 @@ def pure_ftpd(args, work):
         f.write("%s:%s:65534:65534::%s/./::::::::::::\n" % (args.user, hashed, args.root))
     env = dict(os.environ, PURE_PASSWDFILE=passwd, PURE_DBFILE=pdb)
     subprocess.run([os.path.join(args.bin, "usr/bin/pure-pw"), "mkdb"], env=env, check=True)
-    argv = [os.path.join(args.bin, "usr/sbin/pure-ftpd"), "-S", "127.0.0.1,21",
+    argv = [os.path.join(args.bin, "usr/sbin/pure-ftpd"), "-S", "127.0.0.1,%d" % args.port,
             "-l", "puredb:" + pdb, "-E", "-H", "-I", str(max(1, args.idle_timeout // 60))]
     if args.tls:
         argv += ["--tls=3", "--certfile=%s/server.pem" % args.tls]
@@ -185,7 +191,11 @@ def main():
     parser.add_argument("--tls", metavar="CERTS")
     parser.add_argument("--tls-max", choices=["1.2", "1.3"], default="1.3")
     parser.add_argument("--tls-log")
+    parser.add_argument("--port", type=int, default=21)
+    parser.add_argument("--implicit-tls", action="store_true")
     args = parser.parse_args()
+    if args.implicit_tls and (not args.tls or args.kind == "pure-ftpd"):
+        sys.exit("--implicit-tls needs --tls, and vsftpd or proftpd")
     # The servers' own files must not be writable by others (proftpd
     # refuses), whatever umask the tests run with.
     os.umask(0o022)
@@ -206,7 +216,7 @@ def main():
                         "system_default = system\n[system]\nMaxProtocol = TLSv1.2\n")
         proc = subprocess.Popen(argv, stdout=log, stderr=subprocess.STDOUT,
                                 start_new_session=True, env=env)
-        wait_until_listening(proc, os.path.join(work, "server.log"))
+        wait_until_listening(proc, os.path.join(work, "server.log"), args.port)
         print("ready", flush=True)
         proc.wait()
     finally:

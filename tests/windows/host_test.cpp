@@ -116,8 +116,12 @@ int wmain(int argc, wchar_t** argv)
           "ftpes:// is refused: WinINet has no FTPS");
     check(logIn(L"ftps://127.0.0.1", L"user", L"secret") == FTP_RESULT_FAILED,
           "ftps:// is refused");
-    check(logIn(L"ftp://127.0.0.1:21", L"user", L"secret") == FTP_RESULT_FAILED,
-          "a URL with a port is refused");
+    check(logIn(L"ftp://127.0.0.1:2121", L"user", L"secret") == FTP_RESULT_FAILED,
+          "the port a URL names is the one WinINet connects to (nothing listens on 2121)");
+    check(logIn(L"ftp://127.0.0.1:21", L"user", L"secret") == FTP_RESULT_OK,
+          "ftp://HOST:21 logs in on port 21");
+    check(logIn(L"ftp://127.0.0.1/pub", L"user", L"secret") == FTP_RESULT_FAILED,
+          "a URL with a path is refused");
     check(logIn(L"ftp://127.0.0.1/", L"user", L"secret") == FTP_RESULT_OK,
           "ftp://HOST/ logs in to HOST");
     check(logIn(L"127.0.0.1", L"user", L"secret") == FTP_RESULT_OK, "log-in gives 999");

@@ -30,8 +30,10 @@ void traceReply(const Reply& reply)
 
 }  // namespace
 
-Outcome<std::unique_ptr<ControlConnection>>
-ControlConnection::open(const std::string& host, std::uint16_t port, Deadline deadline)
+Outcome<std::unique_ptr<ControlConnection>> ControlConnection::open(const std::string& host,
+                                                                    std::uint16_t port,
+                                                                    Deadline deadline,
+                                                                    const TlsContext* implicitTls)
 {
     const auto started = Clock::now();
     auto socket = connectTcp(host, port, std::min(deadline, deadlineIn(kConnectTimeout)));
@@ -50,6 +52,10 @@ ControlConnection::open(const std::string& host, std::uint16_t port, Deadline de
     }
     auto connection = std::make_unique<ControlConnection>(Channel(std::move(*socket)));
     connection->setDeadlineCap(deadline);
+    if (implicitTls) {
+        if (auto secured = connection->handshake(*implicitTls, host); !secured)
+            return std::move(secured).failure();
+    }
 
     // "120 ready in n minutes" only delays the real greeting; both fall within
     // one reply wait, however many 120s come and however fast.
@@ -116,6 +122,11 @@ Outcome<> ControlConnection::startTls(const TlsContext& context, const std::stri
     if (reader_.hasBufferedBytes())
         return drop(
             tlsFailure(TlsFailure::Protocol, "the server sent more after 234, in the clear"));
+    return handshake(context, host);
+}
+
+Outcome<> ControlConnection::handshake(const TlsContext& context, const std::string& host)
+{
     Timer timer = Timer::until(cappedDeadlineIn(kConnectTimeout));
     if (auto protectedChannel = handshakeTls(channel_, context, host, nullptr, false, timer);
         !protectedChannel)

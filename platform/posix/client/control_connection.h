@@ -27,9 +27,11 @@ inline constexpr auto kQuitTimeout = std::chrono::seconds(2);
 class ControlConnection {
 public:
     // Connects and waits for the server's greeting, all before `deadline`,
-    // which stays the connection's cap (see DeadlineCap).
-    static Outcome<std::unique_ptr<ControlConnection>> open(const std::string& host,
-                                                            std::uint16_t port, Deadline deadline);
+    // which stays the connection's cap (see DeadlineCap). With `implicitTls`,
+    // the TLS handshake comes first, and the greeting over it.
+    static Outcome<std::unique_ptr<ControlConnection>>
+    open(const std::string& host, std::uint16_t port, Deadline deadline,
+         const TlsContext* implicitTls = nullptr);
 
     // Sends one command line and reads its reply. The command must not hold
     // control characters (checked: such a line is refused, nothing is sent).
@@ -79,6 +81,7 @@ public:
     explicit ControlConnection(Channel channel) : channel_(std::move(channel)) {}
 
 private:
+    Outcome<> handshake(const TlsContext& context, const std::string& host);
     Outcome<Reply> readReplyBefore(Deadline deadline);
     // A whole reply from the bytes already read, if they hold one.
     Outcome<std::optional<Reply>> bufferedReply();

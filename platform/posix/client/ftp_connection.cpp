@@ -15,14 +15,17 @@ Outcome<std::shared_ptr<FtpConnection>> FtpConnection::logIn(const Credentials& 
 
 Outcome<> FtpConnection::connect(Deadline deadline)
 {
-    if (credentials_.tls && !tls_ && !(tls_ = TlsContext::create()))
+    using text::Security;
+    if (credentials_.security != Security::Plain && !tls_ && !(tls_ = TlsContext::create()))
         return tlsFailure(TlsFailure::Protocol, "OpenSSL cannot set up TLS");
-    auto opened = ControlConnection::open(credentials_.host, credentials_.port, deadline);
+    const bool implicit = credentials_.security == Security::ImplicitTls;
+    auto opened = ControlConnection::open(credentials_.host, credentials_.port, deadline,
+                                          implicit ? tls_.get() : nullptr);
     if (!opened)
         return std::move(opened).failure();
     control_ = std::move(*opened);
     const DeadlineCap cap(control_, deadline);
-    Outcome<> ready = tls_ ? startTls() : Outcome<>();
+    Outcome<> ready = credentials_.security == Security::ExplicitTls ? startTls() : Outcome<>();
     if (ready)
         ready = authenticate();
     if (ready && tls_)

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/server_argument.h"
 #include "posix/client/control_connection.h"
 #include "posix/client/file_transfer.h"
 #include "posix/client/remote_folder.h"
@@ -22,7 +23,9 @@ struct Credentials {
     std::uint16_t port = 0;
     std::string user;
     std::string password;
-    bool tls = false;  // explicit TLS (AUTH TLS) required, on every connection
+    // TLS on every connection, required: after AUTH TLS (explicit) or from
+    // the first byte (implicit).
+    text::Security security = text::Security::Plain;
 };
 
 class TemporaryFile;

@@ -15,9 +15,9 @@ namespace trace = quorvane::trace;
 
 namespace {
 
-HINTERNET refuse(std::string cause)
+HINTERNET refuse(const std::string& cause)
 {
-    reportFailure(Failure{FailureKind::InvalidArgument, std::move(cause)});
+    reportFailure(Failure(FailureKind::InvalidArgument, cause));
     return nullptr;
 }
 
@@ -41,26 +41,41 @@ HINTERNET InternetConnectW(HINTERNET internet, LPCWSTR serverName, INTERNET_PORT
             reportFailure(open.failure());
             return nullptr;
         }
-        if (service != INTERNET_SERVICE_FTP)
-            return refuse("only FTP is offered");
-        Credentials credentials;
-        const auto name = commandText(serverName);
-        const auto server = name ? text::parseServerArgument(*name) : std::nullopt;
-        auto user = userName ? commandText(userName) : std::string("anonymous");
-        auto pass = password ? commandText(password) : std::string();
-        if (!server || server->host.empty() || !user || !pass)
-            return refuse("a server, user name or password the client cannot send");
-        credentials.host = server->host;
-        credentials.tls = server->tls;
-        // A transcript, if asked for, and the device root, for this session.
+        // A transcript, if asked for, and the device root, for this session:
+        // before anything can fail, so that a refused argument is in it too.
         trace::setCurrent(trace::Transcript::fromEnvironment());
         readDeviceRoot();
-        trace::line() << "log-in to " << credentials.host << " as " << trace::escape(*user)
-                      << (credentials.tls ? ", explicit TLS required" : "");
+        if (service != INTERNET_SERVICE_FTP)
+            return refuse("only FTP is offered");
+        const auto name = commandText(serverName);
+        const auto server = name ? text::parseServerArgument(*name) : std::nullopt;
+        if (!server || server->host.empty())
+            return refuse("the server " +
+                          (name ? "\"" + trace::escape(*name) + "\"" : std::string("argument")) +
+                          " is none the client takes: HOST, ftp://HOST[:PORT], "
+                          "ftpes://HOST[:PORT] or ftps://HOST[:PORT]");
+        auto user = userName ? commandText(userName) : std::string("anonymous");
+        if (!user)
+            return refuse("the user name holds a control character or is not UTF-16");
+        auto pass = password ? commandText(password) : std::string();
+        if (!pass)
+            return refuse("the password holds a control character or is not UTF-16");
+        Credentials credentials;
+        credentials.host = server->host;
+        credentials.security = server->security;
+        // The port a URL names; else the implicit TLS port, or the one asked for.
+        constexpr INTERNET_PORT kImplicitTlsPort = 990;
+        credentials.port = server->port.value_or(
+            server->security == text::Security::ImplicitTls ? kImplicitTlsPort
+            : serverPort == INTERNET_INVALID_PORT_NUMBER    ? INTERNET_DEFAULT_FTP_PORT
+                                                            : serverPort);
+        static constexpr const char* kSecurity[] = {"", ", explicit TLS required",
+                                                    ", implicit TLS"};
+        trace::line() << "log-in to " << credentials.host << " port " << int{credentials.port}
+                      << " as " << trace::escape(*user)
+                      << kSecurity[static_cast<int>(credentials.security)];
         credentials.user = std::move(*user);
         credentials.password = std::move(*pass);
-        credentials.port =
-            serverPort == INTERNET_INVALID_PORT_NUMBER ? INTERNET_DEFAULT_FTP_PORT : serverPort;
         auto connection = FtpConnection::logIn(credentials);
         if (!connection) {
             reportFailure(connection.failure());
