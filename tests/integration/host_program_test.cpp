@@ -68,6 +68,13 @@ TEST_F(HostProgram, AFailedCommandSaysWhyInOneLine)
     EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), kDeletes + 2);  // and login
     EXPECT_EQ(lastLine(run.out), "rm 2: 550 No such file or directory");
 
+    // Before any log-in, and for an argument refused before anything is sent.
+    run = quorvane({"rm", "x"});
+    EXPECT_EQ(lastLine(run.out), "rm 2: no session");
+    run = quorvane({"login", "ftp://127.0.0.1/pub", "user", "secret"});
+    EXPECT_EQ(lastLine(run.out).rfind("login 2: the server \"ftp://127.0.0.1/pub\" is none", 0), 0u)
+        << run.out;
+
     run = quorvane({"login", "127.0.0.1", "user", "wrong"});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(lastLine(run.out), "login 2: 530 login incorrect");

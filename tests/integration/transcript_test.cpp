@@ -164,6 +164,53 @@ TEST_F(TranscriptAgainstFaultServer, AListingSaysWhatItCouldNotRead)
                  "listing: 1 entry, 2 lines not understood, the first: Jun 14 \\x1B[2J gibberish"));
 }
 
+// The contract for programs: every call that fails says why, in a cause
+// line of its own before its call line.
+TEST_F(TranscriptAgainstFaultServer, EveryFailedCallHasACauseOfItsOwn)
+{
+    startServer(R"({"files": {"f.txt": "x"},
+                    "replies": {"DELE": "550 no such file", "CWD": {"sequence": ["550 no", "250 ok"]},
+                                "MKD": "550 exists", "RNFR": "550 missing"}})");
+    const ScopedEnvironment trace("QUORVANE_TRACE", transcript().string());
+    const ScopedEnvironment root("QUORVANE_DEVICE_ROOT", "/nonexistent-device-root");
+    ASSERT_EQ(module().logIn(u"127.0.0.1", u"user", u"secret"), FTP_RESULT_OK);
+    EXPECT_EQ(module().deleteFile(u"a"), FTP_RESULT_FAILED);
+    EXPECT_EQ(module().createFolder(u"d"), FTP_RESULT_FAILED);
+    EXPECT_EQ(module().rename(u"a", u"b"), FTP_RESULT_FAILED);
+    EXPECT_EQ(module().rename(u"a", u"b\r\n"), FTP_RESULT_FAILED);
+    EXPECT_EQ(module().listFolder(nullptr, nullptr, nullptr, u"/refused"), FTP_RESULT_NO_FOLDER);
+    EXPECT_EQ(module().listFolder(nullptr, nullptr, nullptr, u"/"), FTP_RESULT_FAILED);
+    EXPECT_EQ(module().upload(u"\\missing.txt", u"m"), FTP_RESULT_FAILED);
+    EXPECT_EQ(module().download(u"\\nowhere\\f.txt", u"f.txt"), FTP_RESULT_FAILED);
+    module().logOut();
+    EXPECT_EQ(module().deleteFile(u"after"), FTP_RESULT_FAILED);
+    EXPECT_EQ(module().listFolder(nullptr, nullptr, nullptr, u"/"), FTP_RESULT_NO_FOLDER);
+
+    int failed = 0;
+    bool caused = false;
+    for (const std::string& line : events(transcript())) {
+        if (line.rfind("cause: ", 0) == 0)
+            caused = true;
+        if (line.rfind("call ", 0) != 0)
+            continue;
+        if (line.size() < 6 || line.substr(line.size() - 6) != " = 999") {
+            ++failed;
+            EXPECT_TRUE(caused) << "no cause for: " << line;
+        }
+        caused = false;
+    }
+    EXPECT_EQ(failed, 10);
+    // The listing file's cause names its path, the error and the setting.
+    EXPECT_NE(
+        readFile(transcript()).find("cause: cannot write /nonexistent-device-root/FTPFolder.txt."),
+        std::string::npos);
+    EXPECT_NE(readFile(transcript())
+                  .find("No such file or directory (in the device root "
+                        "/nonexistent-device-root, which QUORVANE_DEVICE_ROOT "
+                        "sets)"),
+              std::string::npos);
+}
+
 TEST_F(TranscriptAgainstFaultServer, ATraceFileThatCannotBeOpenedChangesNothing)
 {
     startServer(R"({"replies": {"DELE": "250 deleted"}})");

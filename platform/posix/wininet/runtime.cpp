@@ -25,13 +25,20 @@ WideStream* OpenWideStream(LPCWSTR path, LPCWSTR mode)
 {
     return client::guarded<WideStream*>(nullptr, [&]() -> WideStream* {
         const auto hostPath = client::hostPathOf(path);
-        if (!hostPath || !mode || text::wideView(mode) != u"w")
+        if (!hostPath || !mode || text::wideView(mode) != u"w") {
+            client::reportFailure(client::Failure(client::FailureKind::InvalidArgument,
+                                                  "a stream path or mode the client cannot use"));
             return nullptr;
+        }
         // A new file, written where nobody sees it until it is whole, and
         // then put in place.
-        auto file = client::TemporaryFile::beside(*hostPath, client::deviceRoot());
+        const std::string root = client::deviceRoot();
+        auto file = client::TemporaryFile::beside(*hostPath, root);
         if (!file) {
-            client::reportFailure(file.failure());
+            // The listing file's folder is the setting most likely at fault.
+            client::Failure failure = std::move(file).failure();
+            failure.cause += " (in the device root " + root + ", which QUORVANE_DEVICE_ROOT sets)";
+            client::reportFailure(failure);
             return nullptr;
         }
         const int fd = ::fcntl(file->fd(), F_DUPFD_CLOEXEC, 0);
