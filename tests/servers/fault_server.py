@@ -12,7 +12,13 @@ Scenario keys:
                command (counted across sessions) plays the n-th, the last
                repeating
   "password":  the accepted password (default "secret")
-  "files":     {"name": TEXT} served by RETR (default: none)
+  "files":     {"name": TEXT} served by RETR (default: none), from the offset a
+               REST gave; STOR and APPE store into it (REST-offset or at the end)
+  "file_paths": {"name": PATH}   more "files", read from PATH (large ones)
+  "sizes":     true   SIZE answers 213 with the length of a file in "files"
+  "mdtm":      TEXT   MDTM answers "213 TEXT" for a file in "files"
+  "no_rest":   true   REST is refused (502)
+  "store_dir": PATH   each stored file is also written there once complete
   "listing":   TEXT sent for LIST and MLSD (default: empty)
   "listing_bulk": {"long_line": N, "entries": M} appends to the listing a
                line of N bytes without a line end in the middle, then M
@@ -52,6 +58,13 @@ Steps are a list; each step is one of
                         as ftp-srv does before its 150; if that takes longer
                         than SECONDS (default 5), answer 425 and stop
   {"starttls": true}    turn the control connection to TLS
+  {"data_drain": true, "limit": N}   read N bytes of it (stored as
+                        received), then reset it
+  {"data_reset": true}  reset the data connection (RST)
+  {"data_file": NAME, "until": N}  send the file from the REST offset up to
+                        byte N (to its end without "until")
+  {"set_file": [NAME, TEXT(, MDTM)]}  change a file of "files" (and the time
+                        MDTM gives) from now on; "set_file_path" reads TEXT from a path
   {"die": true}         end the whole server process at once
 A bare string is shorthand for [{"send": TEXT + "\r\n"}]. Every accepted
 data connection is recorded as "DATA <address it reached>".
@@ -62,6 +75,7 @@ import os
 import socket
 import socketserver
 import ssl
+import struct
 import sys
 import threading
 import time
@@ -89,6 +103,7 @@ def as_steps(value):
 class Session(socketserver.StreamRequestHandler):
     listener = None
     data = None
+    rest = 0
     protected = False  # PROT P
     clear = False      # a failed handshake: what follows is recorded as CLEAR
 
@@ -134,6 +149,30 @@ class Session(socketserver.StreamRequestHandler):
                 self.server.record("DATA TLS " + ("reused" if self.data.session_reused else "new"))
         return self.data
 
+    def store(self, received):
+        """Keeps what a STOR or APPE received, at the REST offset or the end."""
+        name, append = getattr(self, "storing", (None, False))
+        if name is None:
+            return
+        old = self.server.files.get(name, "").encode("utf-8", "surrogateescape")
+        offset, self.rest = (len(old) if append else self.rest), 0
+        whole = old[:offset] + received
+        self.server.files[name] = whole.decode("utf-8", "surrogateescape")
+        folder = self.server.scenario.get("store_dir")
+        if folder:
+            with open(os.path.join(folder, os.path.basename(name)), "wb") as f:
+                f.write(whole)
+
+    def reset_data(self):
+        """Ends the data connection with a reset, as a broken link does. What
+        was sent is given a moment to be read first: a reset throws away
+        what the peer has not read yet."""
+        time.sleep(0.2)
+        if self.data is not None:
+            raw = self.data
+            raw.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        self.close_data()
+
     def end_data(self, notify):
         """Closes the data connection; with TLS, says close_notify first if asked."""
         if isinstance(self.data, ssl.SSLSocket) and notify:
@@ -159,11 +198,21 @@ class Session(socketserver.StreamRequestHandler):
         if verb == "EPSV":
             return "229 Entering Extended Passive Mode (|||%d|)" % self.open_listener(False)
         if verb == "RETR":
-            content = scenario.get("files", {}).get(argument)
+            content = self.server.files.get(argument)
             if content is None:
                 return "550 no such file"
+            offset, self.rest = self.rest, 0
             return [{"send": "150 Opening data connection (%d bytes)\r\n" % len(content)},
-                    {"data": content}, {"data_close": True}, {"send": "226 done\r\n"}]
+                    {"data": content[offset:]}, {"data_close": True}, {"send": "226 done\r\n"}]
+        if verb == "REST":
+            if scenario.get("no_rest"):
+                return "502 not implemented"
+            self.rest = int(argument)
+            return "350 Restarting at %d" % self.rest
+        if verb == "SIZE" and scenario.get("sizes") and argument in self.server.files:
+            return "213 %d" % len(self.server.files[argument].encode("utf-8", "surrogateescape"))
+        if verb == "MDTM" and self.server.mdtm and argument in self.server.files:
+            return "213 " + self.server.mdtm
         if verb in ("LIST", "MLSD", "NLST"):
             return [{"send": "150 Here comes the listing\r\n"},
                     {"data": scenario.get("listing", "")}, {"bulk": True}, {"data_close": True},
@@ -175,7 +224,7 @@ class Session(socketserver.StreamRequestHandler):
         if verb == "PROT":
             self.protected = argument.upper() == "P"
             return "200 protection level set"
-        if verb == "STOR":
+        if verb in ("STOR", "APPE"):
             return [{"send": "150 Ok to send data\r\n"}, {"data_drain": True},
                     {"data_close": True}, {"send": "226 stored\r\n"}]
         return "502 not implemented"
@@ -239,17 +288,40 @@ class Session(socketserver.StreamRequestHandler):
                     self.send_data(bytes([byte]))
                     time.sleep(step.get("interval", 0.5))
             elif "data_drain" in step:
-                received = 0
-                while True:
+                limit = step.get("limit")
+                got = bytearray()
+                while limit is None or len(got) < limit:
                     try:
-                        chunk = self.data_connection().recv(65536)
+                        chunk = self.data_connection().recv(65536 if limit is None
+                                                            else min(65536, limit - len(got)))
                     except ssl.SSLEOFError:
                         self.server.record("TRUNCATED")
                         break
                     if not chunk:
                         break
-                    received += len(chunk)
-                self.server.record("STORED %d" % received)
+                    got += chunk
+                self.server.record("STORED %d" % len(got))
+                self.store(bytes(got))
+                if limit is not None:
+                    self.reset_data()
+            elif "data_reset" in step:
+                self.reset_data()
+            elif "data_file" in step:
+                content = self.server.files[step["data_file"]]
+                offset, self.rest = self.rest, 0
+                self.send_data(content[offset:step.get("until")].encode("utf-8",
+                                                                        "surrogateescape"))
+            elif "set_file_path" in step:
+                name, path = step["set_file_path"][:2]
+                with open(path, "rb") as f:
+                    self.server.files[name] = f.read().decode("utf-8", "surrogateescape")
+                if len(step["set_file_path"]) > 2:
+                    self.server.mdtm = step["set_file_path"][2]
+            elif "set_file" in step:
+                name, text = step["set_file"][:2]
+                self.server.files[name] = text
+                if len(step["set_file"]) > 2:
+                    self.server.mdtm = step["set_file"][2]
             elif "data_accept" in step:
                 if self.listener is not None:
                     self.listener.settimeout(step.get("timeout", 5))
@@ -292,10 +364,13 @@ class Session(socketserver.StreamRequestHandler):
                     given = command[5:]
                     ok = given == scenario.get("password", "secret")
                     steps = "230 logged in" if ok else "530 login incorrect"
-                elif verb in replies:
-                    steps = self.server.next_steps(verb, replies[verb])
                 else:
-                    steps = self.default_steps(verb, command[len(verb) + 1:])
+                    if verb in ("STOR", "APPE"):
+                        self.storing = (command[len(verb) + 1:], verb == "APPE")
+                    steps = (self.server.next_steps(verb, replies[verb]) if verb in replies
+                             else "default")
+                    if steps == "default":
+                        steps = self.default_steps(verb, command[len(verb) + 1:])
                 if not self.play(steps):
                     return
         except (BrokenPipeError, ConnectionResetError, socket.timeout, ssl.SSLError):
@@ -315,6 +390,11 @@ class Server(socketserver.ThreadingTCPServer):
         self.certs = certs
         self.lock = threading.Lock()
         self.counts = {}
+        self.files = dict(scenario.get("files", {}))
+        for name, path in scenario.get("file_paths", {}).items():
+            with open(path, "rb") as f:
+                self.files[name] = f.read().decode("utf-8", "surrogateescape")
+        self.mdtm = scenario.get("mdtm")
         self.contexts = {}
 
     def context(self, session, key):

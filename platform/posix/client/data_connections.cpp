@@ -116,14 +116,22 @@ Outcome<> FtpConnection::completeTransfer(DataTransfer& transfer, Outcome<> move
             trace::line() << "no word on the failed transfer: the connection is dropped";
         return moved;
     }
+    transfer.dataEnded = true;
     auto completion = control_->readReply();
-    if (!completion)
+    if (!completion) {
+        const FailureKind kind = completion.failure().kind;
+        transfer.completionMissing =
+            kind == FailureKind::TimedOut || kind == FailureKind::ConnectionLost;
         return std::move(completion).failure();
+    }
+    // 426: the server says the data connection broke, as a link does.
+    if (completion->code == 426)
+        return refusal(*completion, FailureKind::ConnectionLost);
     if (!completion->isCompletion())
         return refusal(*completion);
     // A short stream with a 226 is still a short file.
     const auto announced = parseAnnouncedSize(transfer.started.text, transfer.argument);
-    if (transfer.direction == DataTransfer::Direction::Receive && announced &&
+    if (transfer.direction == DataTransfer::Direction::Receive && !transfer.resumed && announced &&
         *announced != transfer.bytes)
         return Failure{FailureKind::ConnectionLost,
                        "the server announced " + std::to_string(*announced) + " bytes, " +
@@ -131,15 +139,24 @@ Outcome<> FtpConnection::completeTransfer(DataTransfer& transfer, Outcome<> move
     return {};
 }
 
-template <typename Move>
-Outcome<> FtpConnection::transfer(std::string_view verb, std::string_view argument,
-                                  DataTransfer::Direction direction, Move move)
+TransferAttempt FtpConnection::transfer(std::string_view verb, std::string_view argument,
+                                        DataTransfer::Direction direction, bool resumed,
+                                        const Move& move)
 {
+    TransferAttempt attempt;
     auto open = startTransfer(verb, argument, direction);
-    if (!open)
-        return std::move(open).failure();
+    if (!open) {
+        attempt.outcome = std::move(open).failure();
+        return attempt;
+    }
+    open->resumed = resumed;
+    attempt.announced = parseAnnouncedSize(open->started.text, argument);
     auto moved = move(open->data, open->bytes);
-    return completeTransfer(*open, std::move(moved));
+    attempt.outcome = completeTransfer(*open, std::move(moved));
+    attempt.bytes = open->bytes;
+    attempt.dataEnded = open->dataEnded;
+    attempt.completionMissing = open->completionMissing;
+    return attempt;
 }
 
 Outcome<> FtpConnection::serverHolds(std::string_view remote, std::uint64_t bytes)
@@ -155,34 +172,6 @@ Outcome<> FtpConnection::serverHolds(std::string_view remote, std::uint64_t byte
     return Failure{FailureKind::ConnectionLost, "the server holds " + std::to_string(*size) +
                                                     " bytes of the " + std::to_string(bytes) +
                                                     " sent"};
-}
-
-Outcome<> FtpConnection::download(std::string_view remote, TemporaryFile& local)
-{
-    std::lock_guard lock(mutex_);
-    const LocalFile file{local.fd(), local.target()};
-    auto received = transfer("RETR", remote, DataTransfer::Direction::Receive,
-                             [&](Channel& data, std::uint64_t& bytes) {
-                                 return receiveToFile(data, file, local.replacesAFile(), bytes);
-                             });
-    if (!received)
-        return received;
-    return local.replaceTarget();
-}
-
-Outcome<> FtpConnection::upload(const LocalFile& local, std::string_view remote)
-{
-    std::lock_guard lock(mutex_);
-    std::uint64_t sent = 0;
-    auto stored = transfer("STOR", remote, DataTransfer::Direction::Send,
-                           [&](Channel& data, std::uint64_t& bytes) {
-                               auto moved = sendFromFile(local, data, bytes);
-                               sent = bytes;
-                               return moved;
-                           });
-    if (!stored)
-        return stored;
-    return serverHolds(remote, sent);
 }
 
 }  // namespace quorvane::client

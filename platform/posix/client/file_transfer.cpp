@@ -200,12 +200,42 @@ Outcome<> receiveToFile(Channel& data, const LocalFile& file, bool flushing, std
     return spliceToFile(data, file, writeBehind, bytes);
 }
 
-Outcome<> sendFromFile(const LocalFile& file, Channel& data, std::uint64_t& bytes)
+Outcome<bool> receiveOverlap(Channel& data, const LocalFile& file, std::uint64_t at,
+                             std::size_t length, std::uint64_t& bytes)
+{
+    bytes = 0;
+    std::string received;
+    auto buffer = std::make_unique<char[]>(kBufferSize);
+    Timer timer = Timer::idleFor(kDataInactivityTimeout);
+    while (received.size() < length) {
+        std::size_t got = 0;
+        const IoStatus status = data.receive(buffer.get(), kBufferSize, got, timer);
+        if (status == IoStatus::Closed)
+            return false;  // shorter than before: not the same file
+        if (status != IoStatus::Ok)
+            return dataFailure(status);
+        received.append(buffer.get(), got);
+    }
+    std::string held(length, '\0');
+    if (::pread(file.fd, held.data(), length, static_cast<off_t>(at)) !=
+        static_cast<ssize_t>(length))
+        return localFailure("read", file.name, errno);
+    if (std::string_view(received).substr(0, length) != held)
+        return false;
+    const std::string_view beyond = std::string_view(received).substr(length);
+    if (!text::writeAll(file.fd, beyond))
+        return localFailure("write", file.name, errno);
+    bytes = beyond.size();
+    return true;
+}
+
+Outcome<> sendFromFile(const LocalFile& file, Channel& data, std::uint64_t& bytes,
+                       std::uint64_t from)
 {
     bytes = 0;
     auto buffer = std::make_unique<char[]>(kSendSize);
     Timer timer = Timer::idleFor(kDataInactivityTimeout);
-    off_t offset = 0;
+    auto offset = static_cast<off_t>(from);
     for (;;) {
         const ssize_t got = ::pread(file.fd, buffer.get(), kSendSize, offset);
         if (got < 0 && errno == EINTR)

@@ -26,8 +26,16 @@ struct LocalFile {
 // starts writing it out on the way.
 Outcome<> receiveToFile(Channel& data, const LocalFile& file, bool flushing, std::uint64_t& bytes);
 
-// Sends all of `file`, from its start, over the data connection.
-Outcome<> sendFromFile(const LocalFile& file, Channel& data, std::uint64_t& bytes);
+// The first `length` bytes of a resumed download, which the file already
+// holds from `at` on: true when they are the same, and then whatever came
+// beyond them is written at the file's position, `bytes` counting it.
+Outcome<bool> receiveOverlap(Channel& data, const LocalFile& file, std::uint64_t at,
+                             std::size_t length, std::uint64_t& bytes);
+
+// Sends `file` from `offset` to its end over the data connection, with
+// `bytes` counting what went.
+Outcome<> sendFromFile(const LocalFile& file, Channel& data, std::uint64_t& bytes,
+                       std::uint64_t offset = 0);
 
 // Downloads on plain channels go socket to file with splice where the file
 // system supports it, with a copy through memory where it does not; off,

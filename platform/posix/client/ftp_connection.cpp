@@ -3,6 +3,8 @@
 #include "common/transcript.h"
 #include "posix/wire/pwd_reply.h"
 
+#include <algorithm>
+
 namespace quorvane::client {
 
 Outcome<std::shared_ptr<FtpConnection>> FtpConnection::logIn(const Credentials& credentials)
@@ -113,7 +115,7 @@ Outcome<> FtpConnection::simpleCommand(std::string_view verb, std::string_view a
     return {};
 }
 
-Outcome<> FtpConnection::ensureConnected()
+Outcome<> FtpConnection::ensureConnected(std::optional<Deadline> before)
 {
     if (listing_)
         return Failure{FailureKind::Busy, "a listing is still in progress"};
@@ -123,7 +125,7 @@ Outcome<> FtpConnection::ensureConnected()
     if (closed_)
         return Failure{FailureKind::ConnectionLost, "the session is closed"};
     trace::line() << "logging in again";
-    const Deadline deadline = deadlineIn(kLogInTimeout);
+    const Deadline deadline = std::min(deadlineIn(kLogInTimeout), before.value_or(Deadline::max()));
     if (auto connected = connect(deadline); !connected)
         return connected;
     if (folder_.wasChanged()) {

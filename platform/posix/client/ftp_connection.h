@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <mutex>
@@ -41,6 +42,22 @@ struct DataTransfer {
     Direction direction;
     std::uint64_t bytes = 0;
     Clock::time_point since{};
+    // Resumed at an offset: the 150's size is the file's, not this stream's.
+    bool resumed = false;
+    // Set by completeTransfer: the data stream ended as it should (FIN;
+    // close_notify under TLS), but the completion never came (the control
+    // connection lost, or silent past its deadline).
+    bool dataEnded = false;
+    bool completionMissing = false;
+};
+
+// How one attempt at a transfer went.
+struct TransferAttempt {
+    Outcome<> outcome;
+    std::uint64_t bytes = 0;  // moved in this attempt
+    bool dataEnded = false;
+    bool completionMissing = false;
+    std::optional<std::uint64_t> announced;  // the file's size, as the 150 gave it
 };
 
 class FtpConnection {
@@ -85,7 +102,7 @@ private:
     // caller expects. A command that may have reached the server is never
     // sent again: a connection lost after sending fails that call, and the
     // next one reconnects.
-    Outcome<> ensureConnected();
+    Outcome<> ensureConnected(std::optional<Deadline> before = std::nullopt);
     // ensureConnected(), and each name one the folder allows (a relative one
     // while the folder is lost would act on other files; an empty one stands
     // for the current folder).
@@ -108,12 +125,22 @@ private:
                                         DataTransfer::Direction direction);
     Outcome<> completeTransfer(DataTransfer& transfer, Outcome<> moved);
     // The whole of one: `move` gets the data channel and counts the bytes.
-    template <typename Move>
-    Outcome<> transfer(std::string_view verb, std::string_view argument,
-                       DataTransfer::Direction direction, Move move);
+    using Move = std::function<Outcome<>(Channel& data, std::uint64_t& bytes)>;
+    TransferAttempt transfer(std::string_view verb, std::string_view argument,
+                             DataTransfer::Direction direction, bool resumed, const Move& move);
     // After an upload's completion: where the server tells sizes, it must
     // hold every byte sent (some answer 226 to a truncated upload).
     Outcome<> serverHolds(std::string_view remote, std::uint64_t bytes);
+    // What the server says of a file now: its size and, where it tells,
+    // its modification time; empty where it does not say.
+    struct RemoteState {
+        std::optional<std::uint64_t> size;
+        std::string modified;
+    };
+    RemoteState remoteState(std::string_view remote);
+    // After a transfer broke: a fresh connection where this one is gone,
+    // spaced out by `pause` and done before `deadline`.
+    Outcome<> reconnectForResume(Clock::duration pause, Deadline deadline);
 
     std::mutex mutex_;  // one operation at a time on the control connection
     std::unique_ptr<ControlConnection> control_;  // null once dropped

@@ -192,7 +192,7 @@ Outcome<TemporaryFile> TemporaryFile::beside(const std::string& requested, const
     // Private while it fills; its final mode only once complete.
     std::string name;
     FileDescriptor fd(
-        unnamedFiles ? ::openat(folderFd.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600) : -1);
+        unnamedFiles ? ::openat(folderFd.get(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600) : -1);
     if (!fd && unnamedFiles && !takesNoUnnamedFiles(errno))
         return cannotWrite(errno);
     if (!fd) {
@@ -200,7 +200,7 @@ Outcome<TemporaryFile> TemporaryFile::beside(const std::string& requested, const
         for (int attempt = 0; !fd && attempt < 16; ++attempt) {
             name = temporaryName();
             fd = FileDescriptor(::openat(folderFd.get(), name.c_str(),
-                                         O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+                                         O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
             if (!fd && errno != EEXIST)
                 return cannotWrite(errno);
         }
@@ -225,6 +225,13 @@ TemporaryFile::~TemporaryFile()
 {
     if (folder_ && !name_.empty())
         ::unlinkat(folder_.get(), name_.c_str(), 0);
+}
+
+Outcome<> TemporaryFile::restart()
+{
+    if (::ftruncate(fd_.get(), 0) != 0 || ::lseek(fd_.get(), 0, SEEK_SET) != 0)
+        return localFailure("write", target_, errno);
+    return {};
 }
 
 bool TemporaryFile::link(const std::string& name) const

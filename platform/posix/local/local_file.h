@@ -39,6 +39,9 @@ public:
     // The file the download ends up as (where links led).
     const std::string& target() const { return target_; }
 
+    // Empties the file, for a download that starts over.
+    Outcome<> restart();
+
     // Gives the file its final mode and puts it in the target's place; the
     // temporary file is gone when that fails. An existing target is only
     // replaced by data already on the disk, so that a power cut cannot leave

@@ -64,6 +64,15 @@ bool finishConnect(int fd)
     // Commands are small and answered one at a time: send each at once.
     const int on = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    // Keepalive probes after 30 s of quiet, every 10 s, four unanswered
+    // ones ending the connection: they keep a NAT's mapping of an idle
+    // control connection alive through a long transfer, and find one that
+    // died without waiting out a reply's deadline.
+    constexpr int kIdle = 30, kInterval = 10, kProbes = 4;
+    ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &kIdle, sizeof kIdle);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &kInterval, sizeof kInterval);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &kProbes, sizeof kProbes);
     return true;
 }
 
@@ -169,9 +178,19 @@ Outcome<> completeConnect(int fd, const PeerAddress& address)
 Failure failureOf(IoStatus status, std::string_view timedOut, std::string_view lost)
 {
     if (status == IoStatus::TimedOut)
-        return Failure{FailureKind::TimedOut, std::string(timedOut)};
-    return Failure{FailureKind::ConnectionLost, std::string(lost)};
+        return Failure(FailureKind::TimedOut, std::string(timedOut));
+    Failure failure(FailureKind::ConnectionLost, std::string(lost));
+    if (status == IoStatus::Failed && lastSocketError() == ETIMEDOUT)
+        failure.cause += " (keepalive probes went unanswered)";
+    return failure;
 }
+
+namespace {
+thread_local int socketError = 0;
+}
+
+int lastSocketError() { return socketError; }
+void noteSocketError(int error) { socketError = error; }
 
 IoStatus sendAll(int fd, std::string_view data, Timer& timer)
 {
@@ -190,6 +209,7 @@ IoStatus sendAll(int fd, std::string_view data, Timer& timer)
                 return timedOut ? IoStatus::TimedOut : IoStatus::Failed;
             continue;
         }
+        noteSocketError(errno);
         return errno == EPIPE || errno == ECONNRESET ? IoStatus::Closed : IoStatus::Failed;
     }
     return IoStatus::Ok;
@@ -216,6 +236,7 @@ IoStatus receiveSome(int fd, char* buffer, std::size_t capacity, Timer& timer,
                 return timedOut ? IoStatus::TimedOut : IoStatus::Failed;
             continue;
         }
+        noteSocketError(errno);
         return errno == ECONNRESET ? IoStatus::Closed : IoStatus::Failed;
     }
 }

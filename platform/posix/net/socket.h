@@ -54,6 +54,11 @@ enum class IoStatus {
 // or ended.
 Failure failureOf(IoStatus status, std::string_view timedOut, std::string_view lost);
 
+// The errno of this thread's last failed socket call (ETIMEDOUT: keepalive
+// found the peer gone).
+int lastSocketError();
+void noteSocketError(int error);
+
 IoStatus sendAll(int fd, std::string_view data, Timer& timer);
 
 // Polls `fd` for `events` until the deadline. False on timeout (`timedOut`

@@ -67,7 +67,7 @@ int transportRead(BIO* bio, char* data, std::size_t size, std::size_t* read)
         if (errno == EAGAIN || errno == EWOULDBLOCK)
             BIO_set_retry_read(bio);
         else
-            transport.error = errno;
+            noteSocketError(transport.error = errno);
         return 0;
     }
 }

@@ -23,6 +23,7 @@ ServerFeatures parseFeatures(const Reply& featReply)
         features.epsv |= text::equalsIgnoringCase(name, "EPSV");
         features.utf8 |= text::equalsIgnoringCase(name, "UTF8");
         features.size |= text::equalsIgnoringCase(name, "SIZE");
+        features.mdtm |= text::equalsIgnoringCase(name, "MDTM");
     }
     return features;
 }

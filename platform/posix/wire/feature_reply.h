@@ -11,6 +11,7 @@ struct ServerFeatures {
     bool epsv = false;
     bool utf8 = false;
     bool size = false;
+    bool mdtm = false;
 };
 
 ServerFeatures parseFeatures(const Reply& featReply);
