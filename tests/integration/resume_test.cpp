@@ -191,6 +191,14 @@ TEST_F(ResumeAgainstFaultServer, WhereRestIsRefusedTheUploadAppends)
     EXPECT_EQ(upload(file), FTP_RESULT_OK);
     EXPECT_TRUE(stored() == file);
     EXPECT_EQ(count("APPE up.bin"), 1);
+    stopServer();
+    // REST taken, but no STOR from there: all of it once more.
+    play("",
+         R"("STOR": {"sequence": [[{"send": "150 Ok\r\n"}, {"data_drain": true, "limit": 2000000},
+        {"send": "426 aborted\r\n"}], "451 Append/Restart not permitted", "default"]})");
+    EXPECT_EQ(upload(file), FTP_RESULT_OK);
+    EXPECT_TRUE(stored() == file);
+    EXPECT_EQ(count("STOR up.bin"), 3);
 }
 
 TEST_F(ResumeAgainstFaultServer, AWholeTransferWithoutItsCompletionIsVerifiedAfresh)
@@ -229,5 +237,75 @@ TEST_F(ResumeAgainstFaultServer, SilentDataIsResumedAfterTheInactivityLimit)
     EXPECT_LT(took_.count(), 90.0);
     EXPECT_EQ(count("REST " + std::to_string(300'000 - kOverlap)), 1);
 }
+
+// The same against the servers of the interop matrix, plain and TLS,
+// through a proxy that resets the first and the third data connection at
+// 2 MB: an upload and a download of 3 MB are each resumed once.
+struct ResumeCase {
+    Server server;
+    bool tls;
+};
+
+void PrintTo(const ResumeCase& resumeCase, std::ostream* out)
+{
+    *out << nameOf(resumeCase.server) << (resumeCase.tls ? " over TLS" : "");
+}
+
+class ResumeAgainstServers : public ::testing::TestWithParam<ResumeCase> {
+protected:
+    void TearDown() override { module().logOut(); }
+};
+
+TEST_P(ResumeAgainstServers, BrokenTransfersGoOnByteForByte)
+{
+    TempFolder root;
+    std::vector<std::string> command = GetParam().tls
+                                           ? tlsServerCommand(GetParam().server, root.path(), {})
+                                           : serverCommand(GetParam().server, root.path());
+    command.insert(command.end(), {"--host", "127.0.0.2", "--passive-ports", "40000-40019"});
+    const ServerProcess server(command);
+    ASSERT_TRUE(server.ready());
+    const ServerProcess proxy({QUORVANE_PYTHON,
+                               std::string(QUORVANE_SERVERS_DIR) + "/fault_proxy.py", "--upstream",
+                               "127.0.0.2", "--passive", "40000-40019", "--reset-after", "2000000",
+                               "--reset-nth", "1,3"});
+    ASSERT_TRUE(proxy.ready());
+    std::string file;
+    for (unsigned seed = 20; file.size() < 3'000'000; ++seed)
+        file += content(seed);
+    file.resize(3'000'000);
+    DeviceFolder device;
+    writeFile(device.hostPath("up.bin"), file);
+    const auto transcript = root.path() / "transcript.txt";
+    const ScopedEnvironment trace("QUORVANE_TRACE", transcript.string());
+    ASSERT_EQ(
+        module().logIn(GetParam().tls ? u"ftpes://127.0.0.1" : u"127.0.0.1", u"user", u"secret"),
+        FTP_RESULT_OK);
+    EXPECT_EQ(module().upload(device.devicePath("up.bin").c_str(), u"stored.bin"), FTP_RESULT_OK);
+    EXPECT_TRUE(readFile(root.path() / "stored.bin") == file);
+    EXPECT_EQ(module().download(device.devicePath("down.bin").c_str(), u"stored.bin"),
+              FTP_RESULT_OK);
+    EXPECT_TRUE(readFile(device.hostPath("down.bin")) == file);
+    const std::string text = readFile(transcript);
+    EXPECT_NE(text.find("resuming the upload at"), std::string::npos);
+    EXPECT_NE(text.find("resuming the download at"), std::string::npos);
+    if (HasFailure())
+        ADD_FAILURE() << "the transcript:\n" << text;
+}
+
+std::vector<ResumeCase> resumeCases()
+{
+    std::vector<ResumeCase> cases;
+    for (const Server server :
+         {Server::PyftpdlibMlsd, Server::Vsftpd, Server::Proftpd, Server::PureFtpd})
+        for (const bool tls : {false, true})
+            cases.push_back({server, tls});
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Interop, ResumeAgainstServers, ::testing::ValuesIn(resumeCases()),
+                         [](const auto& info) {
+                             return nameOf(info.param.server) + (info.param.tls ? "Tls" : "");
+                         });
 
 }  // namespace

@@ -373,6 +373,8 @@ class Session(socketserver.StreamRequestHandler):
                         steps = self.default_steps(verb, command[len(verb) + 1:])
                 if not self.play(steps):
                     return
+                if verb != "REST":
+                    self.rest = 0  # a restart marker is for the next command only
         except (BrokenPipeError, ConnectionResetError, socket.timeout, ssl.SSLError):
             pass
         finally:

@@ -7,7 +7,7 @@ PAM configuration bind-mounted over /etc/pam.d in a mount namespace of its
 own.
 
   launch_server.py KIND --root ROOT [--user U] [--password P] [--bin BINDIR]
-                   [--idle-timeout SECONDS] [--port N]
+                   [--idle-timeout SECONDS] [--host ADDRESS] [--port N] [--passive-ports MIN-MAX]
                    [--tls CERTS [--tls-max 1.2] [--tls-log FILE] [--implicit-tls]]
 
 BINDIR holds proftpd and pure-ftpd unpacked from Debian's packages (they
@@ -37,12 +37,12 @@ import tempfile
 import time
 
 
-def wait_until_listening(proc, log_path, port):
+def wait_until_listening(proc, log_path, host, port):
     for _ in range(200):
         if proc.poll() is not None:
             sys.exit("server exited with %d: %s" % (proc.returncode, open(log_path).read()[-2000:]))
         try:
-            socket.create_connection(("127.0.0.1", port), timeout=1).close()
+            socket.create_connection((host, port), timeout=1).close()
             return
         except OSError:
             time.sleep(0.05)
@@ -63,7 +63,7 @@ def vsftpd(args, work):
     conf = os.path.join(work, "vsftpd.conf")
     with open(conf, "w") as f:
         f.write("""listen=YES
-listen_address=127.0.0.1
+listen_address=%s
 listen_port=%d
 background=NO
 anonymous_enable=NO
@@ -81,7 +81,10 @@ seccomp_sandbox=NO
 isolate_network=NO
 secure_chroot_dir=/var/run/vsftpd/empty
 idle_session_timeout=%d
-""" % (args.port, args.root, args.idle_timeout))
+""" % (args.host, args.port, args.root, args.idle_timeout))
+        if args.passive_ports:
+            low, high = args.passive_ports.split("-")
+            f.write("pasv_min_port=%s\npasv_max_port=%s\n" % (low, high))
         if args.tls:
             # debug_ssl logs "SSL version ..., reused|not reused" for each connection.
             f.write("""ssl_enable=YES
@@ -119,7 +122,7 @@ def proftpd(args, work):
         f.write("""ServerType standalone
 DefaultServer on
 Port {port}
-DefaultAddress 127.0.0.1
+DefaultAddress {host}
 SocketBindTight on
 UseIPv6 off
 User root
@@ -139,8 +142,11 @@ DefaultRoot ~
 UseReverseDNS off
 Umask 022
 AllowOverwrite on
+AllowStoreRestart on
 TimeoutIdle {idle}
-""".format(w=work, idle=args.idle_timeout, port=args.port))
+""".format(w=work, idle=args.idle_timeout, port=args.port, host=args.host))
+        if args.passive_ports:
+            f.write("PassivePorts %s\n" % args.passive_ports.replace("-", " "))
         if args.tls:
             # Data connections must resume the control session (the default).
             f.write("""ModulePath {bin}/usr/lib/proftpd
@@ -172,10 +178,12 @@ def pure_ftpd(args, work):
         f.write("%s:%s:65534:65534::%s/./::::::::::::\n" % (args.user, hashed, args.root))
     env = dict(os.environ, PURE_PASSWDFILE=passwd, PURE_DBFILE=pdb)
     subprocess.run([os.path.join(args.bin, "usr/bin/pure-pw"), "mkdb"], env=env, check=True)
-    argv = [os.path.join(args.bin, "usr/sbin/pure-ftpd"), "-S", "127.0.0.1,%d" % args.port,
+    argv = [os.path.join(args.bin, "usr/sbin/pure-ftpd"), "-S", "%s,%d" % (args.host, args.port),
             "-l", "puredb:" + pdb, "-E", "-H", "-I", str(max(1, args.idle_timeout // 60))]
     if args.tls:
         argv += ["--tls=3", "--certfile=%s/server.pem" % args.tls]
+    if args.passive_ports:
+        argv += ["-p", args.passive_ports.replace("-", ":")]
     return argv
 
 
@@ -192,6 +200,8 @@ def main():
     parser.add_argument("--tls-max", choices=["1.2", "1.3"], default="1.3")
     parser.add_argument("--tls-log")
     parser.add_argument("--port", type=int, default=21)
+    parser.add_argument("--host", default="127.0.0.1")
+    parser.add_argument("--passive-ports", metavar="MIN-MAX")
     parser.add_argument("--implicit-tls", action="store_true")
     args = parser.parse_args()
     if args.implicit_tls and (not args.tls or args.kind == "pure-ftpd"):
@@ -216,7 +226,7 @@ def main():
                         "system_default = system\n[system]\nMaxProtocol = TLSv1.2\n")
         proc = subprocess.Popen(argv, stdout=log, stderr=subprocess.STDOUT,
                                 start_new_session=True, env=env)
-        wait_until_listening(proc, os.path.join(work, "server.log"), args.port)
+        wait_until_listening(proc, os.path.join(work, "server.log"), args.host, args.port)
         print("ready", flush=True)
         proc.wait()
     finally:

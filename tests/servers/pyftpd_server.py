@@ -24,6 +24,7 @@ def main():
     parser.add_argument("--no-mlsd", action="store_true",
                         help="hide MLST/MLSD so that clients fall back to LIST")
     parser.add_argument("--idle-timeout", type=int, default=300)
+    parser.add_argument("--passive-ports", metavar="MIN-MAX")
     parser.add_argument("--tls", metavar="CERTS",
                         help="require explicit TLS, with server.crt/.key from this folder")
     parser.add_argument("--tls-max", choices=["1.2", "1.3"], default="1.3")
@@ -68,6 +69,9 @@ def main():
     Handler.authorizer = authorizer
     Handler.timeout = args.idle_timeout
     Handler.banner = "pyftpdlib test server ready"
+    if args.passive_ports:
+        low, high = (int(p) for p in args.passive_ports.split("-"))
+        Handler.passive_ports = range(low, high + 1)
     if args.no_mlsd:
         Handler.proto_cmds = {k: v for k, v in FTPHandler.proto_cmds.items()
                               if k not in ("MLSD", "MLST")}

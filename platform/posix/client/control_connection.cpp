@@ -98,6 +98,10 @@ Failure handshakeFailure(const Channel& channel, IoStatus status, bool dataConne
     const std::string where = dataConnection ? " on the data connection" : "";
     if (status == IoStatus::TimedOut)
         return Failure(FailureKind::TimedOut, "no TLS handshake" + where + " before the deadline");
+    // The peer went away during it: a broken connection, no verdict on TLS.
+    if (status == IoStatus::Truncated)
+        return Failure(FailureKind::ConnectionLost,
+                       "TLS handshake" + where + " failed: " + channel.tls()->failureText());
     return tlsFailure(channel.tls()->failure(),
                       "TLS handshake" + where + " failed: " + channel.tls()->failureText());
 }

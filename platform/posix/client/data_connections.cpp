@@ -60,7 +60,8 @@ bool FtpConnection::usesEpsv() const
 }
 
 Outcome<DataTransfer> FtpConnection::startTransfer(std::string_view verb, std::string_view argument,
-                                                   DataTransfer::Direction direction)
+                                                   DataTransfer::Direction direction,
+                                                   std::uint64_t restart, bool* restRefused)
 {
     if (auto ready = readyFor({argument}); !ready)
         return std::move(ready).failure();
@@ -79,6 +80,14 @@ Outcome<DataTransfer> FtpConnection::startTransfer(std::string_view verb, std::s
         }
         if (!address)
             return std::move(address).failure();
+        // The restart marker is for the next command: right before it.
+        if (restart > 0) {
+            if (auto marked = simpleCommand("REST", std::to_string(restart), 3); !marked) {
+                if (restRefused)
+                    *restRefused = control_ && control_->isAlive();
+                return std::move(marked).failure();
+            }
+        }
         bool unreachable = false;
         auto started = startPassiveTransfer(*control_, *address, command,
                                             protection ? &*protection : nullptr, unreachable);
@@ -140,15 +149,16 @@ Outcome<> FtpConnection::completeTransfer(DataTransfer& transfer, Outcome<> move
 }
 
 TransferAttempt FtpConnection::transfer(std::string_view verb, std::string_view argument,
-                                        DataTransfer::Direction direction, bool resumed,
-                                        const Move& move)
+                                        DataTransfer::Direction direction, std::uint64_t restart,
+                                        bool resumed, const Move& move)
 {
     TransferAttempt attempt;
-    auto open = startTransfer(verb, argument, direction);
+    auto open = startTransfer(verb, argument, direction, restart, &attempt.restRefused);
     if (!open) {
         attempt.outcome = std::move(open).failure();
         return attempt;
     }
+    attempt.started = true;
     open->resumed = resumed;
     attempt.announced = parseAnnouncedSize(open->started.text, argument);
     auto moved = move(open->data, open->bytes);

@@ -55,6 +55,8 @@ struct DataTransfer {
 struct TransferAttempt {
     Outcome<> outcome;
     std::uint64_t bytes = 0;  // moved in this attempt
+    bool started = false;  // the server took the command (1xx)
+    bool restRefused = false;  // the restart offset was not taken
     bool dataEnded = false;
     bool completionMissing = false;
     std::optional<std::uint64_t> announced;  // the file's size, as the 150 gave it
@@ -121,13 +123,16 @@ private:
     // 1xx (and the handshake, under TLS), move the bytes, end the stream,
     // close, then read the completion. An empty argument stands for the
     // current folder.
+    // `restart`, if not 0, goes as REST right before the command.
     Outcome<DataTransfer> startTransfer(std::string_view verb, std::string_view argument,
-                                        DataTransfer::Direction direction);
+                                        DataTransfer::Direction direction,
+                                        std::uint64_t restart = 0, bool* restRefused = nullptr);
     Outcome<> completeTransfer(DataTransfer& transfer, Outcome<> moved);
     // The whole of one: `move` gets the data channel and counts the bytes.
     using Move = std::function<Outcome<>(Channel& data, std::uint64_t& bytes)>;
     TransferAttempt transfer(std::string_view verb, std::string_view argument,
-                             DataTransfer::Direction direction, bool resumed, const Move& move);
+                             DataTransfer::Direction direction, std::uint64_t restart, bool resumed,
+                             const Move& move);
     // After an upload's completion: where the server tells sizes, it must
     // hold every byte sent (some answer 226 to a truncated upload).
     Outcome<> serverHolds(std::string_view remote, std::uint64_t bytes);

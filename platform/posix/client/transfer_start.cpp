@@ -55,8 +55,11 @@ public:
     Outcome<> advance()
     {
         if (state_ == State::Connecting) {
-            if (auto connected = completeConnect(channel_.fd(), address_); !connected)
+            if (auto connected = completeConnect(channel_.fd(), address_); !connected) {
+                if (connected.failure().kind == FailureKind::ConnectionLost)
+                    return std::move(connected).failure();
                 return dataConnectionFailure(connected.failure(), address_);
+            }
             trace::line() << "data connection to " << addressText(address_);
             if (!protection_) {
                 state_ = State::Ready;
@@ -186,7 +189,8 @@ Outcome<StartedTransfer> startPassiveTransfer(ControlConnection& control, const 
         if (!connection.ready() && entries[dataEntry].revents != 0) {
             const bool wasConnecting = connection.connecting();
             if (auto advanced = connection.advance(); !advanced) {
-                unreachable = wasConnecting;
+                unreachable =
+                    wasConnecting && advanced.failure().kind != FailureKind::ConnectionLost;
                 return afterDataFailure(control, std::move(preliminary),
                                         std::move(advanced).failure());
             }

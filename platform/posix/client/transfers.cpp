@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <string>
 #include <thread>
 
 #include "common/transcript.h"
@@ -27,31 +28,48 @@ public:
 
     int attempt() const { return attempt_; }
 
-    // After attempt that ended with `failure` at `reached` bytes of the file:
-    // whether another may follow.
-    bool allowsAnother(const Failure& failure, std::uint64_t reached)
+    // After an attempt that ended with `failure`: whether another may follow,
+    // as far as the failure and the attempts left go.
+    bool allowsAnother(const Failure& failure)
     {
         const bool breaks =
             failure.kind == FailureKind::ConnectionLost || failure.kind == FailureKind::TimedOut;
-        const bool further = reached > furthest_ || (attempt_ == 1 && reached > 0);
-        furthest_ = std::max(furthest_, reached);
-        if (!breaks || !further || attempt_ >= kAttempts)
+        if (!breaks || attempt_ >= kAttempts)
             return false;
         ++attempt_;
-        trace::line() << "resuming the " << what_ << " at " << reached << " bytes (attempt "
-                      << attempt_ << " of " << kAttempts << "): " << trace::escape(failure.cause);
+        cause_ = failure.cause;
         deadline_ = deadlineIn(kDataInactivityTimeout);
         return true;
     }
 
-    // After the file changed under a transfer: once more from the start,
-    // while attempts are left.
-    bool startsOver()
+    // Whether the last attempt got further than every one before it: to
+    // `reached` bytes of the file.
+    // An attempt whose data connection broke before a byte moved (a server
+    // that dropped it during the handshake, say) is tried once more.
+    bool gotFurther(std::uint64_t reached, std::uint64_t moved)
+    {
+        const bool further = reached > furthest_ || (moved == 0 && !retriedEmpty_);
+        retriedEmpty_ = retriedEmpty_ || moved == 0;
+        furthest_ = std::max(furthest_, reached);
+        return further;
+    }
+
+    // Once it is known where the next attempt starts.
+    void announce(std::uint64_t at) const
+    {
+        trace::line() << "resuming the " << what_ << " at " << at << " bytes (attempt " << attempt_
+                      << " of " << kAttempts << "): " << trace::escape(cause_);
+    }
+
+    // Once more from the start, while attempts are left; where the file
+    // changed, what the old one reached no longer counts.
+    bool startsOver(bool fileChanged)
     {
         if (attempt_ >= kAttempts)
             return false;
         ++attempt_;
-        furthest_ = 0;
+        if (fileChanged)
+            furthest_ = 0;
         return true;
     }
 
@@ -63,6 +81,8 @@ private:
     const char* what_;
     int attempt_ = 1;
     std::uint64_t furthest_ = 0;
+    bool retriedEmpty_ = false;
+    std::string cause_;
     Deadline deadline_{};
 };
 
@@ -116,16 +136,11 @@ Outcome<> FtpConnection::download(std::string_view remote, TemporaryFile& local)
     };
     for (;;) {
         const std::uint64_t overlap = std::min(held, kOverlap);
-        // From a little before where it stopped, REST where that is not the start.
-        const bool resumed = held > 0 && (held == overlap ||
-                                          simpleCommand("REST", std::to_string(held - overlap), 3));
-        if (held > 0 && !resumed) {
-            if (auto emptied = startOver("no REST"); !emptied)
-                return emptied;
-        }
+        // From a little before where it stopped.
+        const bool resumed = held > 0;
         bool changed = false;
         auto attempt =
-            transfer("RETR", remote, DataTransfer::Direction::Receive, resumed,
+            transfer("RETR", remote, DataTransfer::Direction::Receive, held - overlap, resumed,
                      [&](Channel& data, std::uint64_t& bytes) -> Outcome<> {
                          std::uint64_t first = 0;
                          if (resumed) {
@@ -141,11 +156,21 @@ Outcome<> FtpConnection::download(std::string_view remote, TemporaryFile& local)
                          bytes += first;
                          return moved;
                      });
+        if (attempt.restRefused) {
+            if (!resumption.startsOver(false))
+                return attempt.outcome;
+            if (auto emptied = startOver("no REST"); !emptied)
+                return emptied;
+            continue;
+        }
         if (!resumed && attempt.announced)
             size = attempt.announced;
         held += attempt.bytes;
+        if (resumed && !attempt.outcome && !attempt.started &&
+            attempt.outcome.failure().kind == FailureKind::Refused)
+            changed = true;  // RETR refused after REST: all of it again
         if (changed) {
-            if (!resumption.startsOver())
+            if (!resumption.startsOver(true))
                 return Failure(FailureKind::ConnectionLost,
                                "the server's file kept changing during the download");
             if (auto emptied = startOver("the server's file changed"); !emptied)
@@ -166,19 +191,22 @@ Outcome<> FtpConnection::download(std::string_view remote, TemporaryFile& local)
                     return attempt.outcome;
             }
             const auto now = features_.size ? remoteState(remote).size : std::nullopt;
-            if (!now || *now != held) {
-                if (!attempt.outcome)
-                    return attempt.outcome;
+            if (now && *now == held) {
+                trace::line() << "verified: the server's file has the " << held
+                              << " bytes received";
+                return local.replaceTarget();
+            }
+            if (attempt.outcome)
                 return Failure(FailureKind::ConnectionLost,
                                "the resumed download has " + std::to_string(held) +
                                    " bytes, the server's file " +
                                    (now ? std::to_string(*now) : std::string("?")));
-            }
-            trace::line() << "verified: the server's file has the " << held << " bytes received";
-            return local.replaceTarget();
+            if (!now)
+                return attempt.outcome;
+            // Not all of it after all: on as from any other break.
         }
         const Failure& failure = attempt.outcome.failure();
-        if (!resumption.allowsAnother(failure, held))
+        if (!resumption.gotFurther(held, attempt.bytes) || !resumption.allowsAnother(failure))
             return attempt.outcome;
         if (auto back = reconnectForResume(resumption.pause(), resumption.deadline()); !back)
             return attempt.outcome;
@@ -194,6 +222,7 @@ Outcome<> FtpConnection::download(std::string_view remote, TemporaryFile& local)
             if (auto emptied = startOver("the server's file is not the one being read"); !emptied)
                 return emptied;
         }
+        resumption.announce(held);
         size = state.size;
         modified = state.modified;
     }
@@ -208,20 +237,31 @@ Outcome<> FtpConnection::upload(const LocalFile& local, std::string_view remote)
     const auto length = static_cast<std::uint64_t>(before.st_size);
     Resumption resumption("upload");
     std::uint64_t offset = 0;  // what the server holds of it
+    bool append = false;  // REST is refused for STOR: append from where it stopped
     for (;;) {
-        const char* verb = "STOR";
-        if (offset > 0 && !simpleCommand("REST", std::to_string(offset), 3)) {
-            if (!control_ || !control_->isAlive())
-                return Failure(FailureKind::ConnectionLost, "the connection broke before REST");
-            verb = "APPE";  // REST is refused for STOR: append from where it stopped
+        const bool appending = append && offset > 0;
+        auto attempt =
+            transfer(appending ? "APPE" : "STOR", remote, DataTransfer::Direction::Send,
+                     appending ? 0 : offset, offset > 0, [&](Channel& data, std::uint64_t& bytes) {
+                         return sendFromFile(local, data, bytes, offset);
+                     });
+        if (attempt.restRefused) {
+            append = true;
+            continue;
         }
-        auto attempt = transfer(verb, remote, DataTransfer::Direction::Send, offset > 0,
-                                [&](Channel& data, std::uint64_t& bytes) {
-                                    return sendFromFile(local, data, bytes, offset);
-                                });
-        const std::uint64_t reached = offset + attempt.bytes;
+        std::uint64_t reached = offset + attempt.bytes;
         if (attempt.outcome)
             return serverHolds(remote, length);
+        // A server that takes REST but will not store from there (proftpd
+        // without AllowStoreRestart): from the start, while attempts are left.
+        if (offset > 0 && !attempt.started &&
+            attempt.outcome.failure().kind == FailureKind::Refused) {
+            if (!resumption.startsOver(false))
+                return attempt.outcome;
+            trace::line() << "the server will not resume the upload: it starts over";
+            offset = 0;
+            continue;
+        }
         if (attempt.dataEnded && attempt.completionMissing && reached == length) {
             trace::line() << "every byte went but the completion never came: "
                              "asking on a fresh connection";
@@ -229,13 +269,17 @@ Outcome<> FtpConnection::upload(const LocalFile& local, std::string_view remote)
                 !back)
                 return attempt.outcome;
             const auto now = features_.size ? remoteState(remote).size : std::nullopt;
-            if (!now || *now != length)
+            if (!now)
                 return attempt.outcome;
-            trace::line() << "verified: the server holds the " << length << " bytes sent";
-            return {};
+            if (*now == length) {
+                trace::line() << "verified: the server holds the " << length << " bytes sent";
+                return {};
+            }
+            // It holds less: on as from any other break.
+            reached = std::min(*now, length);
         }
         const Failure failure = attempt.outcome.failure();
-        if (!resumption.allowsAnother(failure, reached))
+        if (!resumption.allowsAnother(failure))
             return attempt.outcome;
         if (auto back = reconnectForResume(resumption.pause(), resumption.deadline()); !back)
             return attempt.outcome;
@@ -247,10 +291,15 @@ Outcome<> FtpConnection::upload(const LocalFile& local, std::string_view remote)
         // On from what the server holds; from the start where it will not say.
         const auto holds = features_.size ? remoteState(remote).size : std::nullopt;
         offset = holds && *holds <= length ? *holds : 0;
+        // Progress is what the server holds, or what this attempt moved
+        // (a server may keep nothing of a broken upload).
+        if (!resumption.gotFurther(std::max(holds.value_or(0), attempt.bytes), attempt.bytes))
+            return attempt.outcome;
         if (offset == 0 && isSilence(failure))
             return attempt.outcome;  // a silent server is only ever resumed
         if (offset == 0)
             trace::line() << "the server will not say what it holds: the upload starts over";
+        resumption.announce(offset);
     }
 }
 

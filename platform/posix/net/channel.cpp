@@ -1,6 +1,7 @@
 #include "posix/net/channel.h"
 
 #include <poll.h>
+#include <sys/socket.h>
 
 namespace quorvane::client {
 
@@ -44,6 +45,20 @@ IoStatus Channel::awaitInput(const Timer& timer) const
     return timedOut ? IoStatus::TimedOut : IoStatus::Failed;
 }
 
-IoStatus Channel::finish(Timer& timer) { return tls_ ? tls_->shutdown(timer) : IoStatus::Ok; }
+IoStatus Channel::finish(Timer& timer)
+{
+    if (tls_)
+        return tls_->shutdown(timer);
+    // Our end of the stream, then the peer's: a server closes the data
+    // connection once it has read all, and a reset on the way (the data lost
+    // in flight) shows here rather than never.
+    ::shutdown(fd(), SHUT_WR);
+    char scratch[4096];
+    std::size_t got = 0;
+    IoStatus status;
+    while ((status = receiveSome(fd(), scratch, sizeof scratch, timer, got)) == IoStatus::Ok) {
+    }
+    return status == IoStatus::Closed ? IoStatus::Ok : status;
+}
 
 }  // namespace quorvane::client

@@ -38,7 +38,7 @@ public:
     // At least one byte and at most `capacity`; Closed at the end of the stream.
     IoStatus receive(char* buffer, std::size_t capacity, std::size_t& got, Timer& timer);
     // After the last byte of a transfer: TLS says close_notify and hears the
-    // peer's; a plain channel has nothing to say.
+    // peer's; a plain channel ends its side and waits for the peer's end.
     IoStatus finish(Timer& timer);
 
     // Whether receive() would have something without the socket: TLS

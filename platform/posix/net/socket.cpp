@@ -55,12 +55,15 @@ FileDescriptor beginConnect(const sockaddr* address, socklen_t length)
 }
 
 // After the socket became writable: whether the connect succeeded.
-bool finishConnect(int fd)
+bool finishConnect(int fd, int* failed = nullptr)
 {
     int error = 0;
     socklen_t length = sizeof error;
-    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0)
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) {
+        if (failed)
+            *failed = error;
         return false;
+    }
     // Commands are small and answered one at a time: send each at once.
     const int on = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
@@ -170,8 +173,13 @@ Outcome<FileDescriptor> startConnect(const PeerAddress& address)
 
 Outcome<> completeConnect(int fd, const PeerAddress& address)
 {
-    if (finishConnect(fd))
+    int error = 0;
+    if (finishConnect(fd, &error))
         return {};
+    // Connected, and already reset: whatever had arrived is lost with it
+    // (the socket would read as an empty stream from here on).
+    if (error == ECONNRESET || error == EPIPE || error == ECONNABORTED)
+        return Failure(FailureKind::ConnectionLost, "the data connection broke");
     return connectFailure(false, addressText(address));
 }
 
@@ -236,8 +244,9 @@ IoStatus receiveSome(int fd, char* buffer, std::size_t capacity, Timer& timer,
                 return timedOut ? IoStatus::TimedOut : IoStatus::Failed;
             continue;
         }
+        // A reset is no end of the stream: what was in flight is lost.
         noteSocketError(errno);
-        return errno == ECONNRESET ? IoStatus::Closed : IoStatus::Failed;
+        return IoStatus::Failed;
     }
 }
 

@@ -33,7 +33,8 @@ Outcome<FileDescriptor> connectAddress(const PeerAddress& address, Deadline dead
 
 // The same in two steps, for a caller that waits on more than this: a
 // socket whose connect is under way, and once it is writable, whether the
-// connect succeeded.
+// connect succeeded (one reset at once is a broken connection, not a
+// refused one).
 Outcome<FileDescriptor> startConnect(const PeerAddress& address);
 Outcome<> completeConnect(int fd, const PeerAddress& address);
 

@@ -170,8 +170,8 @@ IoStatus TlsStream::classify(int error)
     case SSL_ERROR_SYSCALL:
         // The transport failed or ended without an alert.
         failureText_ = "the connection ended without close_notify";
-        return transport_->eof || transport_->error == ECONNRESET ? IoStatus::Truncated
-                                                                  : IoStatus::Failed;
+        // A reset is no end, with or without an alert: what was in flight is lost.
+        return transport_->eof ? IoStatus::Truncated : IoStatus::Failed;
     case SSL_ERROR_SSL: {
         if (const long verified = SSL_get_verify_result(ssl_); verified != X509_V_OK) {
             failure_ = failureOfVerification(verified);
@@ -253,8 +253,15 @@ IoStatus TlsStream::prepareHandshake(const std::string& host, const TlsSession& 
             return IoStatus::Failed;
         }
     }
-    if (resume)
-        SSL_set_session(ssl_, resume.get());
+    // A copy: a connection that breaks makes OpenSSL mark its session as not
+    // to be resumed, and the session shared by every data connection of the
+    // session must not be spoilt by one of them.
+    if (resume) {
+        if (SSL_SESSION* copy = SSL_SESSION_dup(resume.get())) {
+            SSL_set_session(ssl_, copy);
+            SSL_SESSION_free(copy);
+        }
+    }
     return IoStatus::Ok;
 }
 
