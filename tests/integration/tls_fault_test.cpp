@@ -98,12 +98,31 @@ TEST_F(TlsAgainstFaultServer, AServerThatHandshakesBeforeItsPreliminaryReplyIsSe
         {"data_close": true}, {"send": "226 done\r\n"}]}})");
     ASSERT_EQ(logIn(), FTP_RESULT_OK);
     DeviceFolder device;
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(module().download(device.devicePath("first.txt").c_str(), u"f"), FTP_RESULT_OK);
-    EXPECT_LT(Seconds(std::chrono::steady_clock::now() - start).count(), 3);
-    EXPECT_EQ(readFile(device.hostPath("first.txt")), "handshake first");
+    // The first waits a moment for a 150 that does not come; the session
+    // learns, and the next handshakes at once.
+    for (const std::string local : {"first.txt", "second.txt"}) {
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(module().download(device.devicePath(local).c_str(), u"f"), FTP_RESULT_OK);
+        EXPECT_LT(Seconds(std::chrono::steady_clock::now() - start).count(),
+                  local == "first.txt" ? 3 : 0.2);
+        EXPECT_EQ(readFile(device.hostPath(local)), "handshake first");
+    }
     EXPECT_FALSE(received("DATA NOT ESTABLISHED"));
     EXPECT_TRUE(received("DATA TLS reused"));
+}
+
+TEST_F(TlsAgainstFaultServer, ADataConnectionWaitsForThePreliminaryReplyBeforeItSpeaks)
+{
+    // pyftpdlib's order: a data connection that speaks before its command
+    // has been read is dropped. Accepted before the 150, it must stay quiet.
+    startServer(R"({"files": {"f": "quiet first"}, "replies": {"RETR": [{"data_quiet": 0.1},
+        {"send": "150 Opening data connection\r\n"}, {"data": "quiet first"},
+        {"data_close": true}, {"send": "226 done\r\n"}]}})");
+    ASSERT_EQ(logIn(), FTP_RESULT_OK);
+    DeviceFolder device;
+    EXPECT_EQ(module().download(device.devicePath("quiet.txt").c_str(), u"f"), FTP_RESULT_OK);
+    EXPECT_EQ(readFile(device.hostPath("quiet.txt")), "quiet first");
+    EXPECT_FALSE(received("DATA SPOKE FIRST"));
 }
 
 TEST_F(TlsAgainstFaultServer, RefusedAuthEndsTheLogInThere)

@@ -57,6 +57,9 @@ Steps are a list; each step is one of
                         after PROT P, finish its TLS handshake) before going on,
                         as ftp-srv does before its 150; if that takes longer
                         than SECONDS (default 5), answer 425 and stop
+  {"data_quiet": SECONDS}  accept the data connection and record "DATA SPOKE
+                        FIRST" if the client sends on it within SECONDS, before
+                        the 1xx (pyftpdlib drops such a TLS data connection)
   {"starttls": true}    turn the control connection to TLS
   {"data_drain": true, "limit": N}   read N bytes of it (stored as
                         received), then reset it
@@ -72,6 +75,7 @@ data connection is recorded as "DATA <address it reached>".
 import argparse
 import json
 import os
+import select
 import socket
 import socketserver
 import ssl
@@ -141,7 +145,7 @@ class Session(socketserver.StreamRequestHandler):
             while True:  # the connection waits in the backlog for ever
                 time.sleep(1)
         if self.data is None:
-            self.data, _ = self.listener.accept()
+            self.data = self.__dict__.pop("accepted", None) or self.listener.accept()[0]
             self.data.settimeout(timeout)
             self.server.record("DATA " + self.data.getsockname()[0])
             if self.protected and not self.server.scenario.get("plain_data"):
@@ -322,6 +326,10 @@ class Session(socketserver.StreamRequestHandler):
                 self.server.files[name] = text
                 if len(step["set_file"]) > 2:
                     self.server.mdtm = step["set_file"][2]
+            elif "data_quiet" in step:
+                self.accepted, _ = self.listener.accept()
+                if select.select([self.accepted], [], [], step["data_quiet"])[0]:
+                    self.server.record("DATA SPOKE FIRST")
             elif "data_accept" in step:
                 if self.listener is not None:
                     self.listener.settimeout(step.get("timeout", 5))

@@ -70,7 +70,8 @@ Outcome<DataTransfer> FtpConnection::startTransfer(std::string_view verb, std::s
         command.append(" ").append(argument);
     std::optional<DataProtection> protection;
     if (tls_)
-        protection.emplace(DataProtection{*tls_, credentials_.host, tlsSession_});
+        protection.emplace(
+            DataProtection{*tls_, credentials_.host, tlsSession_, handshakeBeforeReply_});
     for (;;) {
         const bool extended = usesEpsv();
         auto address = passiveAddress(extended);

@@ -152,6 +152,7 @@ private:
     const Credentials credentials_;
     std::shared_ptr<TlsContext> tls_;  // TLS sessions only
     TlsSession tlsSession_;  // what data connections resume
+    bool handshakeBeforeReply_ = false;  // learnt: see DataProtection
     RemoteFolder folder_;
     bool closed_ = false;  // by InternetCloseHandle: never reconnect then
     bool listing_ = false;  // a ListingStream is open on the connection

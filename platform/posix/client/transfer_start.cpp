@@ -15,6 +15,9 @@ namespace {
 // only waited for briefly; if it does not come, the control connection is
 // dropped rather than left out of step.
 constexpr auto kAfterFailureReplyTimeout = std::chrono::seconds(5);
+// How long a connected TLS data connection waits for the 1xx before it
+// handshakes anyway, for a server that answers only after the handshake.
+constexpr auto kHandshakeGrace = std::chrono::milliseconds(250);
 
 int millisecondsUntil(Deadline deadline)
 {
@@ -44,15 +47,21 @@ public:
 
     bool ready() const { return state_ == State::Ready; }
     bool connecting() const { return state_ == State::Connecting; }
+    // Connected, and waits for the server's 1xx before its handshake.
+    bool awaitsReply() const { return state_ == State::Connected; }
     Deadline deadline() const { return deadline_; }
+    // Until when it waits for the 1xx before it handshakes all the same.
+    Deadline graceEnds() const { return graceEnds_; }
     pollfd pollEntry() const
     {
         return {channel_.fd(), static_cast<short>(state_ == State::Connecting ? POLLOUT : POLLIN),
                 0};
     }
 
-    // Takes the next step once the socket is ready for it.
-    Outcome<> advance()
+    // Takes the next step once the socket is ready for it. The handshake
+    // starts once the server has `replied` to the command, or the grace is
+    // over, or the session has learnt that this server waits for it.
+    Outcome<> advance(bool replied)
     {
         if (state_ == State::Connecting) {
             if (auto connected = completeConnect(channel_.fd(), address_); !connected) {
@@ -61,10 +70,16 @@ public:
                 return dataConnectionFailure(connected.failure(), address_);
             }
             trace::line() << "data connection to " << addressText(address_);
-            if (!protection_) {
-                state_ = State::Ready;
+            state_ = protection_ ? State::Connected : State::Ready;
+            if (state_ == State::Ready)
                 return {};
-            }
+            graceEnds_ =
+                protection_->handshakeBeforeReply ? Clock::now() : deadlineIn(kHandshakeGrace);
+        }
+        if (state_ == State::Connected) {
+            if (!replied && Clock::now() < graceEnds_)
+                return {};
+            handshakeUnasked_ = !replied;
             const IoStatus begun = channel_.beginTls(protection_->context, protection_->host,
                                                      protection_->session, true);
             if (begun != IoStatus::Ok)
@@ -79,6 +94,11 @@ public:
         if (status == IoStatus::Ok) {
             traceHandshake(channel_, true);
             state_ = State::Ready;
+            if (handshakeUnasked_ && !replied && !protection_->handshakeBeforeReply) {
+                trace::line() << "the server answers only after the data connection's "
+                                 "handshake: handshaking at once from now on";
+                protection_->handshakeBeforeReply = true;
+            }
         } else if (status != IoStatus::TimedOut) {
             return handshakeFailure(channel_, status, true);
         }
@@ -96,12 +116,14 @@ public:
     Channel take() { return std::move(channel_); }
 
 private:
-    enum class State { Connecting, Handshaking, Ready };
+    enum class State { Connecting, Connected, Handshaking, Ready };
 
     Channel channel_;
     PeerAddress address_;
     const DataProtection* protection_;
     State state_ = State::Connecting;
+    Deadline graceEnds_{};
+    bool handshakeUnasked_ = false;  // begun before any 1xx
     Deadline deadline_;
     Timer timer_ = Timer::until(Clock::now());
 };
@@ -151,6 +173,11 @@ Outcome<StartedTransfer> startPassiveTransfer(ControlConnection& control, const 
             if (*reply)
                 preliminary = std::move(**reply);
         }
+        if (connection.awaitsReply() && (preliminary || Clock::now() >= connection.graceEnds())) {
+            if (auto begun = connection.advance(preliminary.has_value()); !begun)
+                return afterDataFailure(control, std::move(preliminary),
+                                        std::move(begun).failure());
+        }
         if (preliminary && connection.ready())
             return StartedTransfer{connection.take(), std::move(*preliminary)};
 
@@ -162,9 +189,12 @@ Outcome<StartedTransfer> startPassiveTransfer(ControlConnection& control, const 
             until = replyDeadline;
         }
         const nfds_t dataEntry = count;
-        if (!connection.ready()) {
+        const bool watchesData = !connection.ready() && !connection.awaitsReply();
+        if (watchesData) {
             entries[count++] = connection.pollEntry();
             until = std::min(until, connection.deadline());
+        } else if (connection.awaitsReply()) {
+            until = std::min(until, connection.graceEnds());
         }
         const int ready = ::poll(entries, count, millisecondsUntil(until));
         if (ready < 0 && errno == EINTR)
@@ -172,6 +202,8 @@ Outcome<StartedTransfer> startPassiveTransfer(ControlConnection& control, const 
         if (ready < 0)
             return afterDataFailure(control, std::move(preliminary),
                                     Failure(FailureKind::Internal, "poll failed"));
+        if (ready == 0 && connection.awaitsReply() && Clock::now() >= connection.graceEnds())
+            continue;  // no 1xx yet: the handshake goes first
         if (ready == 0 && Clock::now() >= until) {
             if (!preliminary && Clock::now() >= replyDeadline) {
                 // The last look, which drops the connection if nothing came.
@@ -186,9 +218,9 @@ Outcome<StartedTransfer> startPassiveTransfer(ControlConnection& control, const 
             unreachable = connection.connecting();
             return afterDataFailure(control, std::move(preliminary), connection.timedOut());
         }
-        if (!connection.ready() && entries[dataEntry].revents != 0) {
+        if (watchesData && entries[dataEntry].revents != 0) {
             const bool wasConnecting = connection.connecting();
-            if (auto advanced = connection.advance(); !advanced) {
+            if (auto advanced = connection.advance(preliminary.has_value()); !advanced) {
                 unreachable =
                     wasConnecting && advanced.failure().kind != FailureKind::ConnectionLost;
                 return afterDataFailure(control, std::move(preliminary),

@@ -2,8 +2,10 @@
 // leaves while the data connection's TCP connect is still in flight, and the
 // connect, the server's preliminary reply and, under TLS, the data
 // connection's handshake are awaited together, in whatever order the server
-// takes them (most send 150 and then handshake; some handshake first). A
-// refusal on the control connection ends the wait at once.
+// takes them (most send 150 and then handshake; some handshake first). The
+// handshake waits a moment for the 1xx, since a server may drop a data
+// connection that speaks before its command has been read (pyftpdlib does).
+// A refusal on the control connection ends the wait at once.
 #pragma once
 
 #include <string>
@@ -14,11 +16,14 @@
 namespace quorvane::client {
 
 // What a protected data connection needs: the context, the name its
-// certificate must carry, and the session it resumes.
+// certificate must carry, the session it resumes, and what the session has
+// learnt of the server's order: whether it answers the command only once
+// the data connection's handshake is done (ftp-srv does).
 struct DataProtection {
     const TlsContext& context;
     const std::string& host;
     const TlsSession& session;
+    bool& handshakeBeforeReply;
 };
 
 struct StartedTransfer {
