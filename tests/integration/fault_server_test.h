@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "harness.h"
@@ -36,9 +38,25 @@ protected:
         module().logOut();
         server_.reset();
         std::filesystem::remove(log());
+        std::filesystem::remove(log().string() + ".sessions");
     }
 
     std::vector<std::string> commands() const { return readLines(log()); }
+
+    // Once the server has read every control connection to its end: a
+    // log-out does not wait for the goodbye, so QUIT may still be on its way.
+    void awaitSessionsEnded() const
+    {
+        const std::string sessions = log().string() + ".sessions";
+        for (int tries = 0; tries < 500; ++tries) {
+            const std::string marks = readFile(sessions);
+            const auto opened = std::count(marks.begin(), marks.end(), '+');
+            if (opened > 0 && opened == std::count(marks.begin(), marks.end(), '-'))
+                return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        ADD_FAILURE() << "the server still holds a session open";
+    }
 
     int count(const std::string& prefix) const
     {

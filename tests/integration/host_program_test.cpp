@@ -170,6 +170,7 @@ TEST_F(HostProgram, LostOutputIsAFailureAndAClosedPipeIsNot)
     piped.insert(piped.end(), program.begin(), program.end());
     piped.insert(piped.end(), listing.begin(), listing.end());
     EXPECT_EQ(runProgram(piped).status, 0);
+    awaitSessionsEnded();
     EXPECT_EQ(count("QUIT"), 1);  // the session went on to its end
 }
 

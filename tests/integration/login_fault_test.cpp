@@ -35,6 +35,7 @@ TEST_F(LogInAgainstFaultServer, NormalDialogueSendsTheExpectedCommands)
     play(R"({})");
     ASSERT_EQ(logIn(), FTP_RESULT_OK);
     ASSERT_EQ(module().logOut(), FTP_RESULT_OK);
+    awaitSessionsEnded();
     const std::vector<std::string> expected = {"USER user", "PASS secret",  "TYPE I",
                                                "FEAT",      "OPTS UTF8 ON", "QUIT"};
     EXPECT_EQ(commands(), expected);

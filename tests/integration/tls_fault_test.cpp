@@ -56,6 +56,7 @@ TEST_F(TlsAgainstFaultServer, DialogueProtectsEverythingBeforeTheUserName)
     startServer(R"({})");
     ASSERT_EQ(logIn(), FTP_RESULT_OK);
     ASSERT_EQ(module().logOut(), FTP_RESULT_OK);
+    awaitSessionsEnded();
     const std::vector<std::string> expected = {"AUTH TLS", "USER user",    "PASS secret",
                                                "PBSZ 0",   "PROT P",       "TYPE I",
                                                "FEAT",     "OPTS UTF8 ON", "QUIT"};

@@ -351,6 +351,7 @@ class Session(socketserver.StreamRequestHandler):
         return True
 
     def handle(self):
+        self.server.mark_session("+")
         scenario = self.server.scenario
         replies = dict(DEFAULT_REPLIES)
         replies["PASS"] = None  # decided by the password
@@ -387,6 +388,7 @@ class Session(socketserver.StreamRequestHandler):
             pass
         finally:
             self.close_data()
+            self.server.mark_session("-")
 
 
 class Server(socketserver.ThreadingTCPServer):
@@ -430,6 +432,14 @@ class Server(socketserver.ThreadingTCPServer):
             seen = self.counts.get(verb, 0)
             self.counts[verb] = seen + 1
         return reply["sequence"][min(seen, len(reply["sequence"]) - 1)]
+
+    def mark_session(self, mark):
+        """LOG.sessions gets "+" when a control connection opens and "-" once
+        it has been read to its end: a client need not wait for the goodbye,
+        so a test that wants every command waits for this."""
+        if self.log_path:
+            with self.lock, open(self.log_path + ".sessions", "a") as sessions:
+                sessions.write(mark)
 
     def record(self, command):
         if not self.log_path:

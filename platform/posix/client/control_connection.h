@@ -21,7 +21,7 @@ inline constexpr auto kReplyTimeout = std::chrono::seconds(60);
 // For a whole log-in or reconnection: connecting, the greeting (with any
 // "120 wait" lines before it) and every command up to the first real one.
 inline constexpr auto kLogInTimeout = std::chrono::seconds(120);
-// Log-out should not keep the host waiting on a server that never says goodbye.
+// Log-out should not keep the host waiting on a server that reads nothing.
 inline constexpr auto kQuitTimeout = std::chrono::seconds(2);
 
 class ControlConnection {

@@ -47,6 +47,15 @@ public:
     // Waits until the socket has something to read, or the timer runs out.
     IoStatus awaitInput(const Timer& timer) const;
 
+    // Ends our side without waiting for the peer's (close_notify under TLS),
+    // then closes.
+    void closeWithoutWaiting(Timer& timer)
+    {
+        if (tls_)
+            static_cast<void>(tls_->notifyClose(timer));
+        close();
+    }
+
     void close()
     {
         tls_.reset();

@@ -345,6 +345,15 @@ IoStatus TlsStream::shutdown(Timer& timer)
     return status == IoStatus::Closed || status == IoStatus::Truncated ? IoStatus::Ok : status;
 }
 
+IoStatus TlsStream::notifyClose(Timer& timer)
+{
+    ERR_clear_error();
+    const int result = SSL_shutdown(ssl_);
+    if (const IoStatus flushed = flush(timer); flushed != IoStatus::Ok)
+        return flushed;
+    return result < 0 ? classify(SSL_get_error(ssl_, result)) : IoStatus::Ok;
+}
+
 bool TlsStream::hasBufferedInput() const { return SSL_has_pending(ssl_) == 1; }
 
 TlsSession TlsStream::session() const

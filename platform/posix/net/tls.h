@@ -70,6 +70,8 @@ public:
     // the peer's close_notify or the end of the stream. A server whose last
     // ticket stays unread would see the connection reset and lose data.
     IoStatus shutdown(Timer& timer);
+    // Sends close_notify and nothing more: for an end whose answer is of no use.
+    IoStatus notifyClose(Timer& timer);
 
     // Decrypted or received bytes not yet read: a read would not have to wait.
     bool hasBufferedInput() const;
