@@ -43,8 +43,10 @@ options:
   -h, --help      print this help and exit
 
 commands:
-  login SERVER USER PASSWORD   open the session (port 21, passive, binary);
-                               SERVER is HOST, ftp://HOST or ftpes://HOST (TLS);
+  login SERVER USER PASSWORD   open the session (passive, binary); SERVER is
+                               HOST (port 21), ftp://HOST[:PORT],
+                               ftpes://HOST[:PORT] (explicit TLS, port 21) or
+                               ftps://HOST[:PORT] (implicit TLS, port 990);
                                PASSWORD "-" reads it from standard input (not
                                echoed on a terminal): prefer it, since other
                                users see command lines (the program wipes a

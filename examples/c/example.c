@@ -5,9 +5,10 @@
  *   cc -std=c11 -o example example.c $(pkg-config --cflags --libs quorvane2)
  *   ./example SERVER USER PASSWORD FOLDER REMOTE-FILE LOCAL-FILE
  *
- * SERVER is a host name or address, or ftpes://HOST for TLS. The listing
- * lands in the device's listing file "\FTPFolder.txt"; LOCAL-FILE is a path
- * of the device's file system.
+ * SERVER is HOST, ftp://HOST[:PORT], ftpes://HOST[:PORT] (explicit TLS) or
+ * ftps://HOST[:PORT] (implicit TLS). The listing lands in the device's
+ * listing file "\FTPFolder.txt"; LOCAL-FILE is a path of the device's file
+ * system (QUORVANE_DEVICE_ROOT names the host folder it lies in).
  */
 #include <locale.h>
 #include <stdio.h>
