@@ -198,27 +198,36 @@ IoStatus TlsStream::classify(int error)
 }
 
 template <typename Step>
+std::optional<IoStatus> TlsStream::attempt(Step step, Timer& timer, int& error)
+{
+    const std::uint64_t before = transport_->moved;
+    ERR_clear_error();
+    const int result = step();
+    if (transport_->moved != before)
+        timer.progressed();
+    if (result > 0)
+        return flush(timer);
+    error = SSL_get_error(ssl_, result);
+    if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) {
+        // Let an alert OpenSSL queued (a refused certificate, say) reach
+        // the server, without waiting for it.
+        Timer now = Timer::until(Clock::now());
+        const IoStatus status = classify(error);
+        flush(now);
+        return status;
+    }
+    if (const IoStatus flushed = flush(timer); flushed != IoStatus::Ok)
+        return flushed;
+    return std::nullopt;
+}
+
+template <typename Step>
 IoStatus TlsStream::drive(Step step, Timer& timer)
 {
     for (;;) {
-        const std::uint64_t before = transport_->moved;
-        ERR_clear_error();
-        const int result = step();
-        if (transport_->moved != before)
-            timer.progressed();
-        if (result > 0)
-            return flush(timer);
-        const int error = SSL_get_error(ssl_, result);
-        if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) {
-            // Let an alert OpenSSL queued (a refused certificate, say) reach
-            // the server, without waiting for it.
-            Timer now = Timer::until(Clock::now());
-            const IoStatus status = classify(error);
-            flush(now);
-            return status;
-        }
-        if (const IoStatus flushed = flush(timer); flushed != IoStatus::Ok)
-            return flushed;
+        int error = 0;
+        if (const auto done = attempt(step, timer, error))
+            return *done;
         // A peer that keeps sending never lets a wait happen: the clock is
         // looked at here too.
         if (timer.expired())
@@ -267,22 +276,8 @@ IoStatus TlsStream::prepareHandshake(const std::string& host, const TlsSession& 
 
 IoStatus TlsStream::continueHandshake(Timer& timer)
 {
-    const std::uint64_t before = transport_->moved;
-    ERR_clear_error();
-    const int result = SSL_connect(ssl_);
-    if (transport_->moved != before)
-        timer.progressed();
-    if (result > 0)
-        return flush(timer);
-    const int error = SSL_get_error(ssl_, result);
-    if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) {
-        Timer now = Timer::until(Clock::now());
-        const IoStatus status = classify(error);
-        flush(now);
-        return status;
-    }
-    const IoStatus flushed = flush(timer);
-    return flushed == IoStatus::Ok ? IoStatus::TimedOut : flushed;
+    int error = 0;
+    return attempt([&] { return SSL_connect(ssl_); }, timer, error).value_or(IoStatus::TimedOut);
 }
 
 IoStatus TlsStream::read(char* buffer, std::size_t capacity, std::size_t& got, Timer& timer)

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -87,6 +88,11 @@ public:
 private:
     template <typename Step>
     IoStatus drive(Step step, Timer& timer);
+    // One try of `step`, what it had to send flushed: its end (Ok or a
+    // failure), or nothing when it must wait for the socket (`error` says
+    // for what).
+    template <typename Step>
+    std::optional<IoStatus> attempt(Step step, Timer& timer, int& error);
     IoStatus flush(Timer& timer);
     IoStatus classify(int result);
 
