@@ -22,6 +22,10 @@ Sections (--sections, comma-separated; all by default):
              private transcript in memory, for saying why a command failed)
              and to a file: 200 deletes and a 1 GiB download on vsftpd (and,
              given --baseline, an earlier build's host program)
+  wan        a link that is far (RTT 0, 20, 100 ms, emulated per packet) and
+             links that break, with every client's verdict (see wan.py);
+             given --baseline, an earlier build beside ours. Not in the
+             default set: it changes the namespace's packet filter.
 
 Everywhere else the host program runs with QUORVANE_TRACE="" (no
 transcript), as curl and lftp run without their verbose output.
@@ -58,7 +62,7 @@ class Server:
     """A server on 127.0.0.1:21 serving ROOT to user/secret, started by the
     tests' launchers; TLS required with `certs`."""
 
-    def __init__(self, kind, root, certs=None):
+    def __init__(self, kind, root, certs=None, extra=()):
         os.makedirs(root, exist_ok=True)
         if kind == "pyftpdlib":
             argv = ["/usr/bin/python3", os.path.join(SERVERS, "pyftpd_server.py"), "--root", root]
@@ -67,6 +71,7 @@ class Server:
                     "--root", root]
         if certs:
             argv += ["--tls", certs]
+        argv += list(extra)
         self.proc = subprocess.Popen(argv, stdout=subprocess.PIPE)
         if self.proc.stdout.readline().strip() != b"ready":
             sys.exit("%s did not start" % kind)
@@ -483,7 +488,8 @@ def main():
                         default="download,upload,delete,listing,ftps,small,million,trace")
     parser.add_argument("--files", type=int, default=100000)
     parser.add_argument("--baseline", help="another build's host program (same device root), "
-                        "measured beside ours in the trace section")
+                        "measured beside ours in the trace and wan sections")
+    parser.add_argument("--link-delay", help="the built bench/link_delay.c, for the wan section")
     args = parser.parse_args()
     os.makedirs(args.scratch, exist_ok=True)
     bench = Bench(args)
@@ -508,7 +514,15 @@ def main():
         bench.million()
     if "trace" in sections:
         bench.tracing()
+    wan = None
+    if "wan" in sections:
+        import wan as wan_section
+        wan = wan_section.Wan(bench, args.link_delay)
+        wan.operations()
+        wan.fault_rows()
     bench.report()
+    if wan:
+        wan.report()
 
 
 if __name__ == "__main__":
