@@ -70,9 +70,11 @@ public:
                 return dataConnectionFailure(connected.failure(), address_);
             }
             trace::line() << "data connection to " << addressText(address_);
-            state_ = protection_ ? State::Connected : State::Ready;
-            if (state_ == State::Ready)
+            if (!protection_) {
+                state_ = State::Ready;
                 return {};
+            }
+            state_ = State::Connected;
             graceEnds_ =
                 protection_->handshakeBeforeReply ? Clock::now() : deadlineIn(kHandshakeGrace);
         }
