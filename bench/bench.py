@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: MIT
 """Benchmark: the host program against curl and lftp, on the same local
 servers, in one run. Run inside private network and mount namespaces (see
 ./run). Every output is checked (sizes, line counts, files left); a client

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* A link that is far: every TCP packet a process of this network namespace
  * sends is held for DELAY milliseconds before it goes on (queued from the
  * OUTPUT chain with NFQUEUE, released in order), so that a round trip on

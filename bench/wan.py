@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The `wan` section: a link that is far, emulated at the packet level, and
 links that break. Every TCP packet of the benchmark's private namespace is
 held for RTT/2 on its way out (link_delay.c, through an NFQUEUE rule), so a

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross-compiling for 32-bit ARM (the device's architecture) with Debian's
 # armhf toolchain; binaries run under qemu-user, never through binfmt (not
 # registered on these machines). There long, time_t and off_t are 32-bit and

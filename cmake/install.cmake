@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # cmake --install: the module (component runtime), the host program as
 # `quorvane` (host), and for building against the module its header, a CMake
 # package (find_package(Quorvane2) gives Quorvane2::Quorvane2) and a

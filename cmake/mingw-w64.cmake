@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross-compiling for 64-bit Windows with Debian's MinGW-w64 (POSIX threads),
 # runtime linked statically so that the module needs no MinGW DLLs.
 set(CMAKE_SYSTEM_NAME Windows)

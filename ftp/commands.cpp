@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The six remote commands: each is one platform call on the session's
 // connection, its outcome mapped to 999 or 2. No checks and no retries of
 // their own; a Closed session hands the platform a null connection, which

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // FTPServerFiles: makes a remote folder current and writes its entries to the
 // listing file "\FTPFolder.txt", three lines each: name, size, local time.
 #include <string>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The process's single FTP session and the result codes of the exported
 // functions.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Whole LIST and MLSD listings: the entries do not depend on how the listing
 // was cut into pieces on the way, and every name is a piece of one line.
 #include <cstddef>

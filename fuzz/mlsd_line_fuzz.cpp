@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One MLSD line: a parsed entry's name is exactly the text after the first
 // space, and never empty.
 #include <cstddef>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The passive-reply parsers on arbitrary text: never port 0, never a crash.
 #include <cstddef>
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The reply reader on arbitrary bytes arriving in arbitrary pieces: it never
 // crashes, never grows past its caps, and every reply it gives is sound.
 #include <cstddef>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The server argument on arbitrary text: a URL it accepts names a host (and
 // a port) and nothing more, so nothing after the host can reach the resolver.
 #include <cstddef>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Our TLS client on arbitrary bytes from the server: the handshake, reads and
 // the end of the stream fail cleanly, in bounded time, whatever arrives.
 #include <sys/socket.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // UTF-8 and UTF-16 conversions: strict ones round-trip, the lossy one always
 // gives valid UTF-16.
 #include <cstddef>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Why a command failed, in one line, without asking the user for anything:
 // the program keeps a private transcript of the module's session (an
 // in-memory file, gone when the program ends) and reads the last cause it

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A session stopped by SIGINT or SIGTERM ends at once, with status 130 or
 // 143, without leaving the module's temporary files named on the device:
 // where the file system has no unnamed files, a download or a listing under

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Loads the module at run time and resolves its exports, as a device
 // application does: by name, or on Windows also by ordinal.
 #pragma once

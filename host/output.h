@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Standard output, whose loss is a failure: a program that cannot write its
 // results must not say it succeeded. A reader that went away (a closed pipe,
 // "| head") only ends the printing.

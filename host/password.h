@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The password of a log-in, kept out of what other users can see: read from
 // standard input (without echo on a terminal) when the command line says
 // "-", and wiped from the command line at once when it was given there.

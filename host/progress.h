@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Progress of a long transfer, shown on a terminal. The module has no
 // callbacks, so a side thread watches this process's own I/O counters, which
 // grow as the module reads or writes the local file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // quorvane: a host program for the Quorvane2 module. It loads the module at
 // run time, as a device application would, and runs the commands given on
 // its command line in order, printing each result code.

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * Quorvane2: one FTP session per process, driven through a flat set of
  * exported functions. Every function returns an FTPResult; 999 is success.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The module's entry callback. On Windows the loader calls DllMain itself; on
 // ELF the load and unload hooks below call it, so the same code runs on both.
 #include "wininet_api.h"

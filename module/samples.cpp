@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The sample class, function and variable the module has always exported.
 #include "Quorvane2.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The runtime services the listing uses besides WinINet: wide-path file
 // streams that write UTF-8 with plain LF line ends, and file-time
 // conversions. On Windows the time conversions are the kernel's; the streams

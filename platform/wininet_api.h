@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The narrow WinINet-shaped interface the FTP session layer calls. On Windows
 // it is the real WinINet, behind a thin shim where WinINet falls short of
 // what the library promises; elsewhere it is our own FTP client with the same

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * The shortest path to calling Quorvane2 from C: log in, list a folder,
  * download a file, log out, printing each result (999 is success).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Quorvane2 from C# with P/Invoke: log in, list a folder and read the
 // listing file, download a file, upload it back under another name, make one
 // call fail on purpose and read why, log out.

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Quorvane2 from Python 3 with ctypes: log in, list a folder and read the
 listing file, download a file, upload it back under another name, make one
 call fail on purpose and read why, log out.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ASCII character classes and case-insensitive matching of protocol words
 // (schemes, facts, months, digits), which are ASCII whatever the locale says.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Text from elsewhere (a server, a file name) as a transcript or a one-line
 // reason shows it: nothing in it can end the line, forge another, move the
 // terminal or reorder what is read.

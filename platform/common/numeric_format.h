@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // printf for integers only: the subset of formats the listing writes, without
 // the cost of the C library's general machinery on every record.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Path pieces both platforms need, whatever their characters.
 #pragma once
 

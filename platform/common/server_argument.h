@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The server argument of a log-in: a host as it always was, or a URL that
 // also says whether the session must be protected by TLS, and may name a
 // port.

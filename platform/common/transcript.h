@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The opt-in transcript of a session, for finding out why a call failed:
 // QUORVANE_TRACE names "stderr", "fd:N" (a descriptor the program opened for
 // it) or a file (appended to, created private), read at the first call and

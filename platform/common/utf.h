@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Strict conversions between UTF-16 (the library's strings) and UTF-8 (the
 // wire and the host's file system).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The stream behind WideStream: UTF-16 in, UTF-8 out, on a C FILE. Shared by
 // the platforms; each opens its files in its own way.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writes all of a text to a descriptor, however many writes that takes.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The stream services on Windows: files opened by wide path in binary mode,
 // so that the listing is UTF-8 with LF line ends here too.
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Where WinINet falls short of the library's promises, these stand in for
 // its functions (the FTP layer calls them under the WinINet names):
 // - a download goes to a temporary file that replaces the target only on

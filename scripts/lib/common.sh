@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Shared by the scripts: install missing Debian packages, configure and build.
 # shellcheck shell=bash
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs the Python, JavaScript and C# examples against a local pyftpdlib, each
 # loading the built module by its runtime name, with a device root of its own
 # given at run time and a transcript it reads causes from. Checks what each

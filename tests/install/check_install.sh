@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs the built tree into a scratch prefix and builds a tiny host against
 # it twice: with find_package and with pkg-config. Both must run.
 #   check_install.sh BUILD_DIR SOURCE_DIR

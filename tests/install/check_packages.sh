@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the Debian packages as scripts/package makes them (Release, stripped,
 # the device root "/", lintian without errors), unpacks them into a scratch
 # root, checks what each holds and depends on, builds the C example against

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A tiny host built against the installed module: links it, calls into it.
 #include <Quorvane2.h>
 

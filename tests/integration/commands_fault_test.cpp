@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Transfers and commands against a scripted server that misbehaves.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The six remote commands of the built module against each real server:
 // transfers byte for byte, replaced and preserved local files, refused names.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The fixture the fault-server tests share: a scripted server started per
 // test, and the commands it received.
 #pragma once

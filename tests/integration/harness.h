@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the integration tests share: a private network, servers started and
 // stopped by the test, and the built module loaded as a host loads it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The host program as a user meets it: why a command failed in one line,
 // short usage errors, -v, and progress only where a person watches.
 #include <gtest/gtest.h>

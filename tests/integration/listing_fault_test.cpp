@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Listings from a scripted server: hostile names and broken transfers.
 #include <gtest/gtest.h>
 

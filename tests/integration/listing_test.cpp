@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Folder listings of the built module against each real server (MLSD or
 // LIST), in a time zone with daylight saving.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Log-in against a scripted server that misbehaves: every case ends with a
 // clear result, in bounded time, with nothing left open.
 #include <gtest/gtest.h>

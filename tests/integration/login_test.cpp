@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Log-in and log-out of the built module against each real server.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The module frame as a host sees it through the dynamic loader.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Sessions that outlive the server's idle time-out: the module logs in again
 // before a command when the server has dropped the connection, and never
 // sends a command twice.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A long session of mixed operations, failures and reconnections included,
 // leaves the process's descriptors and memory where they were.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Links that break: transfers resumed in the same call (REST, or over from
 // the start where the server has none), never two versions stitched, a
 // bounded number of attempts, and completions verified on a fresh

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The platform's folder search, called directly (the module keeps it to
 // itself): a search closed before its end aborts the listing and leaves the
 // connection serving the next call at once, against each real server.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ftpes:// against a scripted server that misbehaves: whatever goes wrong
 // with TLS, the user name and password never cross in the clear, and no
 // upload or download counts as done unless every byte arrived.

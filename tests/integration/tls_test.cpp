@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Explicit FTPS (ftpes://) against real servers that require TLS on every
 // connection: vsftpd and proftpd also insist that data connections resume
 // the control connection's session, under TLS 1.3 and 1.2.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The opt-in transcript (QUORVANE_TRACE): what it shows, what it never
 // shows, and that without it nothing is written anywhere.
 #include <gtest/gtest.h>

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The dynamic symbol table of the module holds exactly the expected exports.
 #   check_elf_exports.sh MODULE EXPECTED_LIST [NM]
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: MIT
 """A byte-transparent FTP proxy that breaks data connections, for testing
 resumed transfers against real servers (plain and TLS alike: it never reads
 what it forwards).

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: MIT
 """A scriptable FTP server for fault tests.
 
 It plays a normal log-in dialogue unless the scenario (a JSON object given as

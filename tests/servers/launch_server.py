@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: MIT
 """Starts a throw-away vsftpd, proftpd or pure-ftpd on 127.0.0.1:21 serving
 ROOT read-write to one user, prints "ready" once it accepts connections, and
 runs until killed (the server with it). Only for use inside a private

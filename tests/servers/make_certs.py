@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: MIT
 """Makes the certificates the TLS tests use, into FOLDER:
 
   ca.crt                    a test CA (the only one the tests trust)

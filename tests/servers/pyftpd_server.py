@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: MIT
 """A throw-away pyftpdlib server for the integration tests.
 
 Serves ROOT read-write to one user on HOST:PORT, prints "ready" once it is

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: MIT
 """Checks the export directory of Quorvane2.dll: module name, ordinal base 1
 and exactly the 13 exports with their fixed ordinals.
 

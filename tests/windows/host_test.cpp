@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Windows module as a Windows host sees it, run under Wine: exports by
 // name and by ordinal, the sample exports, and a session against a local
 // FTP server.

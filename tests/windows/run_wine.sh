@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs the Windows host test under Wine against pyftpdlib, inside a private
 # network namespace with a fresh Wine prefix that is deleted afterwards.
 #   run_wine.sh BUILD_DIR          (BUILD_DIR holds Quorvane2.dll and the test)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One FTP control connection: sends command lines and reads their replies,
 // never waiting past the client's fixed time limits.
 #pragma once

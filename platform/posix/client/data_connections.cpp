@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Passive data connections and the transfers that use them.
 #include <cstdio>
 #include <optional>

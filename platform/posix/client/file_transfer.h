@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Moving the bytes of one transfer over a data connection. Memory stays fixed
 // whatever the file's size; a connection idle for the inactivity limit fails,
 // one that is slow but moving does not.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A logged-in FTP connection (what InternetConnectW's handle holds) and the
 // FTP commands carried out on it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A folder listing read piece by piece over several calls, its data
 // connection open in between, as the platform's streamed search needs it.
 // While it is open, every other command on the connection fails as busy,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The server-side current folder as the session knows it: enough to return
 // to it on a new connection, and to refuse relative names while they would
 // resolve somewhere the caller did not choose.

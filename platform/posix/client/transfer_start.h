@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The start of a passive transfer without a round trip lost: the command
 // leaves while the data connection's TCP connect is still in flight, and the
 // connect, the server's preliminary reply and, under TLS, the data

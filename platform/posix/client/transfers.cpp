@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Downloads and uploads, resumed in the same call when the link breaks: a
 // data connection reset, closed short or silent past the inactivity limit
 // after bytes moved, or the control connection lost on the way. Never two

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Local paths are paths of the device's file system: `\` and `/` both
 // separate, and the device's root lies at a host folder of our choosing.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // File times as the platform counts them: 100-nanosecond ticks since
 // 1601-01-01 UTC, held in 64 bits, against Unix seconds and the calendar.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Local files of a transfer. A download is written to a temporary file beside
 // its target and only put in its place once complete, so a failed download
 // never costs the user the file that was there before, and nobody else sees

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A connection to the server: a plain TCP socket, or a TLS stream over it.
 // The control connection and the data connections move their bytes through
 // one, so that deadlines and TLS are handled in one place, not on each path.

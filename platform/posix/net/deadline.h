@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Time limits on the monotonic clock: a fixed instant (a reply, a
 // handshake) or a spell without progress (a transfer, where slow but moving
 // data is fine).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Why something the client tried did not work: one value that travels from
 // the socket, the TLS stream, the local file or the server's reply up to the
 // WinINet entry point, which turns it into the caller's error code and the

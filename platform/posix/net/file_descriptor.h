@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Owns one file descriptor: a socket, a file, a pipe end.
 #pragma once
 

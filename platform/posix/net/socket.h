@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Non-blocking TCP sockets with deadlines: no call here can wait past the
 // deadline it is given.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // TLS (OpenSSL 3) over the client's non-blocking sockets, for explicit FTPS:
 // the control connection after AUTH TLS, and every data connection, which
 // resumes the control connection's session.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The handle InternetConnectW returns: it holds the FTP connection and says
 // goodbye to the server when it is closed.
 #pragma once

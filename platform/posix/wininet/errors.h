@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The client's failures as the platform reports them: one table from
 // failure to WinINet error code, and the one place where a failure becomes
 // the thread's last error and the transcript's cause. Only the entry points

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The platform's FILETIME and SYSTEMTIME records, filled from and read as
 // the 64-bit tick counts the client works with.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The folder search, streamed: FtpFindFirstFileW starts the listing and
 // returns with its first entry; each InternetFindNextFileW parses on from the
 // data connection as far as its next entry. Memory stays the same whatever

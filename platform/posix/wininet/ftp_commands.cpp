@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The WinINet entry points for FTP commands on a connection handle.
 #include <sys/stat.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What every WinINet entry point does around its work: arguments checked
 // before they can become part of a command, and no exception ever let out to
 // the caller.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The handle table behind HINTERNET. Handles are opaque numbers, never
 // pointers, so a stale or foreign handle is recognised and refused instead of
 // being dereferenced.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The WinINet entry points for the Internet client and its connections.
 // Nothing here lets an exception escape to the caller.
 #include <string>

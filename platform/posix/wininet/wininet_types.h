@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // POSIX declarations of the WinINet subset the library uses. Widths are fixed
 // explicitly: `long` and `wchar_t` differ between the targets we build for.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The proleptic Gregorian calendar in UTC, without relying on the C
 // library's range: the dates listings give, and the times the platform's
 // records hold.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Decimal numbers as the protocol writes them: ASCII digits only, and never
 // a value past what 64 bits hold.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What a server's "211" reply to FEAT offers (RFC 2389): one feature per
 // line, its name first. A refused FEAT offers nothing.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Folder listings as servers send them, turned into entries.
 //
 // MLSD (RFC 3659), used where FEAT offers MLST:

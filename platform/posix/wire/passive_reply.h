@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Parsers for the replies that announce a passive data port. Only the port is
 // ever taken: the data connection goes to the control connection's peer, so a
 // hostile 227 cannot point us at another host.

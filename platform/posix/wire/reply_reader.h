@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Assembles FTP replies (RFC 959 section 4.2) from the bytes of a control
 // connection. Memory is bounded: lines and whole replies have fixed caps.
 #pragma once

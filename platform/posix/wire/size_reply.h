@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The size a "213" reply to SIZE reports (RFC 3659 section 4): "213 1234".
 #pragma once
 

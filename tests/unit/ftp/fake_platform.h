@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A scriptable stand-in for the platform, linked in place of the real one:
 // records every call with its arguments and answers as a test tells it to.
 #pragma once

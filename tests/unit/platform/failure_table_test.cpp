@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every failure kind as the platform reports it: the one table from the
 // client's failures to WinINet error codes.
 #include <gtest/gtest.h>

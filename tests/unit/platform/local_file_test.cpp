@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Local files of transfers: how a download replaces what is there, and how
 // the bytes move when the file system takes no zero-copy calls.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The session's idea of the server's current folder, through changes and
 // reconnections.
 #include <gtest/gtest.h>

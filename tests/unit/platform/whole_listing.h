@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every entry of a whole listing, parsed in one piece: what the tests and the
 // fuzzers compare the streamed parser against.
 #pragma once
