@@ -77,6 +77,9 @@ static class Example
             Console.Error.WriteLine("usage: Example.exe SERVER USER PASSWORD FOLDER REMOTE-FILE LOCAL-FILE");
             return 2;
         }
+        // Names beyond ASCII print as themselves whatever the locale says
+        // (mono takes the console's encoding from it, ASCII where none is set).
+        Console.OutputEncoding = new UTF8Encoding(false);
         string server = args[0], user = args[1], password = args[2], folder = args[3],
                remote = args[4], local = args[5];
         var trace = Environment.GetEnvironmentVariable("QUORVANE_TRACE");

@@ -34,8 +34,10 @@ std::string enterPrivateNamespaces()
     fs::create_directories(QUORVANE_DEVICE_ROOT, ignored);
     if (::unshare(CLONE_NEWNET | CLONE_NEWNS) != 0)
         return std::string("unshare failed (run as root): ") + std::strerror(errno);
-    if (::mount("none", "/", "none", MS_REC | MS_PRIVATE, nullptr) != 0 ||
-        ::mount("tmpfs", QUORVANE_DEVICE_ROOT, "tmpfs", 0, "mode=0755") != 0)
+    if (::mount("none", "/", "none", MS_REC | MS_PRIVATE, nullptr) != 0)
+        return std::string("cannot make the mounts private: ") + std::strerror(errno) +
+               " (is / a mount point? In a chroot, bind-mount the root onto itself first)";
+    if (::mount("tmpfs", QUORVANE_DEVICE_ROOT, "tmpfs", 0, "mode=0755") != 0)
         return std::string("cannot mount a private device root: ") + std::strerror(errno);
     const int probe = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (probe < 0)
@@ -56,6 +58,13 @@ pid_t spawn(const std::vector<std::string>& argv, int out, int err = -1)
 {
     const pid_t pid = ::fork();
     if (pid == 0) {
+        // As a shell starts a program: whatever the test run inherited (a
+        // background job ignores SIGINT), the child begins with the defaults.
+        for (const int signal : {SIGINT, SIGTERM, SIGQUIT, SIGHUP, SIGPIPE})
+            ::signal(signal, SIG_DFL);
+        sigset_t none;
+        ::sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
         ::dup2(out, STDOUT_FILENO);
         if (err >= 0)
             ::dup2(err, STDERR_FILENO);

@@ -11,8 +11,8 @@ own.
                    [--idle-timeout SECONDS] [--host ADDRESS] [--port N] [--passive-ports MIN-MAX]
                    [--tls CERTS [--tls-max 1.2] [--tls-log FILE] [--implicit-tls]]
 
-BINDIR holds proftpd and pure-ftpd unpacked from Debian's packages (they
-conflict with vsftpd as installed packages); vsftpd is the installed one.
+BINDIR holds the three servers unpacked from Debian's packages: installed,
+each would be an FTP daemon enabled at boot (and they conflict).
 With --tls the server requires explicit TLS on the control connection and
 every data connection, with CERTS/server.crt and .key (see make_certs.py);
 vsftpd and proftpd also require data connections to resume the control
@@ -108,7 +108,8 @@ vsftpd_log_file={log}
             f.write("xferlog_enable=NO\n")
     # The private pam.d only in vsftpd's own mount namespace, which ends with it.
     return ["unshare", "--mount", "--propagation", "private", "sh", "-c",
-            'mount --bind "$0" /etc/pam.d && exec vsftpd "$1"', pam, conf]
+            'mount --bind "$0" /etc/pam.d && exec "$1" "$2"', pam,
+            os.path.join(args.bin, "usr/sbin/vsftpd"), conf]
 
 
 def proftpd(args, work):

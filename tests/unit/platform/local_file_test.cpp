@@ -206,10 +206,10 @@ TEST_P(Downloads, NobodyElseCanOpenItWhileItFills)
     EXPECT_EQ(names(), std::vector<std::string>{"private.txt"});
 }
 
-TEST_P(Downloads, LeftoversOfProcessesThatHaveGoneAreRemoved)
+// Only named files can be left behind.
+TEST_F(LocalFiles, LeftoversOfProcessesThatHaveGoneAreRemoved)
 {
-    if (GetParam())
-        GTEST_SKIP() << "unnamed files leave nothing behind";
+    setUnnamedTemporaryFiles(false);
     const pid_t gone = ::fork();
     if (gone == 0)
         ::_exit(0);
@@ -222,6 +222,7 @@ TEST_P(Downloads, LeftoversOfProcessesThatHaveGoneAreRemoved)
     write(path(inUse), "being written");
     write(path("other.txt"), "not ours");
     ASSERT_TRUE(download(path("new.txt"), "fresh"));
+    setUnnamedTemporaryFiles(true);
     EXPECT_EQ(names(), (std::vector<std::string>{inUse, "new.txt", "other.txt"}));
 }
 
