@@ -24,11 +24,18 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/Quorvane2Config.cmake
               ${CMAKE_CURRENT_BINARY_DIR}/Quorvane2ConfigVersion.cmake
         DESTINATION ${QUORVANE_CMAKE_DIR} COMPONENT dev)
 
-# Relocatable: the prefix is found from where the .pc file lies.
-file(RELATIVE_PATH QUORVANE_PC_TO_PREFIX "/prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/prefix")
-configure_file(cmake/quorvane2.pc.in ${CMAKE_CURRENT_BINARY_DIR}/quorvane2.pc @ONLY)
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/quorvane2.pc
-        DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT dev)
+# The pkg-config file names the prefix the tree is installed under, as
+# written at install time (cmake --install --prefix, or /usr in a package):
+# pkg-config's own folder may be reached through a link (/lib -> /usr/lib),
+# so a prefix relative to it is not one.
+install(CODE "
+  set(PROJECT_VERSION ${PROJECT_VERSION})
+  set(CMAKE_INSTALL_LIBDIR ${CMAKE_INSTALL_LIBDIR})
+  set(CMAKE_INSTALL_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR})
+  configure_file(${CMAKE_CURRENT_SOURCE_DIR}/cmake/quorvane2.pc.in
+    \$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/pkgconfig/quorvane2.pc @ONLY)
+  message(STATUS \"Installing: \$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/pkgconfig/quorvane2.pc\")"
+  COMPONENT dev)
 
 if(NOT WIN32)
   # What a distribution wants beside the files: a manual page and, in each

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The server argument on arbitrary text: a URL it accepts names a host (and
-// a port) and nothing more, so nothing after the host can reach the resolver.
+// The server argument on arbitrary text: a URL or HOST:PORT it accepts names
+// a host (and a port) and nothing more, so nothing after the host, and no
+// user information, can reach the resolver.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -16,12 +17,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     const std::string_view argument(reinterpret_cast<const char*>(data), size);
     const auto parsed = parseServerArgument(argument);
-    if (!parsed || argument.find("://") == std::string_view::npos) {
-        if (parsed &&
-            (parsed->security != Security::Plain || parsed->port || parsed->host != argument))
+    if (parsed && argument.find('@') != std::string_view::npos)
+        std::abort();  // user information never reaches the resolver
+    const bool bareHost = parsed && argument.find("://") == std::string_view::npos &&
+                          parsed->host == argument && !parsed->port;
+    if (!parsed || bareHost) {
+        if (parsed && parsed->security != Security::Plain)
             std::abort();  // a bare host passes unchanged, never as TLS
         return 0;
     }
+    if (argument.find("://") == std::string_view::npos && parsed->security != Security::Plain)
+        std::abort();  // HOST:PORT is plain FTP
     if (parsed->host.empty() || parsed->host.find_first_of("/@?# \\") != std::string::npos)
         std::abort();
     if (parsed->port && *parsed->port == 0)

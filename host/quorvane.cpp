@@ -29,8 +29,8 @@ constexpr const char* kUsage =
 Loads the module (libQuorvane2.so, or Quorvane2.dll on Windows; by default
 the one beside this program, else the installed one) and runs the commands in
 order, printing "<command> <result code>" for each. Stops at the first result
-other than 999, says why in one line ("get 2: 550 No such file or
-directory"), and exits with status 1.
+other than 999, says why in one line ("get 2: RETR x.txt: 550 No such file
+or directory"), and exits with status 1.
 
 options:
   -v, --verbose   show the session's transcript on stderr (commands, replies
@@ -72,16 +72,13 @@ environment:
   QUORVANE_TRACE   "stderr" or a file: the module's transcript goes there
                    (as with -v); SSL_CERT_FILE and SSL_CERT_DIR name the
                    certificates ftpes:// trusts (OpenSSL's defaults otherwise)
-  QUORVANE_DEVICE_ROOT  the device root, as with --device-root
-
-exports of the module, by ordinal:
-   1 FTPServerFiles     4 FTPFileDelete      7 FTPFileRename     10 CQuorvane::CQuorvane
-   2 FTPFileDownload    5 FTPFolderCreate    8 FTPServerLogIn    11 CQuorvane::operator=
-   3 FTPFileUpload      6 FTPFolderDelete    9 FTPServerLogOut   12 fnQuorvane
-                                                                 13 nQuorvane
+  QUORVANE_DEVICE_ROOT  the device root, as with --device-root ("/" unless
+                   set: a user who is not root names a folder of their own)
 
 exit status: 0 all succeeded, 1 a command failed or the output could not be
 written, 2 usage or loading error, 130/143 stopped by SIGINT/SIGTERM
+
+The exports and their ordinals, and the rest: man quorvane, man quorvane2.
 )";
 
 // How exports are looked up, chosen once on the command line.
@@ -345,6 +342,11 @@ int main(int argc, char** argv)
         Step step{command, {}};
         for (std::size_t k = 1; k <= command->argumentCount; ++k) {
             std::string_view word = words[i + k];
+            // "get a.txt logout": the argument left out, not a file "logout".
+            if (findCommand(word) || word == "version")
+                return usageError("too few arguments for " + std::string(words[i]) + ": \"" +
+                                  std::string(word) + "\" is a command (for a file or password " +
+                                  "of that name, write ./" + std::string(word) + " or \"-\")");
             const bool password = command->name == std::string_view("login") && k == 3;
             std::optional<std::string> typed;
             if (password && word == "-") {

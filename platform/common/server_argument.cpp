@@ -45,24 +45,11 @@ std::optional<std::uint16_t> portOf(std::string_view digits)
     return static_cast<std::uint16_t>(value);
 }
 
-}  // namespace
-
-std::optional<ServerArgument> parseServerArgument(std::string_view argument)
+// What follows "scheme://": HOST[:PORT][/].
+std::optional<ServerArgument> parseAuthority(std::string_view host, Security security)
 {
-    const std::size_t separator = argument.find("://");
-    if (separator == std::string_view::npos)
-        return ServerArgument{std::string(argument), Security::Plain, std::nullopt};  // as always
-
-    const std::string_view scheme = argument.substr(0, separator);
     ServerArgument parsed;
-    if (equalsIgnoringCase(scheme, "ftpes"))
-        parsed.security = Security::ExplicitTls;
-    else if (equalsIgnoringCase(scheme, "ftps"))
-        parsed.security = Security::ImplicitTls;
-    else if (!equalsIgnoringCase(scheme, "ftp"))
-        return std::nullopt;
-
-    std::string_view host = argument.substr(separator + 3);
+    parsed.security = security;
     if (!host.empty() && host.back() == '/')
         host.remove_suffix(1);
     // The port follows the last colon after the host: after "]" for a
@@ -85,6 +72,41 @@ std::optional<ServerArgument> parseServerArgument(std::string_view argument)
     }
     parsed.host = std::string(host);
     return parsed;
+}
+
+}  // namespace
+
+std::optional<ServerArgument> parseServerArgument(std::string_view argument)
+{
+    const std::size_t separator = argument.find("://");
+    if (separator == std::string_view::npos) {
+        if (argument.find('@') != std::string_view::npos)
+            return std::nullopt;
+        // One colon is a port, as curl and browsers read it, and so is one
+        // after a bracketed literal; a bare IPv6 literal has more.
+        if (std::count(argument.begin(), argument.end(), ':') == 1 || argument.substr(0, 1) == "[")
+            return parseAuthority(argument, Security::Plain);
+        return ServerArgument{std::string(argument), Security::Plain, std::nullopt};  // as always
+    }
+    const std::string_view scheme = argument.substr(0, separator);
+    if (equalsIgnoringCase(scheme, "ftpes"))
+        return parseAuthority(argument.substr(separator + 3), Security::ExplicitTls);
+    if (equalsIgnoringCase(scheme, "ftps"))
+        return parseAuthority(argument.substr(separator + 3), Security::ImplicitTls);
+    if (equalsIgnoringCase(scheme, "ftp"))
+        return parseAuthority(argument.substr(separator + 3), Security::Plain);
+    return std::nullopt;
+}
+
+std::string withoutUserInformation(std::string_view argument)
+{
+    const std::size_t at = argument.rfind('@');
+    if (at == std::string_view::npos)
+        return std::string(argument);
+    const std::size_t separator = argument.find("://");
+    const std::size_t start =
+        separator != std::string_view::npos && separator < at ? separator + 3 : 0;
+    return std::string(argument.substr(0, start)) + "***" + std::string(argument.substr(at));
 }
 
 }  // namespace quorvane::text

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "common/server_argument.h"
 #include "common/utf.h"
 #include "common/write_all.h"
 
@@ -262,7 +263,10 @@ void writeCall(const char* call, const char16_t* first, const char16_t* second, 
     for (const char16_t* argument : {first, second}) {
         if (!argument)
             continue;
-        const auto utf8 = text::toUtf8(text::wideView(argument));
+        auto utf8 = text::toUtf8(text::wideView(argument));
+        // A server argument may carry a password ("user:secret@host").
+        if (utf8 && argument == first && std::string_view(call) == "FTPServerLogIn")
+            utf8 = text::withoutUserInformation(*utf8);
         line << (argument == first ? "" : ", ")
              << (utf8 ? escape(*utf8) : std::string("<not UTF-16>"));
     }

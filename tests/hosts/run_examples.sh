@@ -50,7 +50,7 @@ timeout 120 unshare --net --fork bash -c '
         [ "$status" = 0 ] || fail "exit status $status"
         out=$(cat "$work/$host.out")
         for expected in "FTPServerLogIn: 999" "FTPServerFiles: 999" "grüße €.txt" \
-            "FTPFileDownload: 999" "FTPFileUpload: 999" "FTPFileDelete: 2 (550 " "FTPServerLogOut: 999"; do
+            "FTPFileDownload: 999" "FTPFileUpload: 999" "FTPFileDelete: 2 (DELE no-such-file-for-the-example: 550 " "FTPServerLogOut: 999"; do
             [[ $out == *"$expected"* ]] || fail "printed no \"$expected\""
         done
         cmp "$work/server/pub/hello.txt" "$device/got-$host.txt" || fail "downloaded other bytes"

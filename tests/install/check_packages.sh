@@ -54,8 +54,12 @@ done
 versions=$(env -u QUORVANE_DEVICE_ROOT LD_LIBRARY_PATH="$libdir" "$root/usr/bin/quorvane" --version)
 has "$versions" $'\ndevice root /$' || fail "not the device root /: $versions"
 has "$versions" 'libQuorvane2\.so\.[0-9.]+, version [0-9]' || fail "no module version: $versions"
-export PKG_CONFIG_PATH
-PKG_CONFIG_PATH=$(dirname "$(find "$root" -name quorvane2.pc)")
+# The .pc file names where the package puts things; the unpacked root
+# stands in for / here.
+pc=$(find "$root" -name quorvane2.pc)
+has "$(cat "$pc")" $'^prefix=/usr\n' || fail "the pkg-config file's prefix is not /usr"
+export PKG_CONFIG_PATH PKG_CONFIG_SYSROOT_DIR=$root
+PKG_CONFIG_PATH=$(dirname "$pc")
 # C, not C++: the header and the library serve plain C hosts.
 cc -std=c11 -Wall -Wextra -Werror -o "$work/example" "$source/examples/c/example.c" \
     $(pkg-config --cflags --libs quorvane2)

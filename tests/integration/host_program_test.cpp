@@ -67,7 +67,7 @@ TEST_F(HostProgram, AFailedCommandSaysWhyInOneLine)
     ProgramRun run = session(commands);
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), kDeletes + 2);  // and login
-    EXPECT_EQ(lastLine(run.out), "rm 2: 550 No such file or directory");
+    EXPECT_EQ(lastLine(run.out), "rm 2: DELE missing.txt: 550 No such file or directory");
 
     // Before any log-in, and for an argument refused before anything is sent.
     run = quorvane({"rm", "x"});
@@ -100,14 +100,24 @@ TEST_F(HostProgram, AFailedCommandSaysWhyInOneLine)
 
 TEST_F(HostProgram, UsageErrorsAreOneLineWithAHint)
 {
-    for (const std::vector<std::string>& arguments :
-         {std::vector<std::string>{"bogus"}, {"login", "127.0.0.1"}, {"--no-such-option"}, {}}) {
+    // A left-out argument is never taken from the next command.
+    for (const std::vector<std::string>& arguments : {std::vector<std::string>{"bogus"},
+                                                      {"login", "127.0.0.1"},
+                                                      {"--no-such-option"},
+                                                      {},
+                                                      {"login", "127.0.0.1", "user", "ls", "/"},
+                                                      {"get", "a.txt", "logout"}}) {
         const ProgramRun run = quorvane(arguments);
         EXPECT_EQ(run.status, 2);
         EXPECT_TRUE(run.out.empty());
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 2) << run.err;
         EXPECT_EQ(lastLine(run.err), "Try 'quorvane --help' for more information.");
     }
+    EXPECT_EQ(quorvane({"get", "a.txt", "logout"})
+                  .err.rfind("quorvane: too few arguments for get: "
+                             "\"logout\" is a command",
+                             0),
+              0u);
     const ProgramRun version = quorvane({"--version"});
     EXPECT_EQ(version.status, 0);
     // The program's version, and the module's it would load.

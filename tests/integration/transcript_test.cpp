@@ -100,7 +100,8 @@ TEST_F(TranscriptAgainstFaultServer, CommandsAndRepliesInOrderAndThePasswordNeve
                                               "550 no such file"};
     EXPECT_EQ(withPrefix(lines, "<- "), replies);
     // The failure says why, before the call's outcome.
-    const auto cause = std::find(lines.begin(), lines.end(), "cause: 550 no such file");
+    const auto cause =
+        std::find(lines.begin(), lines.end(), "cause: DELE missing: 550 no such file");
     const auto call = std::find(lines.begin(), lines.end(), "call FTPFileDelete(missing) = 2");
     ASSERT_NE(cause, lines.end());
     ASSERT_NE(call, lines.end());

@@ -93,6 +93,13 @@ Failure refusal(const Reply& reply, FailureKind kind)
     return failure;
 }
 
+Failure naming(Failure failure, std::string_view command)
+{
+    if (failure.replyCode != 0)
+        failure.cause.insert(0, trace::escape(command) + ": ");
+    return failure;
+}
+
 Failure handshakeFailure(const Channel& channel, IoStatus status, bool dataConnection)
 {
     const std::string where = dataConnection ? " on the data connection" : "";

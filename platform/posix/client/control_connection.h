@@ -96,6 +96,9 @@ private:
 
 // A reply that fails what was asked, with its first line as the cause.
 Failure refusal(const Reply& reply, FailureKind kind = FailureKind::Refused);
+// The same failure, where it is the server's answer to `command`, saying
+// which command and name it refused ("RETR a.txt: 550 No such file").
+Failure naming(Failure failure, std::string_view command);
 
 // How a TLS handshake that ended with `status` failed, and the transcript's
 // line for one that succeeded.

@@ -102,7 +102,7 @@ Outcome<DataTransfer> FtpConnection::startTransfer(std::string_view verb, std::s
         // An EPSV port that cannot be reached (a NAT that passes only
         // PASV's, say): PASV for this transfer and the rest of the session.
         if (!unreachable || !extended || !control_->isAlive())
-            return std::move(started).failure();
+            return naming(std::move(started).failure(), command);
         epsvFailed_ = true;
     }
 }

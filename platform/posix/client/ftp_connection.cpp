@@ -49,6 +49,7 @@ Outcome<> FtpConnection::startTls()
     if (reply->code != 234) {
         Failure refused = refusal(*reply, FailureKind::Tls);
         refused.tls = TlsFailure::Protocol;  // the session cannot be protected
+        refused.cause = "the server offers no TLS: it refused AUTH TLS (" + refused.cause + ")";
         return refused;
     }
     return control_->startTls(*tls_, credentials_.host);
@@ -111,7 +112,7 @@ Outcome<> FtpConnection::simpleCommand(std::string_view verb, std::string_view a
     if (!reply)
         return std::move(reply).failure();
     if (reply->code / 100 != expected)
-        return refusal(*reply);
+        return naming(refusal(*reply), line);
     return {};
 }
 

@@ -113,6 +113,51 @@ TlsFailure failureOfVerification(long result)
     }
 }
 
+// Whether the peer's certificate would name `host` if its subject's CN
+// counted: a name it carries only there, which is not taken (RFC 6125).
+bool namesHostOnlyInCommonName(SSL* ssl)
+{
+    // The chain as received: a refused certificate never becomes the peer's.
+    STACK_OF(X509)* chain = SSL_get_peer_cert_chain(ssl);
+    X509* certificate = chain && sk_X509_num(chain) > 0 ? sk_X509_value(chain, 0) : nullptr;
+    const char* host = X509_VERIFY_PARAM_get0_host(SSL_get0_param(ssl), 0);
+    return certificate && host && X509_check_host(certificate, host, 0, 0, nullptr) == 1;
+}
+
+// OpenSSL's words for a refused certificate, and what a user can do.
+std::string verificationText(SSL* ssl, long result)
+{
+    std::string text = X509_verify_cert_error_string(result);
+    switch (result) {
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+        return text + " (a private CA? SSL_CERT_FILE names the certificates to trust)";
+    case X509_V_ERR_HOSTNAME_MISMATCH:
+        if (namesHostOnlyInCommonName(ssl))
+            return text + " (the certificate names the host only in its CN, which is not "
+                          "taken: it needs the name among its DNS subjectAltNames)";
+        return text;
+    default: return text;
+    }
+}
+
+// OpenSSL's words for a failed handshake, and what they mean to a user.
+std::string protocolText(unsigned long reason)
+{
+    if (!reason)
+        return "protocol error";
+    char text[256];
+    ERR_error_string_n(reason, text, sizeof text);
+    // Plain text where a TLS record should be: "220 ..." read as a header.
+    if (ERR_GET_LIB(reason) == ERR_LIB_SSL &&
+        (ERR_GET_REASON(reason) == SSL_R_WRONG_VERSION_NUMBER ||
+         ERR_GET_REASON(reason) == SSL_R_PACKET_LENGTH_TOO_LONG))
+        return std::string(text) + " (the server offers no TLS here: it answered in the clear)";
+    return text;
+}
+
 }  // namespace
 
 std::shared_ptr<TlsContext> TlsContext::create()
@@ -175,7 +220,7 @@ IoStatus TlsStream::classify(int error)
     case SSL_ERROR_SSL: {
         if (const long verified = SSL_get_verify_result(ssl_); verified != X509_V_OK) {
             failure_ = failureOfVerification(verified);
-            failureText_ = X509_verify_cert_error_string(verified);
+            failureText_ = verificationText(ssl_, verified);
             return IoStatus::Failed;
         }
         const unsigned long reason = ERR_peek_error();
@@ -185,9 +230,7 @@ IoStatus TlsStream::classify(int error)
             return IoStatus::Truncated;
         }
         failure_ = TlsFailure::Protocol;
-        char text[256];
-        ERR_error_string_n(reason, text, sizeof text);
-        failureText_ = reason ? text : "protocol error";
+        failureText_ = protocolText(reason);
         return IoStatus::Failed;
     }
     default:

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The WinINet entry points for the Internet client and its connections.
 // Nothing here lets an exception escape to the caller.
+#include <optional>
 #include <string>
 
 #include "common/server_argument.h"
@@ -20,6 +21,20 @@ HINTERNET refuse(const std::string& cause)
 {
     reportFailure(Failure(FailureKind::InvalidArgument, cause));
     return nullptr;
+}
+
+// Why a server argument was refused, naming it without any user
+// information: transcripts are made to be attached to bug reports.
+std::string refusedServer(const std::optional<std::string>& name)
+{
+    if (!name)
+        return "the server argument holds a control character or is not UTF-16";
+    std::string cause = "the server \"" + trace::escape(text::withoutUserInformation(*name)) +
+                        "\" is none the client takes: HOST, HOST:PORT, ftp://HOST[:PORT], "
+                        "ftpes://HOST[:PORT] or ftps://HOST[:PORT]";
+    if (name->find('@') != std::string::npos)
+        cause += " (the user name and password go in the log-in's other arguments)";
+    return cause;
 }
 
 }  // namespace
@@ -51,10 +66,7 @@ HINTERNET InternetConnectW(HINTERNET internet, LPCWSTR serverName, INTERNET_PORT
         const auto name = commandText(serverName);
         const auto server = name ? text::parseServerArgument(*name) : std::nullopt;
         if (!server || server->host.empty())
-            return refuse("the server " +
-                          (name ? "\"" + trace::escape(*name) + "\"" : std::string("argument")) +
-                          " is none the client takes: HOST, ftp://HOST[:PORT], "
-                          "ftpes://HOST[:PORT] or ftps://HOST[:PORT]");
+            return refuse(refusedServer(name));
         auto user = userName ? commandText(userName) : std::string("anonymous");
         if (!user)
             return refuse("the user name holds a control character or is not UTF-16");
