@@ -43,7 +43,7 @@ if(NOT WIN32)
   # Debian policy has them) and the README.
   find_program(QUORVANE_GZIP gzip REQUIRED)
   set(QUORVANE_PACKAGING_DIR ${CMAKE_CURRENT_BINARY_DIR}/packaging)
-  foreach(source host/quorvane.1 packaging/changelog)
+  foreach(source host/quorvane.1 docs/quorvane2.3 packaging/changelog)
     get_filename_component(name ${source} NAME)
     add_custom_command(OUTPUT ${QUORVANE_PACKAGING_DIR}/${name}.gz
       COMMAND ${CMAKE_COMMAND} -E make_directory ${QUORVANE_PACKAGING_DIR}
@@ -51,9 +51,26 @@ if(NOT WIN32)
       DEPENDS ${source})
     list(APPEND QUORVANE_PACKAGING_FILES ${QUORVANE_PACKAGING_DIR}/${name}.gz)
   endforeach()
+  # The README for the packages: the parts about this source tree left out.
+  add_custom_command(OUTPUT ${QUORVANE_PACKAGING_DIR}/README.md
+    COMMAND ${CMAKE_COMMAND} -DSOURCE=${CMAKE_CURRENT_SOURCE_DIR}/README.md
+            -DTARGET=${QUORVANE_PACKAGING_DIR}/README.md -P ${CMAKE_CURRENT_SOURCE_DIR}/cmake/user_readme.cmake
+    DEPENDS README.md cmake/user_readme.cmake)
+  list(APPEND QUORVANE_PACKAGING_FILES ${QUORVANE_PACKAGING_DIR}/README.md)
   add_custom_target(quorvane_packaging_files ALL DEPENDS ${QUORVANE_PACKAGING_FILES})
   install(FILES ${QUORVANE_PACKAGING_DIR}/quorvane.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
           COMPONENT host)
+  # The library's manual, and a page by the name of each function that
+  # leads to it (man FTPFileDownload).
+  install(FILES ${QUORVANE_PACKAGING_DIR}/quorvane2.3.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man3
+          COMPONENT dev)
+  file(MAKE_DIRECTORY ${QUORVANE_PACKAGING_DIR})
+  foreach(function FTPServerLogIn FTPServerLogOut FTPServerFiles FTPFileDownload FTPFileUpload
+                   FTPFileDelete FTPFolderCreate FTPFolderDelete FTPFileRename)
+    file(CREATE_LINK quorvane2.3.gz ${QUORVANE_PACKAGING_DIR}/${function}.3.gz SYMBOLIC)
+    install(FILES ${QUORVANE_PACKAGING_DIR}/${function}.3.gz
+            DESTINATION ${CMAKE_INSTALL_MANDIR}/man3 COMPONENT dev)
+  endforeach()
   foreach(pair runtime:libquorvane2-${PROJECT_VERSION_MAJOR} dev:libquorvane2-dev host:quorvane)
     string(REPLACE ":" ";" pair ${pair})
     list(GET pair 0 component)
@@ -61,8 +78,18 @@ if(NOT WIN32)
     install(FILES packaging/copyright ${QUORVANE_PACKAGING_DIR}/changelog.gz
             DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package} COMPONENT ${component})
   endforeach()
-  install(FILES README.md DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/libquorvane2-${PROJECT_VERSION_MAJOR}
-          COMPONENT runtime)
+  # Users' documents with the library; the examples with what builds them.
+  foreach(pair runtime:libquorvane2-${PROJECT_VERSION_MAJOR} dev:libquorvane2-dev)
+    string(REPLACE ":" ";" pair ${pair})
+    list(GET pair 0 component)
+    list(GET pair 1 package)
+    install(FILES ${QUORVANE_PACKAGING_DIR}/README.md
+            DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package} COMPONENT ${component})
+    install(DIRECTORY docs/ DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package}/docs
+            COMPONENT ${component} FILES_MATCHING PATTERN "*.md")
+  endforeach()
+  install(DIRECTORY examples/ DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/libquorvane2-dev/examples
+          COMPONENT dev PATTERN node_modules EXCLUDE)
   # The library cache is updated by dpkg's ldconfig trigger (CPack's own
   # scripts call ldconfig as well, which lintian only warns about).
   file(WRITE ${QUORVANE_PACKAGING_DIR}/triggers "activate-noawait ldconfig\n")

@@ -62,7 +62,10 @@ QUORVANE_API FTPResult FTPFolderCreate(WideString remoteFolder);
 QUORVANE_API FTPResult FTPFolderDelete(WideString remoteFolder);
 QUORVANE_API FTPResult FTPFileRename(WideString existingName, WideString newName);
 
-/* Opens the process's single session: port 21, passive, binary. */
+/* Opens the process's single session, passive and binary: `server` is HOST,
+ * HOST:PORT, ftp://HOST[:PORT], ftpes://HOST[:PORT] (explicit TLS, required)
+ * or ftps://HOST[:PORT] (implicit TLS); port 21 unless named, 990 for ftps.
+ * See quorvane2(3). */
 QUORVANE_API FTPResult FTPServerLogIn(WideString server, WideString user, WideString password);
 /* Closes the session; always FTP_RESULT_OK. */
 QUORVANE_API FTPResult FTPServerLogOut(void);

@@ -40,11 +40,23 @@ for deb in "$runtime" "$dev" "$host"; do
     [ -n "$(dpkg-deb -f "$deb" Description | sed -n 2p)" ] || fail "no long description in $name"
 done
 has "$runtime_files" 'usr/share/doc/libquorvane2-0/README\.md' || fail "no README"
+# The library's manual, a page for each function, the examples and the
+# users' README with the -dev package.
+for file in man/man3/quorvane2\.3\.gz man/man3/FTPFileDownload\.3\.gz \
+    doc/libquorvane2-dev/README\.md doc/libquorvane2-dev/docs/link-breaks\.md \
+    doc/libquorvane2-dev/examples/c/example\.c doc/libquorvane2-dev/examples/python/example\.py; do
+    has "$dev_files" "usr/share/$file" || fail "no $file in the dev package"
+done
 has "$(dpkg-deb -I "$runtime" shlibs)" '^libQuorvane2 0 libquorvane2-0' || fail "no shlibs"
 has "$(dpkg-deb -I "$runtime" triggers)" 'activate-noawait ldconfig' || fail "no ldconfig trigger"
 
 root=$work/root
 for deb in "$runtime" "$dev" "$host"; do dpkg-deb -x "$deb" "$root"; done
+# The installed README speaks to users, not to this source tree's developers.
+readme=$(cat "$root/usr/share/doc/libquorvane2-0/README.md")
+has "$readme" 'scripts/|build/' && fail "the installed README speaks of the source tree"
+has "$(zcat "$root"/usr/share/man/man3/FTPServerLogIn.3.gz)" 'FTPServerLogIn\(' ||
+    fail "man FTPServerLogIn does not lead to the library's page"
 libdir=$(dirname "$(find "$root" -name 'libQuorvane2.so.0' | head -1)")
 for binary in "$libdir/libQuorvane2.so.0" "$root/usr/bin/quorvane"; do
     has "$(file -L "$binary")" ', stripped' || fail "$binary is not stripped"
