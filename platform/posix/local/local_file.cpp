@@ -256,7 +256,7 @@ Outcome<> TemporaryFile::replaceTarget()
         // Unnamed: a new file takes its name in one step; one that replaces
         // another gets a name of its own first, then takes the target's.
         if (!replacing_ && link(targetName))
-            return ::close(fd_.release()) == 0 ? Outcome<>() : failed();
+            return ::close(fd_.release()) == 0 ? flushFolder() : failed();
         name_ = temporaryName();
         if (!link(name_)) {
             name_.clear();
@@ -267,6 +267,20 @@ Outcome<> TemporaryFile::replaceTarget()
     if (!closed || ::renameat(folder_.get(), name_.c_str(), folder_.get(), targetName.c_str()) != 0)
         return failed();
     name_.clear();
+    return flushFolder();
+}
+
+Outcome<> TemporaryFile::flushFolder() const
+{
+    // The new name is on the disk too, not only the data: a power cut
+    // right after the call must not take the file back.
+    while (::fsync(folder_.get()) != 0) {
+        // Some file systems flush no folders (FUSE ones may say so).
+        if (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)
+            break;
+        if (errno != EINTR)
+            return localFailure("replace", target_, errno);
+    }
     return {};
 }
 

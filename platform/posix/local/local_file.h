@@ -46,7 +46,8 @@ public:
     // Gives the file its final mode and puts it in the target's place; the
     // temporary file is gone when that fails. An existing target is only
     // replaced by data already on the disk, so that a power cut cannot leave
-    // it empty where the file system does not order data before the rename.
+    // it empty where the file system does not order data before the rename;
+    // the folder is flushed after, so that the new name is on the disk too.
     Outcome<> replaceTarget();
 
 private:
@@ -59,6 +60,7 @@ private:
 
     // Gives the unnamed file `name` in its folder.
     bool link(const std::string& name) const;
+    Outcome<> flushFolder() const;
 
     FileDescriptor folder_;  // where the target lies
     FileDescriptor fd_;

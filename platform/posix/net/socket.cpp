@@ -76,6 +76,10 @@ bool finishConnect(int fd, int* failed = nullptr)
     ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &kIdle, sizeof kIdle);
     ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &kInterval, sizeof kInterval);
     ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &kProbes, sizeof kProbes);
+    // Bytes sent and never acknowledged end the connection as soon as the
+    // probes would, not after the kernel's minutes of retransmission.
+    constexpr unsigned kUnacknowledgedMs = (kIdle + kInterval * kProbes) * 1000;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &kUnacknowledgedMs, sizeof kUnacknowledgedMs);
     return true;
 }
 

@@ -24,13 +24,23 @@ using namespace quorvane::client;
 
 namespace {
 int dataSyncs = 0;
-}
+int folderSyncs = 0;
+}  // namespace
 
-// Counts the data flushes of the code under test, then does the real one.
+// Counts the data and folder flushes of the code under test, then does the
+// real one.
 extern "C" int fdatasync(int fd)
 {
     ++dataSyncs;
     return static_cast<int>(::syscall(SYS_fdatasync, fd));
+}
+
+extern "C" int fsync(int fd)
+{
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode))
+        ++folderSyncs;
+    return static_cast<int>(::syscall(SYS_fsync, fd));
 }
 
 namespace {
@@ -43,6 +53,7 @@ protected:
         ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
         folder_ = pattern;
         dataSyncs = 0;
+        folderSyncs = 0;
     }
     void TearDown() override { fs::remove_all(folder_); }
 
@@ -105,7 +116,7 @@ protected:
     }
 };
 
-TEST_P(Downloads, NewFileFollowsTheUmaskAndIsNotFlushed)
+TEST_P(Downloads, NewFileFollowsTheUmaskAndOnlyItsNameIsFlushed)
 {
     const mode_t previous = ::umask(027);
     const bool done = download(path("new.txt"), "fresh");
@@ -114,6 +125,7 @@ TEST_P(Downloads, NewFileFollowsTheUmaskAndIsNotFlushed)
     EXPECT_EQ(read(path("new.txt")), "fresh");
     EXPECT_EQ(modeOf(path("new.txt")) & 07777, 0640u);
     EXPECT_EQ(dataSyncs, 0);
+    EXPECT_EQ(folderSyncs, 1);  // the new name survives a power cut
 }
 
 TEST_P(Downloads, ReplacedFileKeepsItsModeWithoutSetIdBitsAndIsFlushedFirst)
@@ -124,6 +136,7 @@ TEST_P(Downloads, ReplacedFileKeepsItsModeWithoutSetIdBitsAndIsFlushedFirst)
     EXPECT_EQ(read(path("tool")), "new");
     EXPECT_EQ(modeOf(path("tool")) & 07777, 0755u);
     EXPECT_EQ(dataSyncs, 1);
+    EXPECT_EQ(folderSyncs, 1);
 }
 
 TEST_P(Downloads, ReadOnlyFileIsRefusedAndKept)
