@@ -1,15 +1,45 @@
 // SPDX-License-Identifier: MIT
 // The reply reader on arbitrary bytes arriving in arbitrary pieces: it never
-// crashes, never grows past its caps, and every reply it gives is sound.
+// crashes, never grows past its caps, and every reply it gives is sound; and
+// what a transfer reads from replies (SIZE, MDTM, MLST, digests, FEAT) holds
+// only what it claims to.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string_view>
 
+#include "posix/wire/digest_reply.h"
+#include "posix/wire/feature_reply.h"
+#include "posix/wire/file_facts.h"
 #include "posix/wire/reply_reader.h"
 
-using quorvane::client::Reply;
-using quorvane::client::ReplyReader;
+using namespace quorvane::client;
+
+namespace {
+
+bool isLowerHex(const std::string& text)
+{
+    return text.find_first_not_of("0123456789abcdef") == std::string::npos;
+}
+
+void readFacts(const Reply& reply)
+{
+    const auto time = parseMdtmReply(reply);
+    if (time.has() && (time.value.size() < 14 || time.value.find(' ') != std::string::npos))
+        std::abort();
+    const auto facts = parseMlstReply(reply);
+    if (facts.has() && facts.value.modified.find(';') != std::string::npos)
+        std::abort();
+    static_cast<void>(parseSizeReply(reply));
+    const ServerFeatures features = parseFeatures(reply);
+    if (const auto request = chooseDigest(features.digests)) {
+        const auto digest = parseDigestReply(reply, *request);
+        if (digest && (digest->size() < 8 || !isLowerHex(*digest)))
+            std::abort();
+    }
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
@@ -33,6 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 reply.text.size() > ReplyReader::kMaxReply ||
                 reply.text.find('\0') != std::string::npos)
                 std::abort();
+            readFacts(reply);
         }
     }
     return 0;

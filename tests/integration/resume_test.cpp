@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <random>
+#include <thread>
 
 #include "fault_server_test.h"
 
@@ -40,9 +41,9 @@ protected:
         const auto served = store_.path() / "served.bin";
         writeFile(served, file);
         startServerAndLogIn(R"({"file_paths": {"f.bin": ")" + served.string() +
-                            R"("}, "sizes": true, "store_dir": ")" + store_.path().string() +
-                            R"(", )" + more + R"("replies": {)" + kFeatures +
-                            (replies.empty() ? "" : ", ") + replies + "}}");
+                            R"("}, "sizes": true, "mdtm": "20260101000000", "store_dir": ")" +
+                            store_.path().string() + R"(", )" + more + R"("replies": {)" +
+                            kFeatures + (replies.empty() ? "" : ", ") + replies + "}}");
     }
 
     FTPResult download()
@@ -61,6 +62,12 @@ protected:
         return module().upload(device_.devicePath("up.bin").c_str(), u"up.bin");
     }
     std::string stored() const { return readFile(store_.path() / "up.bin"); }
+    // What the server holds as up.bin before the upload, for play()'s `more`.
+    std::string oldFile(const std::string& content) const
+    {
+        writeFile(store_.path() / "old.bin", content);
+        return R"("file_paths": {"up.bin": ")" + (store_.path() / "old.bin").string() + R"("}, )";
+    }
 
     DeviceFolder device_;
     TempFolder store_;
@@ -126,7 +133,97 @@ TEST_F(ResumeAgainstFaultServer, AFileChangedDuringTheBreakIsReadAgainWhole)
          R"("mdtm": "20260101000000", )");
     EXPECT_EQ(download(), FTP_RESULT_OK);
     EXPECT_TRUE(downloaded() == after);  // never the first part of one and the rest of another
-    EXPECT_EQ(count("RETR"), 3);  // the break, the look at what it had, and all anew
+    EXPECT_EQ(count("RETR"), 2);  // the break, and all anew: MDTM said it changed
+    EXPECT_EQ(count("REST"), 0);
+}
+
+// A file replaced during the break by one of the same size that differs
+// only outside the bytes read again: its time tells (with or without the
+// 150's size), and where the time cannot (a rewrite within the same
+// second), the server's digest does.
+TEST_F(ResumeAgainstFaultServer, AFileChangedOutsideTheOverlapIsNeverStitched)
+{
+    const std::string before = content(40);
+    std::string after = before;
+    for (std::size_t i = 0; i < 100'000; ++i)
+        after[i] = static_cast<char>('A' + i % 26);  // far from the overlap at 300,000
+    writeFile(store_.path() / "after.bin", after);
+    struct Row {
+        const char* what;
+        const char* opening;  // the 150
+        const char* newTime;
+        const char* features;  // FEAT's lines beyond EPSV and REST
+        int retrs;
+    };
+    for (const Row& row : {
+             Row{"a new time, the 150 sized", "150 Opening (1000000 bytes)", "20260102030405",
+                 R"( SIZE\r\n MDTM)", 2},
+             Row{"a new time, no size in the 150", "150 Opening", "20260102030405",
+                 R"( SIZE\r\n MDTM)", 2},
+             Row{"the same time, a digest", "150 Opening", "20260101000000",
+                 R"( SIZE\r\n MDTM\r\n HASH SHA-1*;SHA-256;MD5)", 3},
+         }) {
+        play(before, std::string(R"("FEAT": "211-Features:\r\n EPSV\r\n REST STREAM\r\n)") +
+                         row.features + R"(\r\n211 End", "RETR": {"sequence": [[{"send": ")" +
+                         row.opening + R"(\r\n"}, {"data_file": "f.bin", "until": 300000},
+                 {"data_reset": true}, {"set_file_path": ["f.bin", ")" +
+                         (store_.path() / "after.bin").string() + R"(", ")" + row.newTime + R"("]},
+                 {"send": "426 aborted\r\n"}], "default"]})");
+        EXPECT_EQ(download(), FTP_RESULT_OK) << row.what;
+        EXPECT_TRUE(downloaded() == after) << row.what;  // the new file whole, never both
+        EXPECT_EQ(count("RETR"), row.retrs) << row.what;
+        stopServer();
+    }
+}
+
+// A stream that ends before the file's size is a break, however cleanly it
+// ends; a server restarted during the break is met when it is back.
+TEST_F(ResumeAgainstFaultServer, AServerThatDiedMidFileIsResumedWhenItIsBack)
+{
+    const std::string file = content(41);
+    const auto served = store_.path() / "served.bin";
+    writeFile(served, file);
+    const std::string scenario = R"({"file_paths": {"f.bin": ")" + served.string() +
+                                 R"("}, "sizes": true, "mdtm": "20260101000000", "replies": {)" +
+                                 kFeatures;
+    startServerAndLogIn(scenario + R"(, "RETR": [{"send": "150 Opening\r\n"},
+        {"data_file": "f.bin", "until": 700000}, {"data_close": true}, {"die": true}]}})");
+    // The supervisor starts it again 1.5 s later.
+    std::thread supervisor([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        startServer(scenario + "}}");
+    });
+    const FTPResult result = download();
+    supervisor.join();
+    EXPECT_EQ(result, FTP_RESULT_OK);
+    EXPECT_TRUE(downloaded() == file);
+    EXPECT_EQ(count("REST " + std::to_string(700'000 - kOverlap)), 1);
+}
+
+// Slow replies on the way back after a break: one deadline without progress
+// covers the reconnection, SIZE, MDTM, REST and the command together.
+TEST_F(ResumeAgainstFaultServer, TheWayBackEndsPastTheDeadlineWithoutProgress)
+{
+    const std::string file = content(42);
+    for (const int delay : {10, 25}) {
+        const std::string slow = std::to_string(delay);
+        const std::string late = R"([{"sleep": )" + slow + R"(}, {"default": true}])";
+        play(file, R"("RETR": )" + cutAfter(300'000) + R"(, "SIZE": {"sequence": ["default", )" +
+                       late + R"(]}, "MDTM": {"sequence": ["default", )" + late +
+                       R"(]}, "REST": )" + late);
+        const FTPResult result = download();
+        if (delay == 10) {  // 30 s back: within the deadline
+            EXPECT_EQ(result, FTP_RESULT_OK);
+            EXPECT_TRUE(downloaded() == file);
+        } else {  // 75 s back: it ends at 60 s, the earlier local file untouched
+            EXPECT_EQ(result, FTP_RESULT_FAILED);
+            EXPECT_GE(took_.count(), 59.0);
+            EXPECT_LT(took_.count(), 66.0);
+            EXPECT_TRUE(downloaded() == file);
+            EXPECT_EQ(device_.names(), std::vector<std::string>{"down.bin"});
+        }
+        stopServer();
+    }
 }
 
 TEST_F(ResumeAgainstFaultServer, AttemptsAreBoundedAndMustGetFurther)
@@ -180,6 +277,64 @@ TEST_F(ResumeAgainstFaultServer, ABrokenUploadGoesOnFromWhatTheServerHolds)
     EXPECT_TRUE(stored() == file);  // byte for byte, not only the size
     EXPECT_EQ(count("REST 2000000"), 1);
     EXPECT_EQ(count("STOR up.bin"), 2);
+}
+
+// A break the server never acted on leaves its old file in place: what it
+// holds then is not this upload's, and never taken for its first part.
+TEST_F(ResumeAgainstFaultServer, AnUploadTheServerNeverTookStartsOverNeverStitched)
+{
+    const std::string file = bigContent(30);
+    const std::string old(100'000, 'o');  // shorter than what was sent
+    for (const char* stor : {
+             // The command lost with the link: no 150, nothing stored.
+             R"([{"close": true}])",
+             // Bytes received into a hidden name, dropped with the session.
+             R"([{"send": "150 Ok\r\n"}, {"data_drain": true, "limit": 2000000, "discard": true},
+                 {"send": "426 aborted\r\n"}])",
+         }) {
+        play("", std::string(R"("STOR": {"sequence": [)") + stor + R"(, "default"]})",
+             oldFile(old));
+        EXPECT_EQ(upload(file), FTP_RESULT_OK) << stor;
+        EXPECT_TRUE(stored() == file) << stor;  // never old bytes and then new ones
+        EXPECT_EQ(count("REST"), 0) << stor;
+        EXPECT_EQ(count("STOR up.bin"), 2) << stor;
+        stopServer();
+    }
+}
+
+// Completions lost after every byte went: done only where the server's file
+// provably changed to this upload; an old file of the same length is not it.
+TEST_F(ResumeAgainstFaultServer, ALostUploadCompletionIsProvenNotGuessed)
+{
+    const std::string file = content(31);
+    struct Row {
+        const char* what;
+        const char* features;  // FEAT's lines beyond EPSV
+        bool commits;  // the server kept what it received
+        int stores;  // STORs it takes to a proven file
+    };
+    for (const Row& row : {
+             Row{"committed, its time changed", R"( SIZE\r\n MDTM)", true, 1},
+             Row{"not committed: the old file as it was", R"( SIZE\r\n MDTM)", false, 2},
+             // Without a time, a file of the same length proves nothing: the
+             // digest does, whichever way.
+             Row{"committed, digest", R"( SIZE\r\n XSHA256)", true, 1},
+             Row{"not committed, digest", R"( SIZE\r\n XSHA256)", false, 2},
+         }) {
+        play("",
+             std::string(R"("FEAT": "211-Features:\r\n EPSV\r\n)") + row.features +
+                 R"(\r\n211 End", "STOR": {"sequence": [[{"send": "150 Ok\r\n"},
+                 {"data_drain": true, "discard": )" +
+                 (row.commits ? "false" : "true") +
+                 R"(}, {"data_close": true}, {"close": true}], "default"]})",
+             oldFile(std::string(file.size(), 'o')));
+        EXPECT_EQ(upload(file), FTP_RESULT_OK) << row.what;
+        EXPECT_TRUE(stored() == file) << row.what;
+        EXPECT_EQ(count("STOR up.bin"), row.stores) << row.what;
+        const bool digest = std::string(row.features).find("XSHA") != std::string::npos;
+        EXPECT_EQ(count("XSHA256 up.bin"), digest ? 1 : 0) << row.what;
+        stopServer();
+    }
 }
 
 TEST_F(ResumeAgainstFaultServer, WhereRestIsRefusedTheUploadAppends)
@@ -241,15 +396,18 @@ TEST_F(ResumeAgainstFaultServer, SilentDataIsResumedAfterTheInactivityLimit)
 
 // The same against the servers of the interop matrix, plain and TLS,
 // through a proxy that resets the first and the third data connection at
-// 2 MB: an upload and a download of 3 MB are each resumed once.
+// 2 MB: an upload and a download of 3 MB are each resumed once. proftpd
+// with mod_digest settles both resumed transfers by its digest.
 struct ResumeCase {
     Server server;
     bool tls;
+    bool digest = false;
 };
 
 void PrintTo(const ResumeCase& resumeCase, std::ostream* out)
 {
-    *out << nameOf(resumeCase.server) << (resumeCase.tls ? " over TLS" : "");
+    *out << nameOf(resumeCase.server) << (resumeCase.tls ? " over TLS" : "")
+         << (resumeCase.digest ? " with digests" : "");
 }
 
 class ResumeAgainstServers : public ::testing::TestWithParam<ResumeCase> {
@@ -264,6 +422,8 @@ TEST_P(ResumeAgainstServers, BrokenTransfersGoOnByteForByte)
                                            ? tlsServerCommand(GetParam().server, root.path(), {})
                                            : serverCommand(GetParam().server, root.path());
     command.insert(command.end(), {"--host", "127.0.0.2", "--passive-ports", "40000-40019"});
+    if (GetParam().digest)
+        command.push_back("--digest");
     const ServerProcess server(command);
     ASSERT_TRUE(server.ready());
     const ServerProcess proxy({QUORVANE_PYTHON,
@@ -290,6 +450,18 @@ TEST_P(ResumeAgainstServers, BrokenTransfersGoOnByteForByte)
     const std::string text = readFile(transcript);
     EXPECT_NE(text.find("resuming the upload at"), std::string::npos);
     EXPECT_NE(text.find("resuming the download at"), std::string::npos);
+    // Each transfer resumed in pieces (REST n) is proven: by the digest where
+    // offered, else by the file's identity. (A break before 64 KiB resumes
+    // from 0: one whole stream again.)
+    const auto times = [&](const std::string& words) {
+        std::size_t found = 0;
+        for (std::size_t at = 0; (at = text.find(words, at)) != std::string::npos; ++at)
+            ++found;
+        return found;
+    };
+    EXPECT_GE(times("-> REST "), 1u);
+    EXPECT_EQ(times("digest SHA-256 agrees"), GetParam().digest ? times("-> REST ") : 0u);
+    EXPECT_EQ(times("verified: "), GetParam().digest ? 0u : times("-> REST "));
     if (HasFailure())
         ADD_FAILURE() << "the transcript:\n" << text;
 }
@@ -301,12 +473,15 @@ std::vector<ResumeCase> resumeCases()
          {Server::PyftpdlibMlsd, Server::Vsftpd, Server::Proftpd, Server::PureFtpd})
         for (const bool tls : {false, true})
             cases.push_back({server, tls});
+    cases.push_back({Server::Proftpd, false, true});
+    cases.push_back({Server::Proftpd, true, true});
     return cases;
 }
 
 INSTANTIATE_TEST_SUITE_P(Interop, ResumeAgainstServers, ::testing::ValuesIn(resumeCases()),
                          [](const auto& info) {
-                             return nameOf(info.param.server) + (info.param.tls ? "Tls" : "");
+                             return nameOf(info.param.server) + (info.param.tls ? "Tls" : "") +
+                                    (info.param.digest ? "Digest" : "");
                          });
 
 }  // namespace

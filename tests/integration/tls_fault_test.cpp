@@ -257,8 +257,11 @@ TEST_P(UploadVerdict, SizeDecidesWhereTheServerTellsIt)
         const char* sizeReply;
         FTPResult result;
     };
-    for (const Row& row : {Row{"213 5", FTP_RESULT_FAILED}, Row{"213 300000", FTP_RESULT_OK},
-                           Row{"550 not allowed here", FTP_RESULT_OK}}) {
+    // A refused SIZE leaves the completion as the verdict; one that cannot be
+    // read is no refusal, and proves nothing.
+    for (const Row& row :
+         {Row{"213 5", FTP_RESULT_FAILED}, Row{"213 300000", FTP_RESULT_OK},
+          Row{"550 not allowed here", FTP_RESULT_OK}, Row{"213 300000 bytes", FTP_RESULT_FAILED}}) {
         startServer(std::string(R"({"replies": {)") + kWithSize + R"(, "SIZE": ")" + row.sizeReply +
                     "\"}}");
         ASSERT_EQ(logIn(GetParam()), FTP_RESULT_OK);
@@ -266,7 +269,7 @@ TEST_P(UploadVerdict, SizeDecidesWhereTheServerTellsIt)
         EXPECT_EQ(module().upload(device_.devicePath("up.txt").c_str(), u"up.txt"), row.result)
             << row.sizeReply;
         EXPECT_EQ(count("STORED 300000"), 1) << row.sizeReply;
-        EXPECT_EQ(count("SIZE up.txt"), 1) << row.sizeReply;
+        EXPECT_EQ(count("SIZE up.txt"), 2) << row.sizeReply;  // what it held before, and after
         stopServer();
     }
 }

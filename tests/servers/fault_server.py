@@ -17,7 +17,13 @@ Scenario keys:
                REST gave; STOR and APPE store into it (REST-offset or at the end)
   "file_paths": {"name": PATH}   more "files", read from PATH (large ones)
   "sizes":     true   SIZE answers 213 with the length of a file in "files"
+                      (550 for a name that is not there, as MDTM does then)
   "mdtm":      TEXT   MDTM answers "213 TEXT" for a file in "files"
+MLST answers with the file's type, size and modify facts, or 550 for a name
+not in "files". A file's time is "mdtm" until STOR or APPE store it (a later
+time each) or set_file gives it one. HASH (after OPTS HASH, SHA-1 before)
+and XSHA256 answer with the digest of a file in "files", as proftpd does;
+FEAT must offer them for a client to ask.
   "no_rest":   true   REST is refused (502)
   "store_dir": PATH   each stored file is also written there once complete
   "listing":   TEXT sent for LIST and MLSD (default: empty)
@@ -63,17 +69,22 @@ Steps are a list; each step is one of
                         the 1xx (pyftpdlib drops such a TLS data connection)
   {"starttls": true}    turn the control connection to TLS
   {"data_drain": true, "limit": N}   read N bytes of it (stored as
-                        received), then reset it
+                        received), then reset it; with "discard": true,
+                        nothing received is stored (as a server that stores
+                        under a hidden name and drops it when the session dies)
   {"data_reset": true}  reset the data connection (RST)
   {"data_file": NAME, "until": N}  send the file from the REST offset up to
                         byte N (to its end without "until")
   {"set_file": [NAME, TEXT(, MDTM)]}  change a file of "files" (and the time
                         MDTM gives) from now on; "set_file_path" reads TEXT from a path
   {"die": true}         end the whole server process at once
+  {"default": true}     what the server answers the command by default
+                        (after a "sleep", say)
 A bare string is shorthand for [{"send": TEXT + "\r\n"}]. Every accepted
 data connection is recorded as "DATA <address it reached>".
 """
 import argparse
+import hashlib
 import json
 import os
 import select
@@ -89,7 +100,6 @@ DEFAULT_REPLIES = {
     "USER": "331 password please",
     "TYPE": "200 type set",
     "FEAT": "211-Features:\r\n EPSV\r\n UTF8\r\n MLST type*;size*;modify*;\r\n211 End",
-    "OPTS": "200 always in UTF8 mode",
     "NOOP": "200 ok",
     "QUIT": [{"send": "221 goodbye\r\n"}, {"close": True}],
 }
@@ -155,10 +165,13 @@ class Session(socketserver.StreamRequestHandler):
         return self.data
 
     def store(self, received):
-        """Keeps what a STOR or APPE received, at the REST offset or the end."""
+        """Keeps what a STOR or APPE received, at the REST offset or the end,
+        and gives the file a time of its own (later than any before)."""
         name, append = getattr(self, "storing", (None, False))
         if name is None:
             return
+        self.server.stored += 1
+        self.server.times[name] = "20261201%06d" % self.server.stored
         old = self.server.files.get(name, "").encode("utf-8", "surrogateescape")
         offset, self.rest = (len(old) if append else self.rest), 0
         whole = old[:offset] + received
@@ -216,8 +229,30 @@ class Session(socketserver.StreamRequestHandler):
             return "350 Restarting at %d" % self.rest
         if verb == "SIZE" and scenario.get("sizes") and argument in self.server.files:
             return "213 %d" % len(self.server.files[argument].encode("utf-8", "surrogateescape"))
-        if verb == "MDTM" and self.server.mdtm and argument in self.server.files:
-            return "213 " + self.server.mdtm
+        if verb == "MDTM" and self.server.time_of(argument) and argument in self.server.files:
+            return "213 " + self.server.time_of(argument)
+        if verb in ("MDTM", "SIZE") and scenario.get("sizes") and argument not in self.server.files:
+            return "550 no such file"
+        if verb == "OPTS" and argument.upper().startswith("HASH "):
+            self.hash = argument[5:].upper()
+            return "200 " + self.hash
+        if verb == "OPTS":
+            return "200 always in UTF8 mode"
+        if verb in ("HASH", "XSHA256") and argument in self.server.files:
+            content = self.server.files[argument].encode("utf-8", "surrogateescape")
+            algorithm = getattr(self, "hash", "SHA-1") if verb == "HASH" else "SHA-256"
+            digest = hashlib.new(algorithm.replace("-", "").lower(), content).hexdigest()
+            if verb == "XSHA256":
+                return "250 " + digest.upper()
+            return "213 %s 0-%d %s %s" % (algorithm, len(content), digest, argument)
+        if verb == "MLST":
+            if argument not in self.server.files:
+                return "550 no such file"
+            size = len(self.server.files[argument].encode("utf-8", "surrogateescape"))
+            time = self.server.time_of(argument)
+            modify = "modify=%s;" % time if time else ""
+            return "250-Listing %s\r\n type=file;size=%d;%s %s\r\n250 End" % (
+                argument, size, modify, argument)
         if verb in ("LIST", "MLSD", "NLST"):
             return [{"send": "150 Here comes the listing\r\n"},
                     {"data": scenario.get("listing", "")}, {"bulk": True}, {"data_close": True},
@@ -306,7 +341,8 @@ class Session(socketserver.StreamRequestHandler):
                         break
                     got += chunk
                 self.server.record("STORED %d" % len(got))
-                self.store(bytes(got))
+                if not step.get("discard"):
+                    self.store(bytes(got))
                 if limit is not None:
                     self.reset_data()
             elif "data_reset" in step:
@@ -321,12 +357,12 @@ class Session(socketserver.StreamRequestHandler):
                 with open(path, "rb") as f:
                     self.server.files[name] = f.read().decode("utf-8", "surrogateescape")
                 if len(step["set_file_path"]) > 2:
-                    self.server.mdtm = step["set_file_path"][2]
+                    self.server.times[name] = step["set_file_path"][2]
             elif "set_file" in step:
                 name, text = step["set_file"][:2]
                 self.server.files[name] = text
                 if len(step["set_file"]) > 2:
-                    self.server.mdtm = step["set_file"][2]
+                    self.server.times[name] = step["set_file"][2]
             elif "data_quiet" in step:
                 self.accepted, _ = self.listener.accept()
                 if select.select([self.accepted], [], [], step["data_quiet"])[0]:
@@ -349,9 +385,16 @@ class Session(socketserver.StreamRequestHandler):
                 self.start_tls()
             elif "die" in step:
                 os._exit(1)
+            elif "default" in step:
+                verb, argument = self.current
+                if not self.play_steps(as_steps(self.default_steps(verb, argument))):
+                    return False
         return True
 
     def handle(self):
+        # Each reply leaves at once, as real servers send them: queued
+        # commands are not answered a delayed acknowledgement apart.
+        self.connection.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
         self.server.mark_session("+")
         scenario = self.server.scenario
         replies = dict(DEFAULT_REPLIES)
@@ -381,6 +424,7 @@ class Session(socketserver.StreamRequestHandler):
                              else "default")
                     if steps == "default":
                         steps = self.default_steps(verb, command[len(verb) + 1:])
+                self.current = (verb, command[len(verb) + 1:])
                 if not self.play(steps):
                     return
                 if verb != "REST":
@@ -408,7 +452,12 @@ class Server(socketserver.ThreadingTCPServer):
             with open(path, "rb") as f:
                 self.files[name] = f.read().decode("utf-8", "surrogateescape")
         self.mdtm = scenario.get("mdtm")
+        self.times = {}  # per file, once stored or set; else "mdtm"
+        self.stored = 0
         self.contexts = {}
+
+    def time_of(self, name):
+        return self.times.get(name, self.mdtm)
 
     def context(self, session, key):
         # One context each for control and data connections, shared by all

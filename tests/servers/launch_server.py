@@ -149,6 +149,9 @@ TimeoutIdle {idle}
 """.format(w=work, idle=args.idle_timeout, port=args.port, host=args.host))
         if args.passive_ports:
             f.write("PassivePorts %s\n" % args.passive_ports.replace("-", " "))
+        if args.digest:
+            f.write("ModulePath %s/usr/lib/proftpd\nLoadModule mod_digest.c\nDigestEngine on\n"
+                    % args.bin)
         if args.tls:
             # Data connections must resume the control session (the default).
             f.write("""ModulePath {bin}/usr/lib/proftpd
@@ -205,6 +208,8 @@ def main():
     parser.add_argument("--host", default="127.0.0.1")
     parser.add_argument("--passive-ports", metavar="MIN-MAX")
     parser.add_argument("--implicit-tls", action="store_true")
+    parser.add_argument("--digest", action="store_true",
+                        help="proftpd: HASH and XSHA256 and the like (mod_digest)")
     args = parser.parse_args()
     if args.implicit_tls and (not args.tls or args.kind == "pure-ftpd"):
         sys.exit("--implicit-tls needs --tls, and vsftpd or proftpd")

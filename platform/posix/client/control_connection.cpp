@@ -145,20 +145,25 @@ Outcome<> ControlConnection::handshake(const TlsContext& context, const std::str
     return {};
 }
 
-Outcome<> ControlConnection::send(std::string_view command)
+Outcome<> ControlConnection::sendAll(const std::vector<std::string>& commands)
 {
     if (!channel_)
         return Failure{FailureKind::ConnectionLost, "the control connection is closed"};
-    if (text::hasControlCharacter(command))
-        return Failure{FailureKind::InvalidArgument, "a command with a control character"};
-    std::string line;
-    line.reserve(command.size() + 2);
-    line.append(command).append("\r\n");
-    // The password never: not even its length.
-    if (auto echo = trace::line())
-        echo << "-> " << (command.substr(0, 5) == "PASS " ? "PASS ****" : trace::escape(command));
+    std::string lines;
+    for (const std::string& command : commands) {
+        if (text::hasControlCharacter(command))
+            return Failure{FailureKind::InvalidArgument, "a command with a control character"};
+        lines.append(command).append("\r\n");
+    }
+    for (const std::string_view command : commands) {
+        // The password never: not even its length.
+        if (auto echo = trace::line())
+            echo << "-> "
+                 << (command.substr(0, 5) == "PASS " ? "PASS ****" : trace::escape(command))
+                 << (commands.size() > 1 ? " (queued)" : "");
+    }
     Timer timer = Timer::until(cappedDeadlineIn(kReplyTimeout));
-    const IoStatus sent = channel_.send(line, timer);
+    const IoStatus sent = channel_.send(lines, timer);
     if (sent != IoStatus::Ok)
         return drop(failureOf(sent, "the command could not be sent before the deadline",
                               "the connection broke while sending"));
@@ -274,6 +279,20 @@ Outcome<Reply> ControlConnection::execute(std::string_view command)
     if (auto sent = send(command); !sent)
         return std::move(sent).failure();
     return readReply();
+}
+
+Outcome<std::vector<Reply>> ControlConnection::executeAll(const std::vector<std::string>& commands)
+{
+    if (auto sent = sendAll(commands); !sent)
+        return std::move(sent).failure();
+    std::vector<Reply> replies;
+    for (std::size_t i = 0; i < commands.size(); ++i) {
+        auto reply = readReply();
+        if (!reply)
+            return std::move(reply).failure();
+        replies.push_back(std::move(*reply));
+    }
+    return replies;
 }
 
 void ControlConnection::quit()

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "posix/net/channel.h"
 #include "posix/net/failure.h"
@@ -38,6 +39,11 @@ public:
     // control characters (checked: such a line is refused, nothing is sent).
     Outcome<Reply> execute(std::string_view command);
 
+    // Sends several in one write and reads their replies in order: one round
+    // trip for all. Only for commands that change nothing on the server, as
+    // every server of the tests takes them (each reply is still read whole).
+    Outcome<std::vector<Reply>> executeAll(const std::vector<std::string>& commands);
+
     // Reads the next reply, e.g. the completion after a preliminary one,
     // within `timeout` (and the cap, if one is set).
     Outcome<Reply> readReply(Clock::duration timeout = kReplyTimeout);
@@ -46,7 +52,7 @@ public:
     // connection: send a command, then take its reply once it has arrived
     // (none while it is on its way; nothing here waits). The socket is what
     // to wait on, unless the channel already holds input.
-    Outcome<> send(std::string_view command);
+    Outcome<> send(std::string_view command) { return sendAll({std::string(command)}); }
     Outcome<std::optional<Reply>> replyIfArrived();
     int socket() const { return channel_.fd(); }
     bool hasBufferedInput() const { return channel_.hasBufferedInput(); }
@@ -82,6 +88,7 @@ public:
     explicit ControlConnection(Channel channel) : channel_(std::move(channel)) {}
 
 private:
+    Outcome<> sendAll(const std::vector<std::string>& commands);
     Outcome<> handshake(const TlsContext& context, const std::string& host);
     Outcome<Reply> readReplyBefore(Deadline deadline);
     // A whole reply from the bytes already read, if they hold one.

@@ -69,21 +69,23 @@ Outcome<> receiveThroughMemory(Channel& data, Consume consume)
 // left to wait for.
 class WriteBehind {
 public:
-    WriteBehind(int fd, bool on) : fd_(fd), on_(on) {}
+    // Bytes counted from `base`, where the stream starts in the file.
+    WriteBehind(int fd, bool on, std::uint64_t base) : fd_(fd), on_(on), base_(base) {}
 
     void advance(std::uint64_t written)
     {
         constexpr std::uint64_t kStep = 16 << 20;
         if (!on_ || written - started_ < kStep)
             return;
-        ::sync_file_range(fd_, static_cast<off_t>(started_), static_cast<off_t>(written - started_),
-                          SYNC_FILE_RANGE_WRITE);
+        ::sync_file_range(fd_, static_cast<off_t>(base_ + started_),
+                          static_cast<off_t>(written - started_), SYNC_FILE_RANGE_WRITE);
         started_ = written;
     }
 
 private:
     int fd_;
     bool on_;
+    std::uint64_t base_;
     std::uint64_t started_ = 0;
 };
 
@@ -190,10 +192,13 @@ Outcome<> spliceToFile(Channel& data, const LocalFile& file, WriteBehind& writeB
 
 void setZeroCopy(bool enabled) { zeroCopyEnabled = enabled; }
 
-Outcome<> receiveToFile(Channel& data, const LocalFile& file, bool flushing, std::uint64_t& bytes)
+Outcome<> receiveToFile(Channel& data, const LocalFile& file, std::uint64_t at, bool flushing,
+                        std::uint64_t& bytes)
 {
     bytes = 0;
-    WriteBehind writeBehind(file.fd, flushing);
+    if (::lseek(file.fd, static_cast<off_t>(at), SEEK_SET) < 0)
+        return localFailure("write", file.name, errno);
+    WriteBehind writeBehind(file.fd, flushing, at);
     // TLS records are decrypted in user memory anyway.
     if (data.isTls() || !zeroCopyEnabled)
         return copyThroughMemory(data, file, writeBehind, bytes);
@@ -223,7 +228,9 @@ Outcome<bool> receiveOverlap(Channel& data, const LocalFile& file, std::uint64_t
     if (std::string_view(received).substr(0, length) != held)
         return false;
     const std::string_view beyond = std::string_view(received).substr(length);
-    if (!text::writeAll(file.fd, beyond))
+    if (!beyond.empty() &&
+        ::pwrite(file.fd, beyond.data(), beyond.size(), static_cast<off_t>(at + length)) !=
+            static_cast<ssize_t>(beyond.size()))
         return localFailure("write", file.name, errno);
     bytes = beyond.size();
     return true;

@@ -21,15 +21,16 @@ struct LocalFile {
     const std::string& name;
 };
 
-// Copies the data connection into `file` until the server ends the stream
-// (a TLS stream cut off without close_notify is a broken connection), with
-// `bytes` counting what arrived. A file `flushing` to the disk at the end
-// starts writing it out on the way.
-Outcome<> receiveToFile(Channel& data, const LocalFile& file, bool flushing, std::uint64_t& bytes);
+// Copies the data connection into `file` from its byte `at` on until the
+// server ends the stream (a TLS stream cut off without close_notify is a
+// broken connection), with `bytes` counting what arrived. A file `flushing`
+// to the disk at the end starts writing it out on the way.
+Outcome<> receiveToFile(Channel& data, const LocalFile& file, std::uint64_t at, bool flushing,
+                        std::uint64_t& bytes);
 
 // The first `length` bytes of a resumed download, which the file already
 // holds from `at` on: true when they are the same, and then whatever came
-// beyond them is written at the file's position, `bytes` counting it.
+// beyond them is written after them (from `at + length`), `bytes` counting it.
 Outcome<bool> receiveOverlap(Channel& data, const LocalFile& file, std::uint64_t at,
                              std::size_t length, std::uint64_t& bytes);
 

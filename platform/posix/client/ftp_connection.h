@@ -16,6 +16,7 @@
 #include "posix/client/control_connection.h"
 #include "posix/client/file_transfer.h"
 #include "posix/client/remote_folder.h"
+#include "posix/client/transfer_attempt.h"
 #include "posix/wire/feature_reply.h"
 
 namespace quorvane::client {
@@ -30,37 +31,32 @@ struct Credentials {
     text::Security security = text::Security::Plain;
 };
 
+class Resumption;
 class TemporaryFile;
+struct DownloadState;  // download.cpp
+struct UploadState;  // upload.cpp
 
 // A passive transfer under way: its data connection and the server's
 // preliminary reply.
 struct DataTransfer {
-    enum class Direction { Receive, Send };
-
     Channel data;
     Reply started;
-    std::string argument;
-    Direction direction;
+    std::string command;
+    bool receiving = true;
     std::uint64_t bytes = 0;
     Clock::time_point since{};
-    // Resumed at an offset: the 150's size is the file's, not this stream's.
-    bool resumed = false;
-    // Set by completeTransfer: the data stream ended as it should (FIN;
-    // close_notify under TLS), but the completion never came (the control
-    // connection lost, or silent past its deadline).
-    bool dataEnded = false;
-    bool completionMissing = false;
 };
 
-// How one attempt at a transfer went.
-struct TransferAttempt {
+// How the start of a passive transfer went.
+struct TransferStart {
+    Outcome<DataTransfer> transfer;
+    bool restRefused = false;  // REST was answered no; nothing else was sent
+};
+
+// How a transfer ended, after its bytes.
+struct TransferEnd {
+    AttemptEnd end = AttemptEnd::Completed;
     Outcome<> outcome;
-    std::uint64_t bytes = 0;  // moved in this attempt
-    bool started = false;  // the server took the command (1xx)
-    bool restRefused = false;  // the restart offset was not taken
-    bool dataEnded = false;
-    bool completionMissing = false;
-    std::optional<std::uint64_t> announced;  // the file's size, as the 150 gave it
 };
 
 class FtpConnection {
@@ -115,38 +111,71 @@ private:
     // `expected` (2 or 3).
     Outcome<> simpleCommand(std::string_view verb, std::string_view argument, int expected = 2);
 
-    // Where the server waits for the data connection (EPSV or PASV).
-    Outcome<PeerAddress> passiveAddress(bool extended);
+    // Where the server waits for the data connection (EPSV or PASV). The
+    // replies to `first` are asked in the same write, and come back in it.
+    Outcome<PeerAddress> passiveAddress(bool extended, const std::vector<std::string>& first = {},
+                                        std::vector<Reply>* firstReplies = nullptr);
     bool usesEpsv() const;
 
-    // One passive transfer, in the order that keeps control and data in step:
-    // ask for the data port, connect and send the command at once, accept
-    // 1xx (and the handshake, under TLS), move the bytes, end the stream,
-    // close, then read the completion. An empty argument stands for the
-    // current folder.
-    // `restart`, if not 0, goes as REST right before the command.
-    Outcome<DataTransfer> startTransfer(std::string_view verb, std::string_view argument,
-                                        DataTransfer::Direction direction,
-                                        std::uint64_t restart = 0, bool* restRefused = nullptr);
-    Outcome<> completeTransfer(DataTransfer& transfer, Outcome<> moved);
-    // The whole of one: `move` gets the data channel and counts the bytes.
-    using Move = std::function<Outcome<>(Channel& data, std::uint64_t& bytes)>;
-    TransferAttempt transfer(std::string_view verb, std::string_view argument,
-                             DataTransfer::Direction direction, std::uint64_t restart, bool resumed,
-                             const Move& move);
+    // The rungs of a passive transfer (data_connections.cpp), shared by
+    // listings and file transfers. The start: REST `restart` (if not 0)
+    // right before `command`, the data connection connected while the
+    // command goes out, the 1xx, and the handshake under TLS; a passive
+    // port that cannot be reached is asked again by PASV.
+    TransferStart startTransfer(std::string_view command, PeerAddress address, bool extended,
+                                std::uint64_t restart, bool receiving);
+    // The end: close_notify both ways under TLS, the close, the completion.
+    TransferEnd completeTransfer(DataTransfer& transfer, Outcome<> moved);
+    // A listing's start: the current folder, no REST.
+    Outcome<DataTransfer> startListing(std::string_view command);
+
+    // The transfer ladder: one attempt (transfer_attempt.cpp), the loops over
+    // attempts (download.cpp, upload.cpp) and the proofs (verification.cpp).
+    AttemptResult attempt(const AttemptPlan& plan);
+    // What the server says of `remote`, asked on its own.
+    FileIdentity identityOf(std::string_view remote);
+    // After a break: a fresh connection where this one is gone, after
+    // `pause`, before `deadline`.
+    Outcome<> reconnectForResume(Clock::duration pause, Deadline deadline);
+    // After a break or a lost completion: a fresh connection where this one
+    // is gone, after `pause`, tried again after the pauses a resumption
+    // takes while its attempts and its way back last.
+    Outcome<> reconnectAfterBreak(Resumption& resumption, Clock::duration pause);
+    // Before a proof: after a lost completion, a fresh connection, whose
+    // waits `cap` then holds to the way back.
+    Outcome<> backToProve(const AttemptResult& result, Resumption& resumption,
+                          std::optional<DeadlineCap>& cap);
+    // Whether the server's digest of `remote` and the local file's first
+    // `length` bytes agree: nothing where the server offers no digest.
+    std::optional<Outcome<bool>> digestsAgree(std::string_view remote, const LocalFile& local,
+                                              std::uint64_t length);
+    // Whether the server's file is the `length` bytes `local` holds: its
+    // digest agrees or, without one, it is still `identity` with that size
+    // (a download), or it changed from `before` to that size (an upload).
+    // False where it is provably not (start over); a failure where nothing
+    // proves either.
+    Outcome<bool> proveSame(std::string_view remote, const LocalFile& local, std::uint64_t length,
+                            const FileIdentity& identity);
+    Outcome<bool> proveStored(std::string_view remote, const LocalFile& local, std::uint64_t length,
+                              const FileIdentity& before);
     // After an upload's completion: where the server tells sizes, it must
     // hold every byte sent (some answer 226 to a truncated upload).
-    Outcome<> serverHolds(std::string_view remote, std::uint64_t bytes);
-    // What the server says of a file now: its size and, where it tells,
-    // its modification time; empty where it does not say.
-    struct RemoteState {
-        std::optional<std::uint64_t> size;
-        std::string modified;
-    };
-    RemoteState remoteState(std::string_view remote);
-    // After a transfer broke: a fresh connection where this one is gone,
-    // spaced out by `pause` and done before `deadline`.
-    Outcome<> reconnectForResume(Clock::duration pause, Deadline deadline);
+    Outcome<> serverHolds(std::string_view remote, std::uint64_t length);
+    // The steps of the loops, after each attempt: true once the transfer is
+    // whole, false for another attempt, a failure to end the call.
+    Outcome<bool> nextDownloadStep(std::string_view remote, DownloadState& state,
+                                   const AttemptResult& result, Resumption& resumption);
+    void judgeDownloadLength(DownloadState& state, AttemptResult& result);
+    Outcome<bool> downloadIsWhole(std::string_view remote, DownloadState& state,
+                                  const AttemptResult& result, Resumption& resumption);
+    Outcome<bool> resumeDownload(DownloadState& state, const AttemptResult& result,
+                                 Resumption& resumption);
+    Outcome<bool> nextUploadStep(std::string_view remote, UploadState& state,
+                                 const AttemptResult& result, Resumption& resumption);
+    Outcome<bool> uploadIsStored(std::string_view remote, UploadState& state,
+                                 const AttemptResult& result, Resumption& resumption);
+    Outcome<bool> resumeUpload(UploadState& state, const AttemptResult& result,
+                               Resumption& resumption);
 
     std::mutex mutex_;  // one operation at a time on the control connection
     std::unique_ptr<ControlConnection> control_;  // null once dropped

@@ -19,7 +19,7 @@ Outcome<ListingStream> ListingStream::open(std::shared_ptr<FtpConnection> connec
                                            std::string_view command)
 {
     std::lock_guard lock(connection->mutex_);
-    auto started = connection->startTransfer(command, {}, DataTransfer::Direction::Receive);
+    auto started = connection->startListing(command);
     if (!started)
         return std::move(started).failure();
     connection->listing_ = true;
@@ -58,7 +58,7 @@ Outcome<> ListingStream::end()
         return Failure{FailureKind::Internal, "the listing has ended"};
     auto complete = connection_->completeTransfer(*transfer_, {});
     release();
-    return complete;
+    return std::move(complete.outcome);
 }
 
 void ListingStream::abort()

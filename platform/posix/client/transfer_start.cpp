@@ -38,10 +38,11 @@ Failure dataConnectionFailure(const Failure& failure, const PeerAddress& address
 // The data connection, from its connect to the end of its handshake.
 class DataConnection {
 public:
+    // No wait lasts past `cap` (the control connection's).
     DataConnection(FileDescriptor socket, const PeerAddress& address,
-                   const DataProtection* protection)
+                   const DataProtection* protection, Deadline cap)
         : channel_(std::move(socket)), address_(address), protection_(protection),
-          deadline_(deadlineIn(kConnectTimeout))
+          deadline_(std::min(deadlineIn(kConnectTimeout), cap)), cap_(cap)
     {
     }
 
@@ -87,7 +88,7 @@ public:
             if (begun != IoStatus::Ok)
                 return handshakeFailure(channel_, begun, true);
             state_ = State::Handshaking;
-            deadline_ = deadlineIn(kConnectTimeout);
+            deadline_ = std::min(deadlineIn(kConnectTimeout), cap_);
             timer_ = Timer::until(deadline_);
         }
         // Under way: the first flight leaves at once, each later one once
@@ -127,6 +128,7 @@ private:
     Deadline graceEnds_{};
     bool handshakeUnasked_ = false;  // begun before any 1xx
     Deadline deadline_;
+    Deadline cap_;
     Timer timer_ = Timer::until(Clock::now());
 };
 
@@ -147,6 +149,114 @@ Failure afterDataFailure(ControlConnection& control, std::optional<Reply> prelim
     return failure;
 }
 
+using Started = Outcome<StartedTransfer>;
+
+// The command's 1xx and the data connection, awaited together. Each step
+// gives the outcome once there is one.
+class StartWait {
+public:
+    StartWait(ControlConnection& control, DataConnection& connection, bool& unreachable)
+        : control_(control), connection_(connection), unreachable_(unreachable),
+          replyDeadline_(control.cappedDeadlineIn(kReplyTimeout))
+    {
+    }
+
+    std::optional<Started> step()
+    {
+        if (auto ended = takeReply())
+            return ended;
+        if (connection_.awaitsReply() &&
+            (preliminary_ || Clock::now() >= connection_.graceEnds())) {
+            if (auto begun = connection_.advance(preliminary_.has_value()); !begun)
+                return failed(std::move(begun).failure());
+        }
+        if (preliminary_ && connection_.ready())
+            return StartedTransfer{connection_.take(), std::move(*preliminary_)};
+        return await();
+    }
+
+private:
+    // The 1xx, if it has come: a refusal ends the wait.
+    std::optional<Started> takeReply()
+    {
+        if (preliminary_)
+            return std::nullopt;
+        auto reply = control_.replyIfArrived();
+        if (!reply)
+            return Started(std::move(reply).failure());
+        if (*reply && !(*reply)->isPreliminary())
+            return Started(refusal(**reply));  // the data connection closes unused
+        if (*reply)
+            preliminary_ = std::move(**reply);
+        return std::nullopt;
+    }
+
+    // Until the control or the data connection has something, or a time is up.
+    std::optional<Started> await()
+    {
+        pollfd entries[2];
+        nfds_t count = 0;
+        Deadline until = Deadline::max();
+        if (!preliminary_) {
+            entries[count++] = {control_.socket(), POLLIN, 0};
+            until = replyDeadline_;
+        }
+        const nfds_t dataEntry = count;
+        const bool watchesData = !connection_.ready() && !connection_.awaitsReply();
+        if (watchesData) {
+            entries[count++] = connection_.pollEntry();
+            until = std::min(until, connection_.deadline());
+        } else if (connection_.awaitsReply()) {
+            until = std::min(until, connection_.graceEnds());
+        }
+        const int ready = ::poll(entries, count, millisecondsUntil(until));
+        if (ready < 0 && errno == EINTR)
+            return std::nullopt;
+        if (ready < 0)
+            return failed(Failure(FailureKind::Internal, "poll failed"));
+        if (ready == 0 && connection_.awaitsReply() && Clock::now() >= connection_.graceEnds())
+            return std::nullopt;  // no 1xx yet: the handshake goes first
+        if (ready == 0 && Clock::now() >= until)
+            return timeUp();
+        if (watchesData && entries[dataEntry].revents != 0) {
+            const bool wasConnecting = connection_.connecting();
+            if (auto advanced = connection_.advance(preliminary_.has_value()); !advanced) {
+                unreachable_ =
+                    wasConnecting && advanced.failure().kind != FailureKind::ConnectionLost;
+                return failed(std::move(advanced).failure());
+            }
+        }
+        return std::nullopt;
+    }
+
+    std::optional<Started> timeUp()
+    {
+        if (!preliminary_ && Clock::now() >= replyDeadline_) {
+            // The last look, which drops the connection if nothing came.
+            auto late = control_.readReply(Clock::duration::zero());
+            if (!late)
+                return Started(std::move(late).failure());
+            if (!late->isPreliminary())
+                return Started(refusal(*late));
+            preliminary_ = std::move(*late);
+            return std::nullopt;
+        }
+        unreachable_ = connection_.connecting();
+        return failed(connection_.timedOut());
+    }
+
+    Started failed(Failure failure)
+    {
+        return afterDataFailure(control_, std::move(preliminary_), std::move(failure));
+    }
+
+    ControlConnection& control_;
+    DataConnection& connection_;
+    bool& unreachable_;
+    const Deadline replyDeadline_;
+    std::optional<Reply> preliminary_;
+};
+
 }  // namespace
 
 Outcome<StartedTransfer> startPassiveTransfer(ControlConnection& control, const PeerAddress& data,
@@ -159,76 +269,14 @@ Outcome<StartedTransfer> startPassiveTransfer(ControlConnection& control, const 
         unreachable = true;
         return dataConnectionFailure(socket.failure(), data);
     }
-    DataConnection connection(std::move(*socket), data, protection);
+    DataConnection connection(std::move(*socket), data, protection,
+                              control.cappedDeadlineIn(kConnectTimeout));
     if (auto sent = control.send(command); !sent)
         return std::move(sent).failure();
-
-    const Deadline replyDeadline = control.cappedDeadlineIn(kReplyTimeout);
-    std::optional<Reply> preliminary;
+    StartWait wait(control, connection, unreachable);
     for (;;) {
-        if (!preliminary) {
-            auto reply = control.replyIfArrived();
-            if (!reply)
-                return std::move(reply).failure();
-            if (*reply && !(*reply)->isPreliminary())
-                return refusal(**reply);  // the data connection closes unused
-            if (*reply)
-                preliminary = std::move(**reply);
-        }
-        if (connection.awaitsReply() && (preliminary || Clock::now() >= connection.graceEnds())) {
-            if (auto begun = connection.advance(preliminary.has_value()); !begun)
-                return afterDataFailure(control, std::move(preliminary),
-                                        std::move(begun).failure());
-        }
-        if (preliminary && connection.ready())
-            return StartedTransfer{connection.take(), std::move(*preliminary)};
-
-        pollfd entries[2];
-        nfds_t count = 0;
-        Deadline until = Deadline::max();
-        if (!preliminary) {
-            entries[count++] = {control.socket(), POLLIN, 0};
-            until = replyDeadline;
-        }
-        const nfds_t dataEntry = count;
-        const bool watchesData = !connection.ready() && !connection.awaitsReply();
-        if (watchesData) {
-            entries[count++] = connection.pollEntry();
-            until = std::min(until, connection.deadline());
-        } else if (connection.awaitsReply()) {
-            until = std::min(until, connection.graceEnds());
-        }
-        const int ready = ::poll(entries, count, millisecondsUntil(until));
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready < 0)
-            return afterDataFailure(control, std::move(preliminary),
-                                    Failure(FailureKind::Internal, "poll failed"));
-        if (ready == 0 && connection.awaitsReply() && Clock::now() >= connection.graceEnds())
-            continue;  // no 1xx yet: the handshake goes first
-        if (ready == 0 && Clock::now() >= until) {
-            if (!preliminary && Clock::now() >= replyDeadline) {
-                // The last look, which drops the connection if nothing came.
-                auto late = control.readReply(Clock::duration::zero());
-                if (!late)
-                    return std::move(late).failure();
-                if (!late->isPreliminary())
-                    return refusal(*late);
-                preliminary = std::move(*late);
-                continue;
-            }
-            unreachable = connection.connecting();
-            return afterDataFailure(control, std::move(preliminary), connection.timedOut());
-        }
-        if (watchesData && entries[dataEntry].revents != 0) {
-            const bool wasConnecting = connection.connecting();
-            if (auto advanced = connection.advance(preliminary.has_value()); !advanced) {
-                unreachable =
-                    wasConnecting && advanced.failure().kind != FailureKind::ConnectionLost;
-                return afterDataFailure(control, std::move(preliminary),
-                                        std::move(advanced).failure());
-            }
-        }
+        if (auto started = wait.step())
+            return std::move(*started);
     }
 }
 

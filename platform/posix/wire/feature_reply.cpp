@@ -24,6 +24,7 @@ ServerFeatures parseFeatures(const Reply& featReply)
         features.utf8 |= text::equalsIgnoringCase(name, "UTF8");
         features.size |= text::equalsIgnoringCase(name, "SIZE");
         features.mdtm |= text::equalsIgnoringCase(name, "MDTM");
+        readDigestFeature(line, features.digests);
     }
     return features;
 }

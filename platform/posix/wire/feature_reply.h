@@ -3,6 +3,7 @@
 // line, its name first. A refused FEAT offers nothing.
 #pragma once
 
+#include "posix/wire/digest_reply.h"
 #include "posix/wire/reply_reader.h"
 
 namespace quorvane::client {
@@ -13,6 +14,7 @@ struct ServerFeatures {
     bool utf8 = false;
     bool size = false;
     bool mdtm = false;
+    DigestFeatures digests;
 };
 
 ServerFeatures parseFeatures(const Reply& featReply);

@@ -359,7 +359,7 @@ TEST_P(DownloadPaths, EveryByteArrives)
         std::thread server = serve();
         std::uint64_t bytes = 0;
         const std::string name = path("down");
-        EXPECT_TRUE(receiveToFile(ours_, LocalFile{file.get(), name}, extraFlags != 0, bytes));
+        EXPECT_TRUE(receiveToFile(ours_, LocalFile{file.get(), name}, 0, extraFlags != 0, bytes));
         server.join();
         EXPECT_EQ(bytes, content_.size());
         EXPECT_TRUE(read(path("down")) == content_) << "flags " << extraFlags;
