@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -90,9 +89,7 @@ std::optional<FinalTarget> finalTarget(std::string path)
     return std::nullopt;
 }
 
-// A name no other download picks: this process's id (so that leftovers can be
-// told apart from files still in use) and random bits, with the clock as a
-// fallback.
+// A name no other download picks: random bits, with the clock as a fallback.
 std::string temporaryName()
 {
     std::uint64_t bits = 0;
@@ -100,14 +97,36 @@ std::string temporaryName()
         bits =
             static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
     char name[64];
-    std::snprintf(name, sizeof name, "%.*s%ld-%016llx", static_cast<int>(kNamePrefix.size()),
-                  kNamePrefix.data(), static_cast<long>(::getpid()),
-                  static_cast<unsigned long long>(bits));
+    std::snprintf(name, sizeof name, "%.*s%016llx", static_cast<int>(kNamePrefix.size()),
+                  kNamePrefix.data(), static_cast<unsigned long long>(bits));
     return name;
 }
 
-// Removes, from `folder`, the named temporary files of ours that processes
-// which no longer exist left behind (killed while downloading).
+// A lock on the whole file for as long as this descriptor is open: an open
+// file description's lock (not a process's), so that it holds whatever
+// process or PID namespace looks, and on NFS across clients.
+bool lockWhole(int fd)
+{
+    struct flock whole {};
+    whole.l_type = F_WRLCK;
+    whole.l_whence = SEEK_SET;
+    return ::fcntl(fd, F_OFD_SETLK, &whole) == 0;
+}
+
+// Longer than a live download goes without writing (a stall, the way back
+// after a break, a proof), so that where locks are not kept either, a
+// leftover is still never a live file.
+constexpr auto kLeftoverAge = std::chrono::minutes(10);
+
+bool isOldEnough(const struct stat& info)
+{
+    const auto modified = std::chrono::system_clock::from_time_t(info.st_mtim.tv_sec);
+    return std::chrono::system_clock::now() - modified > kLeftoverAge;
+}
+
+// Removes, from `folder`, the named temporary files of ours left behind by
+// downloads that ended without cleaning up (a process killed): those whose
+// lock can be taken, and that nothing has written for a long while.
 void removeLeftovers(int folder)
 {
     struct Closer {
@@ -121,18 +140,22 @@ void removeLeftovers(int folder)
         return;
     }
     while (const dirent* entry = ::readdir(entries.get())) {
-        const std::string_view name = entry->d_name;
-        if (name.substr(0, kNamePrefix.size()) != kNamePrefix)
+        if (std::string_view(entry->d_name).substr(0, kNamePrefix.size()) != kNamePrefix)
             continue;
-        const long pid = std::strtol(entry->d_name + kNamePrefix.size(), nullptr, 10);
+        const FileDescriptor fd(
+            ::openat(folder, entry->d_name, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
         struct stat info {};
-        if (pid <= 0 || ::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH ||
-            ::fstatat(folder, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 ||
-            !S_ISREG(info.st_mode) || info.st_uid != ::geteuid())
+        if (!fd || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
+            info.st_uid != ::geteuid() || !isOldEnough(info) || !lockWhole(fd.get()))
             continue;
         ::unlinkat(folder, entry->d_name, 0);
     }
 }
+
+// Whether a file without a name can be given one: linkat's AT_EMPTY_PATH
+// needs a privilege before Linux 6.10, and the way round it needs /proc,
+// which a minimal container may lack.
+bool canNameUnnamedFiles() { return ::geteuid() == 0 || ::access("/proc/self/fd", X_OK) == 0; }
 
 // What open(2) with mode 0666 would give a new file.
 mode_t newFileMode()
@@ -191,9 +214,10 @@ Outcome<TemporaryFile> TemporaryFile::beside(const std::string& requested, const
         return cannotWrite(errno);
     // Private while it fills; its final mode only once complete.
     std::string name;
-    FileDescriptor fd(
-        unnamedFiles ? ::openat(folderFd.get(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600) : -1);
-    if (!fd && unnamedFiles && !takesNoUnnamedFiles(errno))
+    const bool unnamed = unnamedFiles && canNameUnnamedFiles();
+    FileDescriptor fd(unnamed ? ::openat(folderFd.get(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600)
+                              : -1);
+    if (!fd && unnamed && !takesNoUnnamedFiles(errno))
         return cannotWrite(errno);
     if (!fd) {
         removeLeftovers(folderFd.get());
@@ -206,6 +230,9 @@ Outcome<TemporaryFile> TemporaryFile::beside(const std::string& requested, const
         }
         if (!fd)
             return cannotWrite(EEXIST);
+        // In use while it fills: never a leftover to another download. A
+        // file system that keeps no locks still has the age to go by.
+        lockWhole(fd.get());
     }
     mode_t mode = newFileMode();
     if (replacing) {
@@ -284,9 +311,20 @@ Outcome<> TemporaryFile::flushFolder() const
     return {};
 }
 
-Outcome<FileDescriptor> openForReading(const std::string& path)
+Outcome<FileDescriptor> openForReading(const std::string& path, const std::string& root)
 {
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    // Under the same rules as a download writes: no link out of the device
+    // root, none of another user's in a sticky folder shared by all.
+    const auto target = finalTarget(path);
+    if (!target)
+        return localFailure("read", path, errno);
+    if (target->linked || path.front() == '/') {
+        const auto folder = resolvedFolder(folderOf(target->path));
+        const auto confinement = resolvedFolder(root);
+        if (!folder || !confinement || !isWithin(*folder, *confinement))
+            return localFailure("read", path, folder ? EACCES : errno);
+    }
+    FileDescriptor fd(::open(target->path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat info {};
     if (!fd || ::fstat(fd.get(), &info) != 0)
         return localFailure("read", path, errno);

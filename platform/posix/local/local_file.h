@@ -21,9 +21,9 @@ class TemporaryFile {
 public:
     // Creates an empty, private temporary file beside `target`, or beside the
     // file a symbolic link at `target` finally leads to. It has no name while
-    // it fills where the file system allows (O_TMPFILE); elsewhere its name
-    // carries this process's id, and leftovers of processes that have gone
-    // are removed. Refuses a target that is not a regular file, that its
+    // it fills where the file system allows (O_TMPFILE); elsewhere it is a
+    // named file, locked while it fills, and leftovers no one holds a lock
+    // on and no one has written for ten minutes are removed. Refuses a target that is not a regular file, that its
     // owner made read-only, that a link leads to outside `root` (the device
     // root), or that a link in a sticky world-writable folder leads to when
     // the link is neither the caller's nor the folder owner's (the kernel's
@@ -75,9 +75,11 @@ private:
 void setUnnamedTemporaryFiles(bool enabled);
 
 // Opens an existing local file for reading; fails if it is missing,
-// unreadable or not a regular file. Never waits: a FIFO without a writer is
-// refused at once, not waited on.
-Outcome<FileDescriptor> openForReading(const std::string& path);
+// unreadable or not a regular file, or where `beside` would refuse to write
+// it: a link that leads out of `root` (the device root), or another user's
+// link in a sticky folder writable by all. Never waits: a FIFO without a
+// writer is refused at once, not waited on.
+Outcome<FileDescriptor> openForReading(const std::string& path, const std::string& root);
 
 // A local file that could not be used, in the words of the transcript:
 // "cannot write PATH: No space left on device".

@@ -101,7 +101,7 @@ BOOL FtpPutFileW(HINTERNET connect, LPCWSTR localFile, LPCWSTR newRemoteFile, DW
                               const auto local = hostPathOf(localFile);
                               if (!local)
                                   return localFailure("read", "the local file", ENOENT);
-                              auto file = openForReading(*local);
+                              auto file = openForReading(*local, deviceRoot());
                               if (!file)
                                   return std::move(file).failure();
                               return c.upload(LocalFile{file->get(), *local}, remote);

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -219,24 +221,75 @@ TEST_P(Downloads, NobodyElseCanOpenItWhileItFills)
     EXPECT_EQ(names(), std::vector<std::string>{"private.txt"});
 }
 
-// Only named files can be left behind.
-TEST_F(LocalFiles, LeftoversOfProcessesThatHaveGoneAreRemoved)
+// Only named files can be left behind. A PID says nothing in another PID
+// namespace or on another NFS client: a file is in use while its lock is
+// held, and a leftover only once nothing has written it for long.
+TEST_F(LocalFiles, LeftoversAreRemovedOnlyWhenUnlockedAndOld)
 {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root for a PID namespace of its own";
     setUnnamedTemporaryFiles(false);
-    const pid_t gone = ::fork();
-    if (gone == 0)
-        ::_exit(0);
-    ASSERT_GT(gone, 0);
-    ::waitpid(gone, nullptr, 0);
-    const std::string leftover = ".quorvane-download-" + std::to_string(gone) + "-00000000000000aa";
-    const std::string inUse =
-        ".quorvane-download-" + std::to_string(::getpid()) + "-00000000000000bb";
-    write(path(leftover), "half a file");
-    write(path(inUse), "being written");
+    auto live = TemporaryFile::beside(path("live.txt"), root());
+    ASSERT_TRUE(live);
+    const timespec anHourAgo[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+    ASSERT_EQ(::futimens(live->fd(), anHourAgo), 0);  // looks abandoned, but is locked
+    const std::string liveName = names().front();
+    for (const char* leftover :
+         {".quorvane-download-old", ".quorvane-download-4242-00000000000000aa",
+          ".quorvane-download-young"}) {
+        write(path(leftover), "half a file");
+        if (std::string_view(leftover) != ".quorvane-download-young") {
+            ASSERT_EQ(::utimensat(AT_FDCWD, path(leftover).c_str(), anHourAgo, 0), 0);
+        }
+    }
     write(path("other.txt"), "not ours");
-    ASSERT_TRUE(download(path("new.txt"), "fresh"));
+    // Another download, in a PID namespace of its own, into the same folder.
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::unshare(CLONE_NEWPID) != 0)
+            ::_exit(2);
+        const pid_t inner = ::fork();
+        if (inner == 0)
+            ::_exit(download(path("new.txt"), "fresh") ? 0 : 1);
+        int status = 0;
+        ::waitpid(inner, &status, 0);
+        ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 3);
+    }
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     setUnnamedTemporaryFiles(true);
-    EXPECT_EQ(names(), (std::vector<std::string>{inUse, "new.txt", "other.txt"}));
+    std::vector<std::string> expected = {liveName, ".quorvane-download-young", "new.txt",
+                                         "other.txt"};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(names(), expected);
+    EXPECT_TRUE(live->replaceTarget());  // the live download ends as it should
+}
+
+// Where /proc is missing and linkat takes no AT_EMPTY_PATH from an
+// unprivileged caller, a file without a name could never get one: such a
+// download uses a named file from the start.
+TEST_F(LocalFiles, WithoutProcAnUnprivilegedDownloadUsesANamedFile)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to unmount /proc in a namespace of its own";
+    constexpr uid_t kNobody = 65534;
+    ASSERT_EQ(::chown(folder_.c_str(), kNobody, kNobody), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const bool alone = ::unshare(CLONE_NEWNS) == 0 &&
+                           ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+                           ::umount2("/proc", MNT_DETACH) == 0;
+        if (!alone || ::setresgid(kNobody, kNobody, kNobody) != 0 ||
+            ::setresuid(kNobody, kNobody, kNobody) != 0)
+            ::_exit(2);
+        ::_exit(download(path("new.txt"), "fresh") ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(read(path("new.txt")), "fresh");
+    EXPECT_EQ(names(), std::vector<std::string>{"new.txt"});
 }
 
 TEST_P(Downloads, LinksNeverLeadOutOfTheDeviceRoot)
@@ -253,7 +306,13 @@ TEST_P(Downloads, LinksNeverLeadOutOfTheDeviceRoot)
         const auto refused = TemporaryFile::beside(device + "/" + name, device);
         ASSERT_FALSE(refused) << name;
         EXPECT_EQ(refused.failure().error, EACCES) << name;
+        // Nor is a file outside read for an upload through them.
+        const auto unread = openForReading(device + "/" + name, device);
+        ASSERT_FALSE(unread) << name;
+        EXPECT_EQ(unread.failure().error, EACCES) << name;
     }
+    write(path("device/sub/inner.txt"), "ours");
+    EXPECT_TRUE(openForReading(device + "/inner", device));
     EXPECT_EQ(read(path("outside/secret.conf")), "theirs");
     EXPECT_EQ(fs::directory_iterator(path("outside"))->path().filename(), "secret.conf");
     auto inside = TemporaryFile::beside(device + "/inner", device);
@@ -276,6 +335,9 @@ TEST_P(Downloads, LinksInStickyFoldersFollowTheKernelsRule)
     ASSERT_FALSE(refused);
     EXPECT_EQ(refused.failure().error, EACCES);
     EXPECT_EQ(read(path("victim.txt")), "root's");
+    const auto unread = openForReading(path("shared/planted"), root());  // nor sent to a server
+    ASSERT_FALSE(unread);
+    EXPECT_EQ(unread.failure().error, EACCES);
     // The folder's owner may plant links there, and the caller's own are fine.
     ASSERT_EQ(::chown(path("shared").c_str(), kOther, kOther), 0);
     EXPECT_TRUE(TemporaryFile::beside(path("shared/planted"), root()));
@@ -290,11 +352,11 @@ INSTANTIATE_TEST_SUITE_P(TemporaryFiles, Downloads, ::testing::Bool(),
 TEST_F(LocalFiles, SpecialFilesAreNeverOpenedForUpload)
 {
     ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0644), 0);
-    EXPECT_FALSE(openForReading(path("fifo")));  // returns at once, no writer needed
-    EXPECT_FALSE(openForReading(folder_.string()));
-    EXPECT_FALSE(openForReading(path("missing")));
+    EXPECT_FALSE(openForReading(path("fifo"), root()));  // returns at once, no writer needed
+    EXPECT_FALSE(openForReading(folder_.string(), root()));
+    EXPECT_FALSE(openForReading(path("missing"), root()));
     write(path("plain"), "x");
-    EXPECT_TRUE(openForReading(path("plain")));
+    EXPECT_TRUE(openForReading(path("plain"), root()));
 }
 
 // Transfers over a local socket pair.
@@ -370,7 +432,7 @@ TEST_F(Transfers, UploadSendsEveryByte)
 {
     connect();
     write(path("up"), content_);
-    auto file = openForReading(path("up"));
+    auto file = openForReading(path("up"), root());
     ASSERT_TRUE(file);
     std::string received;
     std::thread server([&] {
