@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "common/environment.h"
 #include "common/server_argument.h"
 #include "common/utf.h"
 #include "common/write_all.h"
@@ -189,7 +190,7 @@ std::string moduleFile()
 
 std::shared_ptr<Transcript> Transcript::fromEnvironment()
 {
-    const char* target = std::getenv("QUORVANE_TRACE");
+    const char* target = text::environmentVariable("QUORVANE_TRACE");
     if (!target || !*target)
         return nullptr;
     const std::string_view asked = target;

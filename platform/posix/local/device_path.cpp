@@ -1,9 +1,13 @@
 #include "posix/local/device_path.h"
 
+#include <unistd.h>
+
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 #include <vector>
 
+#include "common/environment.h"
 #include "common/utf.h"
 
 #ifndef QUORVANE_DEVICE_ROOT
@@ -66,12 +70,32 @@ std::string deviceRoot()
     return root.root;
 }
 
+namespace {
+
+// The root as a folder of its own, however it was spelled: links and "."
+// or ".." resolved, and absolute ("dev" would move with the working folder,
+// and a relative path is not checked against a root).
+std::string resolvedRoot(const std::string& asked)
+{
+    std::unique_ptr<char, decltype(&std::free)> real(::realpath(asked.c_str(), nullptr), std::free);
+    if (real)
+        return real.get();
+    if (asked.front() == '/')
+        return asked;
+    // Missing: a root that serves nothing, but still never a relative one.
+    std::unique_ptr<char, decltype(&std::free)> here(::getcwd(nullptr, 0), std::free);
+    return here ? std::string(here.get()) + "/" + asked : asked;
+}
+
+}  // namespace
+
 void readDeviceRoot()
 {
-    const char* asked = std::getenv("QUORVANE_DEVICE_ROOT");
+    const char* asked = text::environmentVariable("QUORVANE_DEVICE_ROOT");
+    const std::string chosen = asked && *asked ? asked : QUORVANE_DEVICE_ROOT;
     ConfiguredRoot& root = configured();
     const std::lock_guard lock(root.mutex);
-    root.root = asked && *asked ? asked : QUORVANE_DEVICE_ROOT;
+    root.root = resolvedRoot(chosen);
 }
 
 std::optional<std::string> hostPathOf(const char16_t* devicePath)
