@@ -110,6 +110,9 @@ if(NOT WIN32)
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Quorvane2 developers <developers@quorvane2.org>")
   set(CPACK_STRIP_FILES ON)
   set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+  # The 13 exports are fixed: a program built against this version runs with
+  # any later one of the same soname.
+  set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
   set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${QUORVANE_PACKAGING_DIR}/triggers)
   set(CPACK_DEBIAN_RUNTIME_DESCRIPTION "FTP and FTPS client library behind a flat set of exported functions
  Quorvane2 keeps one FTP session per process and works through nine

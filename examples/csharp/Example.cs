@@ -3,7 +3,10 @@
 // listing file, download a file, upload it back under another name, make one
 // call fail on purpose and read why, log out.
 //
-//   mcs -out:Example.exe Example.cs && mono Example.exe SERVER USER PASSWORD FOLDER REMOTE-FILE LOCAL-FILE
+//   mcs -out:Example.exe Example.cs && mono Example.exe SERVER USER FOLDER REMOTE-FILE LOCAL-FILE
+//
+// The password comes from standard input (a prompt without echo on a
+// terminal), never the command line, where every local user can read it.
 //
 // Environment: QUORVANE_DEVICE_ROOT, the device root; QUORVANE_TRACE, the
 // transcript to read causes from (set it before starting the program: .NET
@@ -70,18 +73,38 @@ class Transcript
 
 static class Example
 {
+    // From standard input: typed without echo on a terminal, else its first line.
+    static string ReadPassword()
+    {
+        if (Console.IsInputRedirected)
+            return Console.ReadLine() ?? "";
+        Console.Error.Write("Password: ");
+        var typed = new StringBuilder();
+        for (var key = Console.ReadKey(true); key.Key != ConsoleKey.Enter; key = Console.ReadKey(true))
+        {
+            if (key.Key == ConsoleKey.Backspace && typed.Length > 0)
+                typed.Length--;
+            else if (!char.IsControl(key.KeyChar))
+                typed.Append(key.KeyChar);
+        }
+        Console.Error.WriteLine();
+        return typed.ToString();
+    }
+
     static int Main(string[] args)
     {
-        if (args.Length != 6)
+        if (args.Length != 5)
         {
-            Console.Error.WriteLine("usage: Example.exe SERVER USER PASSWORD FOLDER REMOTE-FILE LOCAL-FILE");
+            Console.Error.WriteLine("usage: Example.exe SERVER USER FOLDER REMOTE-FILE LOCAL-FILE " +
+                                    "(the password on standard input)");
             return 2;
         }
         // Names beyond ASCII print as themselves whatever the locale says
         // (mono takes the console's encoding from it, ASCII where none is set).
         Console.OutputEncoding = new UTF8Encoding(false);
-        string server = args[0], user = args[1], password = args[2], folder = args[3],
-               remote = args[4], local = args[5];
+        string server = args[0], user = args[1], folder = args[2], remote = args[3],
+               local = args[4];
+        var password = ReadPassword();
         var trace = Environment.GetEnvironmentVariable("QUORVANE_TRACE");
         var transcript = string.IsNullOrEmpty(trace) ? null : new Transcript(trace);
         var deviceRoot = Environment.GetEnvironmentVariable("QUORVANE_DEVICE_ROOT") ?? "/";

@@ -4,7 +4,10 @@
 // read the listing file, download a file, upload it back under another
 // name, make one call fail on purpose and read why, log out.
 //
-//   npm install && node example.js SERVER USER PASSWORD FOLDER REMOTE-FILE LOCAL-FILE
+//   npm install && node example.js SERVER USER FOLDER REMOTE-FILE LOCAL-FILE
+//
+// The password comes from standard input (a prompt without echo on a
+// terminal), never the command line, where every local user can read it.
 //
 // Environment as for the Python example: QUORVANE_MODULE (default
 // "libQuorvane2.so.0", or "Quorvane2.dll"), QUORVANE_DEVICE_ROOT,
@@ -54,12 +57,30 @@ class Transcript {
   }
 }
 
+// From standard input: typed without echo on a terminal, else its first line.
+function readPassword() {
+  if (!process.stdin.isTTY) return fs.readFileSync(0, 'utf8').split(/\r?\n/)[0];
+  process.stderr.write('Password: ');
+  process.stdin.setRawMode(true);
+  const bytes = [];
+  const one = Buffer.alloc(1);
+  while (fs.readSync(0, one, 0, 1) === 1 && one[0] !== 0x0d && one[0] !== 0x0a) {
+    if (one[0] === 0x03) process.exit(130);  // Ctrl-C, which raw mode passes on
+    bytes.push(one[0]);
+  }
+  process.stdin.setRawMode(false);
+  process.stderr.write('\n');
+  return Buffer.from(bytes).toString('utf8');
+}
+
 function main(argv) {
-  if (argv.length !== 6) {
-    console.error('usage: example.js SERVER USER PASSWORD FOLDER REMOTE-FILE LOCAL-FILE');
+  if (argv.length !== 5) {
+    console.error('usage: example.js SERVER USER FOLDER REMOTE-FILE LOCAL-FILE ' +
+                  '(the password on standard input)');
     return 2;
   }
-  const [server, user, password, folder, remote, local] = argv;
+  const [server, user, folder, remote, local] = argv;
+  const password = readPassword();
   // Named before the first call, when the library reads the variable.
   if (!process.env.QUORVANE_TRACE) {
     const folderForIt = fs.mkdtempSync(path.join(os.tmpdir(), 'quorvane-example-'));

@@ -4,7 +4,10 @@
 listing file, download a file, upload it back under another name, make one
 call fail on purpose and read why, log out.
 
-    python3 example.py SERVER USER PASSWORD FOLDER REMOTE-FILE LOCAL-FILE
+    python3 example.py SERVER USER FOLDER REMOTE-FILE LOCAL-FILE
+
+The password comes from standard input (a prompt without echo on a
+terminal), never the command line, where every local user can read it.
 
 SERVER is HOST, ftp://HOST[:PORT], ftpes://HOST[:PORT] or ftps://HOST[:PORT].
 LOCAL-FILE is a path of the device's file system ("\\data\\x.txt" lies under
@@ -17,6 +20,7 @@ for the packages); QUORVANE_TRACE, the transcript (this example names a
 temporary file when it is unset, to read causes from).
 """
 import ctypes
+import getpass
 import os
 import sys
 import tempfile
@@ -90,10 +94,19 @@ def device_path(device_root, local):
     return os.path.join(device_root, relative)
 
 
+def read_password():
+    """From standard input: without echo on a terminal, else its first line."""
+    if sys.stdin.isatty():
+        return getpass.getpass()
+    return sys.stdin.readline().rstrip("\r\n")
+
+
 def main(argv):
-    if len(argv) != 7:
-        sys.exit("usage: example.py SERVER USER PASSWORD FOLDER REMOTE-FILE LOCAL-FILE")
-    server, user, password, folder, remote, local = argv[1:]
+    if len(argv) != 6:
+        sys.exit("usage: example.py SERVER USER FOLDER REMOTE-FILE LOCAL-FILE"
+                 " (the password on standard input)")
+    server, user, folder, remote, local = argv[1:]
+    password = read_password()
     default = "Quorvane2.dll" if sys.platform == "win32" else "libQuorvane2.so.0"
     # The transcript must be named before the first call: the library reads
     # the variable then (and again at each log-in).

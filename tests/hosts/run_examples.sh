@@ -44,9 +44,12 @@ timeout 120 unshare --net --fork bash -c '
         csharp) run=(mono "$work/Example.exe") ;;
         esac
         status=0
-        "${run[@]}" 127.0.0.1 user secret /pub hello.txt "\\got-$host.txt" > "$work/$host.out" 2>&1 || status=$?
+        printf "secret\n" | "${run[@]}" 127.0.0.1 user /pub hello.txt "\\got-$host.txt" \
+            > "$work/$host.out" 2>&1 || status=$?
         sed "s/^/$host: /" "$work/$host.out"
         fail() { echo "$host: $1" >&2; exit 1; }
+        # The password never on a command line, nor in what the example printed.
+        [[ $(cat "$work/$host.out") != *secret* ]] || fail "printed the password"
         [ "$status" = 0 ] || fail "exit status $status"
         out=$(cat "$work/$host.out")
         for expected in "FTPServerLogIn: 999" "FTPServerFiles: 999" "grüße €.txt" \

@@ -47,7 +47,8 @@ for file in man/man3/quorvane2\.3\.gz man/man3/FTPFileDownload\.3\.gz \
     doc/libquorvane2-dev/examples/c/example\.c doc/libquorvane2-dev/examples/python/example\.py; do
     has "$dev_files" "usr/share/$file" || fail "no $file in the dev package"
 done
-has "$(dpkg-deb -I "$runtime" shlibs)" '^libQuorvane2 0 libquorvane2-0' || fail "no shlibs"
+has "$(dpkg-deb -I "$runtime" shlibs)" '^libQuorvane2 0 libquorvane2-0 \(>= [0-9.]+\)' ||
+    fail "no shlibs taking later versions (>=)"
 has "$(dpkg-deb -I "$runtime" triggers)" 'activate-noawait ldconfig' || fail "no ldconfig trigger"
 
 root=$work/root
@@ -87,12 +88,12 @@ timeout 60 unshare --net --fork bash -c '
     for _ in $(seq 100); do grep -q ready "$work/server.out" && break; sleep 0.1; done
     export LD_LIBRARY_PATH=$libdir
     cd "$work"
-    ./example 127.0.0.1 user secret /pub hello.txt example-download.txt > example.out
+    printf "secret\n" | ./example 127.0.0.1 user /pub hello.txt example-download.txt > example.out
     cat example.out
     [[ $(cat example.out) =~ "FTPFileDownload: 999" ]]
     [[ $(cat example-download.txt) == "fetched by the C example" ]]
     # The packaged host program finds the packaged module where the loader looks.
     "$root/usr/bin/quorvane" --version
-    "$root/usr/bin/quorvane" login 127.0.0.1 user secret rm /pub/hello.txt logout
+    printf "secret\n" | "$root/usr/bin/quorvane" login 127.0.0.1 user - rm /pub/hello.txt logout
 '
 echo "the packages install, the C example builds with pkg-config and runs"
