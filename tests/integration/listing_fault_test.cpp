@@ -40,9 +40,10 @@ TEST_F(ListingAgainstFaultServer, MlsdWhereOffered)
              "listing": "type=cdir;modify=20200101000000; .\r\ntype=file;size=7;modify=20200101000000; a.txt\r\n"})");
     ASSERT_EQ(list(), FTP_RESULT_OK);
     const auto lines = listingLines();
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0], "a.txt");
-    EXPECT_EQ(lines[1], " 7    ");
+    ASSERT_EQ(lines.size(), 6u);
+    EXPECT_EQ(lines[0], ".");  // the folder's own entry, as LIST names it
+    EXPECT_EQ(lines[3], "a.txt");
+    EXPECT_EQ(lines[4], " 7    ");
     EXPECT_EQ(count("MLSD"), 1);
     EXPECT_EQ(count("LIST"), 0);
     // An absolute folder is known as given: no PWD to ask where it led.
@@ -194,6 +195,41 @@ TEST_F(ListingAgainstFaultServer, EachListingUsesTheTimeZoneInEffectThen)
     EXPECT_EQ(listingLines().at(2), "01/01/2020  21:00:00");
     setenv("TZ", "UTC", 1);
     tzset();
+}
+
+// A server listing in its own time, five and a half hours east of UTC,
+// ends the listing with 250 as IBM i does; MDTM says UTC. The zone is
+// learnt from the first listing, once, and every later one uses it.
+TEST_F(ListingAgainstFaultServer, TheServersZoneIsLearntOnceFromMdtm)
+{
+    const time_t written = std::time(nullptr) / 60 * 60 - 2 * 86400;
+    const time_t shown = written + 5 * 3600 + 1800;  // its wall clock
+    char line[96], mdtm[32];
+    tm wall{}, utc{};
+    ::gmtime_r(&shown, &wall);
+    ::gmtime_r(&written, &utc);
+    // As JSON writes line ends, inside the scenario.
+    std::strftime(line, sizeof line,
+                  "-rw-r--r-- 1 u g 7 %b %e %H:%M a.txt\\r\\n"
+                  "drwxr-xr-x 1 u g 0 Jan  1  2020 old\\r\\n",
+                  &wall);
+    std::strftime(mdtm, sizeof mdtm, "213 %Y%m%d%H%M%S", &utc);
+    play(
+        std::string(R"({"replies": {"CWD": "250 ok",
+        "FEAT": "211-Features:\r\n MDTM\r\n211 End", "MDTM": ")") +
+        mdtm + R"(", "LIST": [{"send": "150 here\r\n"}, {"data": ")" + line +
+        R"("}, {"data_close": true}, {"send": "250 Requested file action okay, completed.\r\n"}]}})");
+    for (int listing = 0; listing < 2; ++listing) {
+        ASSERT_EQ(list(), FTP_RESULT_OK);
+        const auto lines = listingLines();
+        ASSERT_EQ(lines.size(), 6u);
+        EXPECT_EQ(lines[0], "a.txt");
+        char truth[32];
+        std::strftime(truth, sizeof truth, "%m/%d/%Y  %H:%M:%S", &utc);  // TZ is UTC here
+        EXPECT_EQ(lines[2], truth);  // the truth, not the server's wall clock
+        EXPECT_EQ(lines[5], "12/31/2019  18:30:00");  // a date alone: the server's midnight
+    }
+    EXPECT_EQ(count("MDTM a.txt"), 1);
 }
 
 TEST_F(ListingAgainstFaultServer, TransferAbortedWith426KeepsThePreviousListing)

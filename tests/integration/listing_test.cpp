@@ -31,6 +31,9 @@ std::ostream& operator<<(std::ostream& out, const Record& r)
 }
 
 // The listing file as records by name; fails the test on a broken layout.
+// The listing's records by name, without the folder's own entry and its
+// parent's, which servers list or not ("." and ".." where they do, from LIST
+// or MLSD alike: both, or neither).
 std::map<std::string, Record> readListing()
 {
     const std::string text = readFile(listingFile());
@@ -42,6 +45,10 @@ std::map<std::string, Record> readListing()
         ADD_FAILURE() << "the listing has " << lines.size() << " lines, not records of three";
     for (std::size_t i = 0; i + 2 < lines.size(); i += 3)
         records[lines[i]] = {lines[i + 1], lines[i + 2]};
+    if (records.count(".") != records.count(".."))
+        ADD_FAILURE() << "the folder's own entry without its parent's, or the other way round";
+    records.erase(".");
+    records.erase("..");
     return records;
 }
 
@@ -138,7 +145,7 @@ TEST_P(ListingAgainstServers, EmptyFolderGivesAnEmptyListing)
 {
     writeFile(listingFile(), "previous");
     EXPECT_EQ(list("/empty"), FTP_RESULT_OK);
-    EXPECT_EQ(readFile(listingFile()), "");
+    EXPECT_TRUE(readListing().empty()) << readFile(listingFile());
 }
 
 TEST_P(ListingAgainstServers, RefusedFolderKeepsThePreviousListing)
@@ -208,6 +215,51 @@ TEST_P(ListingAgainstServers, FullDiskEndsTheListingEarlyAndTheSessionGoesOn)
 
 INSTANTIATE_TEST_SUITE_P(Interop, ListingAgainstServers, ::testing::ValuesIn(allServers()),
                          [](const auto& info) { return nameOf(info.param); });
+
+// Servers that list in their own local time, here five and a half hours
+// east of UTC: proftpd's MDTM still says UTC, so the client learns the zone
+// and every time is right; vsftpd's MDTM is local too, so nothing it says
+// tells its zone, and its times stay as listed, taken as UTC.
+TEST(ListingInTheServersZone, LearntOnceASessionFromMdtm)
+{
+    setenv("TZ", "UTC", 1);
+    tzset();
+    struct Row {
+        Server server;
+        std::int64_t shown;  // what the listing shows beyond the truth, in seconds
+    };
+    for (const Row& row : {Row{Server::Proftpd, 0}, Row{Server::Vsftpd, 5 * 3600 + 1800}}) {
+        TempFolder root;
+        writeFile(root.path() / "recent.txt", "x");
+        const time_t written = std::time(nullptr) / 60 * 60 - 3 * 86400;  // shows its time of day
+        const timespec times[2] = {{written, 0}, {written, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, (root.path() / "recent.txt").c_str(), times, 0), 0);
+        auto command = serverCommand(row.server, root.path());
+        command.insert(command.end(), {"--local-times", "--timezone", "IST-5:30"});
+        const ServerProcess server(command);
+        ASSERT_TRUE(server.ready()) << nameOf(row.server);
+        const auto transcript = root.path() / "transcript.txt";
+        const ScopedEnvironment trace("QUORVANE_TRACE", transcript.string());
+        ASSERT_EQ(module().logIn(u"127.0.0.1", u"user", u"secret"), FTP_RESULT_OK);
+        for (int listing = 0; listing < 2; ++listing) {
+            ASSERT_EQ(module().listFolder(nullptr, nullptr, nullptr, u"/"), FTP_RESULT_OK);
+            const auto records = readListing();
+            ASSERT_EQ(records.count("recent.txt"), 1u) << nameOf(row.server);
+            EXPECT_EQ(records.at("recent.txt").time, localText(written + row.shown))
+                << nameOf(row.server);
+        }
+        module().logOut();
+        const std::string text = readFile(transcript);
+        EXPECT_NE(text.find(row.shown == 0 ? "LIST times are UTC+05:30 (MDTM of recent.txt)"
+                                           : "LIST times are UTC+00:00 (MDTM of recent.txt)"),
+                  std::string::npos)
+            << text;
+        std::size_t asked = 0;  // once a session
+        for (std::size_t at = 0; (at = text.find("-> MDTM", at)) != std::string::npos; ++at)
+            ++asked;
+        EXPECT_EQ(asked, 1u) << text;
+    }
+}
 
 TEST(ListingWithoutSession, GivesThreeAndTouchesNoFile)
 {

@@ -10,6 +10,7 @@ own.
   launch_server.py KIND --root ROOT [--user U] [--password P] [--bin BINDIR]
                    [--idle-timeout SECONDS] [--host ADDRESS] [--port N] [--passive-ports MIN-MAX]
                    [--tls CERTS [--tls-max 1.2] [--tls-log FILE] [--implicit-tls]]
+                   [--digest] [--local-times] [--timezone TZ]
 
 BINDIR holds the three servers unpacked from Debian's packages: installed,
 each would be an FTP daemon enabled at boot (and they conflict).
@@ -86,6 +87,8 @@ idle_session_timeout=%d
         if args.passive_ports:
             low, high = args.passive_ports.split("-")
             f.write("pasv_min_port=%s\npasv_max_port=%s\n" % (low, high))
+        if args.local_times:
+            f.write("use_localtime=YES\n")  # LIST and MDTM alike
         if args.tls:
             # debug_ssl logs "SSL version ..., reused|not reused" for each connection.
             f.write("""ssl_enable=YES
@@ -152,6 +155,10 @@ TimeoutIdle {idle}
         if args.digest:
             f.write("ModulePath %s/usr/lib/proftpd\nLoadModule mod_digest.c\nDigestEngine on\n"
                     % args.bin)
+        if args.local_times:
+            # LIST in local time, MDTM still in UTC; no MLST in FEAT, so
+            # that clients list with LIST.
+            f.write("TimesGMT off\nFactsAdvertise off\n")
         if args.tls:
             # Data connections must resume the control session (the default).
             f.write("""ModulePath {bin}/usr/lib/proftpd
@@ -210,6 +217,9 @@ def main():
     parser.add_argument("--implicit-tls", action="store_true")
     parser.add_argument("--digest", action="store_true",
                         help="proftpd: HASH and XSHA256 and the like (mod_digest)")
+    parser.add_argument("--local-times", action="store_true",
+                        help="vsftpd, proftpd: LIST in the server's local time (see --timezone)")
+    parser.add_argument("--timezone", help="TZ for the server process (a POSIX TZ string)")
     args = parser.parse_args()
     if args.implicit_tls and (not args.tls or args.kind == "pure-ftpd"):
         sys.exit("--implicit-tls needs --tls, and vsftpd or proftpd")
@@ -225,6 +235,8 @@ def main():
         argv = {"vsftpd": vsftpd, "proftpd": proftpd, "pure-ftpd": pure_ftpd}[args.kind](args, work)
         log = open(os.path.join(work, "server.log"), "w")
         env = dict(os.environ)
+        if args.timezone:
+            env["TZ"] = args.timezone
         if args.tls and args.tls_max == "1.2" and args.kind != "proftpd":
             # vsftpd and pure-ftpd have no setting for it: cap OpenSSL itself.
             env["OPENSSL_CONF"] = os.path.join(work, "openssl.cnf")

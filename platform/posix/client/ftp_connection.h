@@ -71,6 +71,21 @@ public:
 
     const ServerFeatures& features() const { return features_; }
 
+    // The zone the server lists LIST times in, as learnt once a session:
+    // seconds east of UTC, nothing while not yet asked. Once `settled`, it
+    // is not asked again (a reconnection keeps it).
+    struct ListZone {
+        std::optional<std::int64_t> offset;
+        bool settled = false;
+        bool unknownSaid = false;  // the transcript said it is not known yet
+    };
+    ListZone listZone();
+    // Learns it from one name whose LIST line showed a time of day:
+    // `listed` is that time read as if it were UTC, MDTM gives the truth.
+    // Where `name` is empty (no line showed one), nothing is asked and the
+    // next listing may tell; meanwhile the rule is UTC.
+    void learnListZone(std::string_view name, std::int64_t listed);
+
     // Each command below runs alone on the connection. Names are UTF-8
     // without control characters (the caller checks).
     Outcome<> changeDirectory(std::string_view path);
@@ -190,6 +205,7 @@ private:
     // Learned about this server on the way.
     ServerFeatures features_;
     bool epsvFailed_ = false;  // broken EPSV stays broken: PASV from then on
+    ListZone listZone_;
 };
 
 }  // namespace quorvane::client

@@ -9,6 +9,7 @@
 #include <ctime>
 #include <deque>
 #include <memory>
+#include <vector>
 
 #include "common/transcript.h"
 #include "common/utf.h"
@@ -47,15 +48,18 @@ bool matchesPattern(const std::string& pattern, const std::string& name)
 
 // The entry as it can be handed out, or nothing: a name with a control
 // character would break the records built from it, and one too long for
-// cFileName would have to be cut to a name that is another file's.
-std::optional<SearchEntry> searchEntry(const ListingEntry& entry, const std::string& pattern)
+// cFileName would have to be cut to a name that is another file's. A LIST
+// time moves by the server's zone (seconds east of UTC).
+std::optional<SearchEntry> searchEntry(const ListingEntry& entry, const std::string& pattern,
+                                       std::int64_t zone)
 {
     if (text::hasControlCharacter(entry.name) || !matchesPattern(pattern, entry.name))
         return std::nullopt;
     std::u16string name = text::toUtf16Lossy(entry.name);
     if (name.size() >= MAX_PATH)
         return std::nullopt;
-    const auto modified = entry.modified ? fileTimeOfUnixSeconds(*entry.modified) : std::nullopt;
+    const auto modified =
+        entry.modified ? fileTimeOfUnixSeconds(*entry.modified - zone) : std::nullopt;
     return SearchEntry{std::move(name), entry.size, entry.directory,
                        modified.value_or(FILETIME{0, 0})};
 }
@@ -71,15 +75,21 @@ void traceStats(const ListingStats& stats)
         line << ", the first: " << trace::escape(stats.firstUnparsed);
 }
 
+// Where the server's zone is not known yet, a LIST listing's entries wait
+// until it is: the first listing of a session, up to this many, and then
+// its end, where one entry's MDTM tells the zone. A longer listing goes out
+// as it comes (its times taken as UTC), and the next one has the zone.
+constexpr std::size_t kHeldForTheZone = 10'000;
+
 class FtpSearch final : public HandleObject {
 public:
-    FtpSearch(ListingStream stream, std::string pattern, ListingFormat format, HINTERNET parent)
-        : HandleObject(HandleKind::Search, parent), stream_(std::move(stream)),
-          pattern_(std::move(pattern)), parser_(format, std::time(nullptr),
-                                                [this](ListingEntry&& listed) {
-                                                    if (auto entry = searchEntry(listed, pattern_))
-                                                        pending_.push_back(std::move(*entry));
-                                                }),
+    FtpSearch(std::shared_ptr<FtpConnection> connection, ListingStream stream, std::string pattern,
+              ListingFormat format, HINTERNET parent)
+        : HandleObject(HandleKind::Search, parent), connection_(std::move(connection)),
+          stream_(std::move(stream)), pattern_(std::move(pattern)),
+          zone_(format == ListingFormat::List ? connection_->listZone() : settledZone()),
+          parser_(format, std::time(nullptr) + zone_.offset.value_or(0),
+                  [this](ListingEntry&& listed) { take(std::move(listed)); }),
           buffer_(std::make_unique<char[]>(kReadSize))
     {
     }
@@ -113,6 +123,40 @@ public:
     }
 
 private:
+    static FtpConnection::ListZone settledZone()
+    {
+        FtpConnection::ListZone utc;
+        utc.settled = true;
+        return utc;
+    }
+
+    void take(ListingEntry&& listed)
+    {
+        if (listed.timeOfDay && probe_.empty() && listed.modified) {
+            probe_ = listed.name;
+            probeListed_ = *listed.modified;
+        }
+        if (!zone_.settled && !overflowed_) {
+            held_.push_back(std::move(listed));
+            overflowed_ = held_.size() == kHeldForTheZone;
+            if (overflowed_)
+                release();  // too many to hold: out as they come, as UTC
+            return;
+        }
+        if (auto entry = searchEntry(listed, pattern_, zone_.offset.value_or(0)))
+            pending_.push_back(std::move(*entry));
+    }
+
+    // The held entries go out, moved by the zone as now known.
+    void release()
+    {
+        for (const ListingEntry& listed : held_)
+            if (auto entry = searchEntry(listed, pattern_, zone_.offset.value_or(0)))
+                pending_.push_back(std::move(*entry));
+        held_.clear();
+        held_.shrink_to_fit();
+    }
+
     void readOn()
     {
         auto got = stream_.read(buffer_.get(), kReadSize);
@@ -127,19 +171,31 @@ private:
         }
         parser_.finish();
         auto confirmed = stream_.end();
+        if (confirmed && !zone_.settled) {
+            connection_->learnListZone(probe_, probeListed_);
+            zone_ = connection_->listZone();
+        }
         finish(confirmed ? Failure{FailureKind::EndOfListing} : std::move(confirmed).failure());
     }
 
     void finish(Failure end)
     {
         traceStats(parser_.stats());
+        if (end.kind == FailureKind::EndOfListing)
+            release();
         ended_ = std::move(end);
     }
 
+    std::shared_ptr<FtpConnection> connection_;
     ListingStream stream_;
     std::string pattern_;
+    FtpConnection::ListZone zone_;
     ListingParser parser_;
     std::unique_ptr<char[]> buffer_;
+    std::vector<ListingEntry> held_;  // until the zone is known
+    bool overflowed_ = false;  // too many were held: none are any more
+    std::string probe_;  // the first name listed with a time of day
+    std::int64_t probeListed_ = 0;
     std::deque<SearchEntry> pending_;
     std::optional<Failure> ended_;  // how the listing ended, once it has
 };
@@ -172,7 +228,7 @@ HINTERNET FtpFindFirstFileW(HINTERNET connect, LPCWSTR searchFile, WIN32_FIND_DA
             return nullptr;
         }
         auto search =
-            std::make_shared<FtpSearch>(std::move(*stream), *pattern,
+            std::make_shared<FtpSearch>(*connection, std::move(*stream), *pattern,
                                         mlsd ? ListingFormat::Mlsd : ListingFormat::List, connect);
         if (auto first = search->next(*findData); !first) {
             search->close();  // an empty folder: no more files

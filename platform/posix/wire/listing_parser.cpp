@@ -7,119 +7,13 @@
 #include "common/ascii.h"
 #include "posix/wire/calendar.h"
 #include "posix/wire/digits.h"
+#include "posix/wire/list_dialects.h"
+#include "posix/wire/list_fields.h"
 
 namespace quorvane::client {
 namespace {
 
-using text::asciiLower;
 using text::equalsIgnoringCase;
-
-struct Token {
-    std::string_view text;
-    std::size_t end;  // just past the token, in the line
-};
-
-// The first few space-separated tokens of a line; nothing here allocates, as
-// a listing may hold hundreds of thousands of lines.
-class Tokens {
-public:
-    static constexpr std::size_t kMax = 12;
-
-    Tokens(std::string_view line, std::size_t maxTokens)
-    {
-        std::size_t pos = 0;
-        while (count_ < std::min(maxTokens, kMax)) {
-            while (pos < line.size() && line[pos] == ' ')
-                ++pos;
-            if (pos == line.size())
-                break;
-            std::size_t end = pos;
-            while (end < line.size() && line[end] != ' ')
-                ++end;
-            tokens_[count_++] = {line.substr(pos, end - pos), end};
-            pos = end;
-        }
-    }
-
-    std::size_t size() const { return count_; }
-    bool empty() const { return count_ == 0; }
-    const Token& operator[](std::size_t i) const { return tokens_[i]; }
-
-private:
-    std::array<Token, kMax> tokens_{};
-    std::size_t count_ = 0;
-};
-
-Tokens tokenize(std::string_view line, std::size_t maxTokens) { return Tokens(line, maxTokens); }
-
-std::optional<int> smallNumber(std::string_view text, std::size_t minDigits, std::size_t maxDigits)
-{
-    if (text.size() < minDigits || text.size() > maxDigits || !isDigits(text))
-        return std::nullopt;
-    return static_cast<int>(*parseDecimal(text));
-}
-
-constexpr std::uint32_t packed(char a, char b, char c)
-{
-    return std::uint32_t(std::uint8_t(a)) << 16 | std::uint32_t(std::uint8_t(b)) << 8 |
-           std::uint8_t(c);
-}
-
-// Tried on several fields of every LIST line: three letters packed and
-// compared at once.
-std::optional<int> monthOf(std::string_view text)
-{
-    static constexpr std::array<std::uint32_t, 12> kMonths = {
-        packed('j', 'a', 'n'), packed('f', 'e', 'b'), packed('m', 'a', 'r'), packed('a', 'p', 'r'),
-        packed('m', 'a', 'y'), packed('j', 'u', 'n'), packed('j', 'u', 'l'), packed('a', 'u', 'g'),
-        packed('s', 'e', 'p'), packed('o', 'c', 't'), packed('n', 'o', 'v'), packed('d', 'e', 'c')};
-    if (text.size() != 3)
-        return std::nullopt;
-    const std::uint32_t key = packed(asciiLower(text[0]), asciiLower(text[1]), asciiLower(text[2]));
-    for (std::size_t i = 0; i < kMonths.size(); ++i)
-        if (kMonths[i] == key)
-            return static_cast<int>(i + 1);
-    return std::nullopt;
-}
-
-// "H:MM" or "HH:MM".
-bool parseClock(std::string_view text, int& hour, int& minute)
-{
-    const std::size_t colon = text.find(':');
-    if (colon == std::string_view::npos)
-        return false;
-    const auto h = smallNumber(text.substr(0, colon), 1, 2);
-    const auto m = smallNumber(text.substr(colon + 1), 2, 2);
-    if (!h || !m || *h > 23 || *m > 59)
-        return false;
-    hour = *h;
-    minute = *m;
-    return true;
-}
-
-std::optional<std::int64_t> secondsOf(int year, int month, int day, int hour, int minute,
-                                      int second = 0)
-{
-    return unixSecondsOf(CivilTime{year, month, day, hour, minute, second});
-}
-
-// ls shows the time instead of the year for recent dates (GNU ls up to about
-// six months back; some servers for any date of the current year), and a
-// modification time is almost never in the future. So the year meant is the
-// latest that does not put the date ahead of now by more than a clock skew
-// between server and client. Feb 29 falls back to the last leap year.
-std::optional<std::int64_t> placeYearless(int month, int day, int hour, int minute,
-                                          std::int64_t now)
-{
-    constexpr std::int64_t kClockSkew = 2 * 86'400;
-    const int thisYear = civilFromUnixSeconds(now).year;
-    for (int year = thisYear + 1; year >= thisYear - 8; --year) {
-        const auto candidate = secondsOf(year, month, day, hour, minute);
-        if (candidate && *candidate <= now + kClockSkew)
-            return candidate;
-    }
-    return std::nullopt;
-}
 
 bool isPermissions(std::string_view text)
 {
@@ -161,14 +55,6 @@ bool parseUnixSize(const Tokens& tokens, std::size_t monthIndex, std::uint64_t& 
     return false;
 }
 
-// Two-digit years as DOS listings write them: 70-99 are the 1900s.
-int fullYear(int year, std::size_t digits)
-{
-    if (digits == 4)
-        return year;
-    return year < 70 ? 2000 + year : 1900 + year;
-}
-
 }  // namespace
 
 LineResult parseMlsdLine(std::string_view line, ListingEntry& entry)
@@ -178,6 +64,7 @@ LineResult parseMlsdLine(std::string_view line, ListingEntry& entry)
         return LineResult::Malformed;
     entry = {};
     entry.name = line.substr(space + 1);
+    const char* own = nullptr;  // "." or "..", whatever the server calls them
     std::string_view facts = line.substr(0, space);
     while (!facts.empty()) {
         const std::size_t semicolon = facts.find(';');
@@ -192,9 +79,13 @@ LineResult parseMlsdLine(std::string_view line, ListingEntry& entry)
         const std::string_view name = fact.substr(0, equals);
         const std::string_view value = fact.substr(equals + 1);
         if (equalsIgnoringCase(name, "type")) {
-            if (equalsIgnoringCase(value, "cdir") || equalsIgnoringCase(value, "pdir"))
-                return LineResult::Ignored;
-            entry.directory = equalsIgnoringCase(value, "dir");
+            // The folder's own entry and its parent's, named as LIST names them.
+            if (equalsIgnoringCase(value, "cdir") || equalsIgnoringCase(value, "pdir")) {
+                own = equalsIgnoringCase(value, "cdir") ? "." : "..";
+                entry.directory = true;
+                continue;
+            }
+            entry.directory = entry.directory || equalsIgnoringCase(value, "dir");
         } else if (equalsIgnoringCase(name, "size") || equalsIgnoringCase(name, "sizd")) {
             const auto size = parseDecimal(value);
             if (!size)
@@ -215,6 +106,8 @@ LineResult parseMlsdLine(std::string_view line, ListingEntry& entry)
                 return LineResult::Malformed;
         }
     }
+    if (own)
+        entry.name = own;
     return LineResult::Parsed;
 }
 
@@ -259,6 +152,7 @@ LineResult parseUnixLine(std::string_view line, std::int64_t now, ListingEntry& 
         entry.name = line.substr(nameStart);
         entry.size = size;
         entry.modified = modified;
+        entry.timeOfDay = yearOrClock.find(':') != std::string_view::npos;
         entry.directory = tokens[0].text[0] == 'd';
         if (tokens[0].text[0] == 'l') {
             const std::size_t arrow = entry.name.find(" -> ");
@@ -323,20 +217,54 @@ LineResult parseDosLine(std::string_view line, ListingEntry& entry)
     const std::size_t nameStart = line.find_first_not_of(' ', tokens[next].end);
     entry.name = line.substr(nameStart);
     entry.modified = secondsOf(fullYear(*year, date.size() - 6), *month, *day, hour, minute);
+    entry.timeOfDay = true;
     return entry.modified ? LineResult::Parsed : LineResult::Malformed;
 }
 
 LineResult parseListLine(std::string_view line, std::int64_t now, ListingEntry& entry)
 {
-    const LineResult unix = parseUnixLine(line, now, entry);
-    return unix != LineResult::NotMine ? unix : parseDosLine(line, entry);
+    // The dialects in turn, those with the surest first field first.
+    LineResult result = parseEplfLine(line, entry);
+    for (auto parse :
+         {+[](std::string_view l, std::int64_t n, ListingEntry&e) {
+              return parseUnixLine(l, n, e);
+          },
+          +[](std::string_view l, std::int64_t n, ListingEntry&e) {
+              return parseNetwareLine(l, n, e);
+          },
+          +[](std::string_view l, std::int64_t, ListingEntry&e) { return parseDosLine(l, e); },
+          +[](std::string_view l, std::int64_t, ListingEntry&e) { return parseOs2Line(l, e); },
+          +[](std::string_view l, std::int64_t, ListingEntry&e) { return parseVmsLine(l, e); },
+          +[](std::string_view l, std::int64_t, ListingEntry&e) { return parseOs400Line(l, e); },
+          +[](std::string_view l, std::int64_t, ListingEntry&e) { return parseTandemLine(l, e); },
+          +[](std::string_view l, std::int64_t, ListingEntry&e) { return parseMvsLine(l, e); }}) {
+        if (result != LineResult::NotMine)
+            return result;
+        result = parse(line, now, entry);
+    }
+    return result;
+}
+
+bool ListingParser::joinVmsLines(std::string_view& line)
+{
+    if (format_ != ListingFormat::List)
+        return true;
+    if (!vmsName_.empty()) {
+        vmsName_.append(" ").append(line);
+        line = vmsName_;
+        return true;
+    }
+    if (!isVmsNameAlone(line))
+        return true;
+    vmsName_.assign(line);
+    return false;  // waits for its details
 }
 
 void ListingParser::parseLine(std::string_view line)
 {
     if (!line.empty() && line.back() == '\r')
         line.remove_suffix(1);
-    if (line.empty())
+    if (line.empty() || !joinVmsLines(line))
         return;
     ListingEntry entry;
     const LineResult result = format_ == ListingFormat::Mlsd ? parseMlsdLine(line, entry)
@@ -349,6 +277,7 @@ void ListingParser::parseLine(std::string_view line)
     } else {
         notUnderstood(line);
     }
+    vmsName_.clear();  // `line` may have pointed into it
 }
 
 void ListingParser::notUnderstood(std::string_view line)
@@ -393,6 +322,9 @@ void ListingParser::finish()
         parseLine(partial_);
     partial_.clear();
     skippingLong_ = false;
+    if (!vmsName_.empty())
+        notUnderstood(vmsName_);  // a name whose details never came
+    vmsName_.clear();
 }
 
 }  // namespace quorvane::client

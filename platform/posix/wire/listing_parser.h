@@ -12,8 +12,11 @@
 //   DOS/IIS:      11-05-22  04:20PM       <DIR>          Reports
 //                 11-05-2022  04:20 PM             4400 log.txt
 //                 03-21-08  13:05                  640 settings.xml    (Windows CE, 24-hour)
-// LIST times carry no zone; like the common servers' defaults they are taken
-// as UTC. MLSD times are UTC by definition.
+//   and the dialects of list_dialects.h.
+// LIST times carry no zone: the parser reads them as if they were UTC, and
+// the caller moves them by the server's zone where it has learnt it. MLSD
+// times are UTC by definition. A folder's own entry and its parent's come
+// out as "." and "..", from either listing.
 #pragma once
 
 #include <cstdint>
@@ -28,7 +31,8 @@ struct ListingEntry {
     std::string name;  // as the server sent it; checked by the caller
     std::uint64_t size = 0;
     bool directory = false;
-    std::optional<std::int64_t> modified;  // Unix seconds, UTC
+    std::optional<std::int64_t> modified;  // Unix seconds, UTC (LIST: as if the server's zone were)
+    bool timeOfDay = false;  // LIST: the line showed a time of day, not only a date
 
     bool operator==(const ListingEntry&) const = default;
 };
@@ -36,13 +40,14 @@ struct ListingEntry {
 enum class LineResult {
     NotMine,  // another dialect's line
     Parsed,  // `entry` holds the line's entry
-    Ignored,  // a line that names no entry: "total 12", MLSD cdir/pdir
+    Ignored,  // a line that names no entry: "total 12", a header
     Malformed,  // this dialect's line, but broken: skipped and counted
 };
 
 LineResult parseMlsdLine(std::string_view line, ListingEntry& entry);
 
-// `now` (Unix seconds, UTC) places yearless Unix dates.
+// `now` (Unix seconds, as the server's clock reads in its own zone where
+// known) places yearless Unix dates.
 LineResult parseUnixLine(std::string_view line, std::int64_t now, ListingEntry& entry);
 LineResult parseDosLine(std::string_view line, ListingEntry& entry);
 
@@ -82,12 +87,15 @@ public:
 private:
     void parseLine(std::string_view line);
     void notUnderstood(std::string_view line);
+    // VMS: a long name on a line of its own joins the line that follows.
+    bool joinVmsLines(std::string_view& line);
 
     ListingFormat format_;
     std::int64_t now_;
     EntrySink onEntry_;
     ListingStats stats_;
     std::string partial_;  // the start of a line split across pieces
+    std::string vmsName_;  // a VMS name waiting for its details
     bool skippingLong_ = false;  // inside a line past kMaxLine
 };
 

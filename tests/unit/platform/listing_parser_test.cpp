@@ -1,5 +1,7 @@
+// SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -67,12 +69,17 @@ TEST(MlsdLines, FactsAndNames)
         parseMlsdLine);
 }
 
-TEST(MlsdLines, FolderOwnAndParentEntriesAreIgnored)
+// A folder's own entry and its parent's are "." and "..", as LIST names
+// them, whatever name the server gives (often the folder's whole path).
+TEST(MlsdLines, FolderOwnAndParentEntriesAreDotAndDotDot)
 {
-    ListingEntry entry;
-    EXPECT_EQ(parseMlsdLine("type=cdir;modify=20221105162000; .", entry), LineResult::Ignored);
-    EXPECT_EQ(parseMlsdLine("type=pdir;modify=20221105162000; ..", entry), LineResult::Ignored);
-    EXPECT_EQ(parseMlsdLine("TYPE=CDIR; /pub", entry), LineResult::Ignored);
+    expectRows(
+        {
+            {"type=cdir;modify=20221105162000; .", ".", 0, true, utc(2022, 11, 5, 16, 20)},
+            {"type=pdir;modify=20221105162000; ..", "..", 0, true, utc(2022, 11, 5, 16, 20)},
+            {"TYPE=CDIR;modify=20221105162000; /pub", ".", 0, true, utc(2022, 11, 5, 16, 20)},
+        },
+        parseMlsdLine);
 }
 
 TEST(MlsdLines, BrokenLinesAreMalformed)
@@ -238,9 +245,23 @@ TEST(ListLines, LinesThatNameNoEntryOrCannotBeReadAreNotEntries)
         {"11-05-22  04:20XM       <DIR>          bad-meridiem", LineResult::Malformed},
         {"11-05-22  04:20PM       <FILE>         bad-size", LineResult::Malformed},
         {"11-05-22  04:20PM", LineResult::Malformed},
-        {"+i8388621.29609,m824255902,/,\tdev", LineResult::NotMine},  // EPLF
         {"garbage", LineResult::NotMine},
         {"Volume: SYS", LineResult::NotMine},
+        // Other dialects: headers, and their lines broken.
+        {"Directory DISK$USER:[HOME]", LineResult::Ignored},
+        {"Total of 3 files, 19/27 blocks.", LineResult::Ignored},
+        {"Volume Unit    Referred Ext Used Recfm Lrecl BlkSz Dsorg Dsname", LineResult::Ignored},
+        {" Name     VV.MM   Created       Changed      Size  Init   Mod   Id", LineResult::Ignored},
+        {"File         Code             EOF  Last Modification    Owner  RWEP",
+         LineResult::Ignored},
+        {"+i8388621.44468,m839956783,\tno-type", LineResult::Ignored},  // EPLF: neither r nor /
+        {"DATA.LIS;1   x/3   16-NOV-2001 21:27:51  [GROUP,OWNER]  (RWED,RWED,RWED,RE)",
+         LineResult::Malformed},
+        {"DATA.LIS;1   1/3   16-XYZ-2001 21:27:51  [GROUP,OWNER]  (RWED,RWED,RWED,RE)",
+         LineResult::Malformed},
+        {"d [R----F--] supervisor   512  Jam 16 18:53    login", LineResult::Malformed},
+        {"QPGMR   135168 13/45/18 13:18:19 *STMF  bad-date", LineResult::Malformed},
+        {"ALTERB          0   6526  23-Xyz-2011 13:37:29 255,255 NNNN", LineResult::Malformed},
     };
     for (const SkipRow& row : rows) {
         ListingEntry entry;
@@ -270,18 +291,128 @@ TEST(Listings, WholeListingKeepsGoodEntriesAndCountsTheRest)
     EXPECT_EQ(stats.firstUnparsed, "this line is noise");
 }
 
-TEST(Listings, MlsdListingSkipsOwnAndParentFolders)
+TEST(Listings, MlsdAndListNameOwnAndParentFoldersAlike)
 {
-    const std::string listing = "type=cdir;modify=20200101000000; .\r\n"
-                                "type=pdir;modify=20200101000000; ..\r\n"
-                                "type=file;size=3;modify=20200101000000; a\r\n"
-                                "broken\r\n";
     ListingStats stats;
-    const auto entries = parseListing(listing, ListingFormat::Mlsd, kNow, stats);
-    ASSERT_EQ(entries.size(), 1u);
-    EXPECT_EQ(entries[0].name, "a");
-    EXPECT_EQ(stats.ignored, 2u);
+    const auto mlsd = parseListing("type=cdir;modify=20200101000000; /pub\r\n"
+                                   "type=pdir;modify=20200101000000; /\r\n"
+                                   "type=file;size=3;modify=20200101000000; a\r\n"
+                                   "broken\r\n",
+                                   ListingFormat::Mlsd, kNow, stats);
     EXPECT_EQ(stats.unparsed, 1u);
+    const auto list = parseListing("drwxr-xr-x 2 u g 0 Jan  1  2020 .\r\n"
+                                   "drwxr-xr-x 9 u g 0 Jan  1  2020 ..\r\n"
+                                   "-rw-r--r-- 1 u g 3 Jan  1  2020 a\r\n",
+                                   ListingFormat::List, kNow, stats);
+    ASSERT_EQ(mlsd.size(), 3u);
+    ASSERT_EQ(list.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(mlsd[i].name, list[i].name);
+        EXPECT_EQ(mlsd[i].directory, list[i].directory);
+    }
+    EXPECT_EQ(list[0].name, ".");
+    EXPECT_EQ(list[1].name, "..");
+}
+
+// Dialects beyond Unix and DOS, with lines as their servers' documentation
+// and peers' published test data show them.
+TEST(ListLines, OtherDialects)
+{
+    expectRows(
+        {
+            // EPLF: a file and a folder; m is Unix seconds.
+            {"+i8388621.48594,m825718503,r,s280,\tdjb.html", "djb.html", 280, false, 825718503},
+            {"+i8388621.50690,m824255907,/,\t514", "514", 0, true, 824255907},
+            // VMS: blocks of 512 bytes, the version dropped, folders are .DIR.
+            {"1-JUN.LIS;1              9/9           2-JUN-1998 07:32:04  [GROUP,OWNER]    "
+             "(RWED,RWED,RWED,RE)",
+             "1-JUN.LIS", 9 * 512, false, utc(1998, 6, 2, 7, 32, 4)},
+            {"DATA.DIR;1               1/3          16-NOV-2001 21:27:51  [GROUP,OWNER]    "
+             "(RWED,RWED,RWED,RE)",
+             "DATA", 512, true, utc(2001, 11, 16, 21, 27, 51)},
+            {"README.TXT;12   3   7-Feb-2010 11:31:26  [SYSTEM]  (RWED,RWED,,)", "README.TXT",
+             3 * 512, false, utc(2010, 2, 7, 11, 31, 26)},
+            // IBM i (OS/400): owner, size, MM/DD/YY, time, object type, name.
+            {"QPGMR           135168 04/03/18 13:18:19 *STMF      megaidx.txt", "megaidx.txt",
+             135168, false, utc(2018, 4, 3, 13, 18, 19)},
+            {"QSYS            77824 02/23/00 15:09:55 *DIR       QOpenSys/", "QOpenSys", 77824,
+             true, utc(2000, 2, 23, 15, 9, 55)},
+            // z/OS: a partitioned dataset (a folder), a sequential one, a member.
+            {"SAVE00 3390   2004/06/23  1    1  FB     128  6144  PO  INCOMING.RPTBM025",
+             "INCOMING.RPTBM025", 0, true, utc(2004, 6, 23)},
+            {"SAVE01 3390   2004/06/23  1    1  FB     128  6144  PS  INCOMING.RPTBM024.D061704",
+             "INCOMING.RPTBM024.D061704", 0, false, utc(2004, 6, 23)},
+            {"TBSHELF   01.03 2002/09/12 2002/10/11 09:37    11    11     0 KIL001", "TBSHELF", 0,
+             false, utc(2002, 10, 11, 9, 37)},
+            // NetWare: type, rights, owner, size, a Unix date.
+            {"d [R----F--] supervisor            512       Jan 16 18:53    login", "login", 512,
+             true, utc(2024, 1, 16, 18, 53)},
+            {"- [RWCEAFMS] rhiggins             108       Mar 07  2023    my report.txt",
+             "my report.txt", 108, false, utc(2023, 3, 7)},
+            // OS/2: size, attributes or DIR, MM-DD-YY, time, name.
+            {"     0           DIR   05-12-97   16:44  PSFONTS", "PSFONTS", 0, true,
+             utc(1997, 5, 12, 16, 44)},
+            {"36611      A          05-12-97   16:44  PERSON.PDF", "PERSON.PDF", 36611, false,
+             utc(1997, 5, 12, 16, 44)},
+            // Tandem (NonStop): name, code, EOF (bytes), date, time, owner, rights.
+            {"ALTERB          0            6526  23-Mar-2011 13:37:29 255,255 NNNN", "ALTERB", 6526,
+             false, utc(2011, 3, 23, 13, 37, 29)},
+            // IIS in 24-hour DOS form, and Unix forms met in the field.
+            {"11-05-2022  16:20       <DIR>          Reports", "Reports", 0, true,
+             utc(2022, 11, 5, 16, 20)},
+            {"-rw-r--r--+  1 alice staff  10 Jun 14 10:00 acl.txt", "acl.txt", 10, false,
+             utc(2024, 6, 14, 10, 0)},
+            {"-rw-r--r--@  1 alice staff  10 Jun 14 10:00 xattr.txt", "xattr.txt", 10, false,
+             utc(2024, 6, 14, 10, 0)},
+            {"-rw-r--r--   1 1001 1001     10 Jun 14 10:00 numeric.txt", "numeric.txt", 10, false,
+             utc(2024, 6, 14, 10, 0)},
+            {"-rw-r--r--   1 John Smith  Domain Users  10 Jun 14 10:00 spaced owner.txt",
+             "spaced owner.txt", 10, false, utc(2024, 6, 14, 10, 0)},
+        },
+        listAtNow);
+}
+
+TEST(Listings, AVmsNameOnALineOfItsOwnJoinsItsDetails)
+{
+    ListingStats stats;
+    const auto entries = parseListing(
+        "Directory DISK$USER:[HOME]\r\n\r\n"
+        "A-VERY-LONG-NAME-THAT-TAKES-THE-WHOLE-COLUMN.TXT;3\r\n"
+        "                        5/9          16-NOV-2001 21:27:51  [GROUP,OWNER]  "
+        "(RWED,RWED,RWED,RE)\r\n"
+        "SHORT.TXT;1   1/3   16-NOV-2001 21:27:51  [GROUP,OWNER]  (RWED,RWED,RWED,RE)\r\n"
+        "Total of 2 files, 6/12 blocks.\r\n",
+        ListingFormat::List, kNow, stats);
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].name, "A-VERY-LONG-NAME-THAT-TAKES-THE-WHOLE-COLUMN.TXT");
+    EXPECT_EQ(entries[0].size, 5u * 512);
+    EXPECT_EQ(entries[1].name, "SHORT.TXT");
+    EXPECT_EQ(stats.unparsed, 0u);
+    EXPECT_EQ(stats.ignored, 2u);
+}
+
+// A yearless date is placed in the server's own clock (`now` moved by its
+// zone): across New Year, with the server ten hours behind UTC or fourteen
+// ahead, a file written a minute before the server's "now" keeps its year.
+TEST(ListLines, YearlessDatesAcrossNewYearInTheServersZone)
+{
+    for (const int zoneHours : {-10, 14}) {
+        const std::int64_t zone = zoneHours * 3600;
+        for (std::int64_t utcNow = utc(2026, 12, 30); utcNow <= utc(2027, 1, 3); utcNow += 1800) {
+            const std::int64_t serverNow = utcNow + zone;  // its wall clock, read as UTC
+            const CivilTime written = civilFromUnixSeconds(serverNow - 60);
+            char line[96];
+            static const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                            "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+            std::snprintf(line, sizeof line, "-rw-r--r-- 1 u g 1 %s %2d %02d:%02d f",
+                          kMonths[written.month - 1], written.day, written.hour, written.minute);
+            ListingEntry entry;
+            ASSERT_EQ(parseListLine(line, serverNow, entry), LineResult::Parsed) << line;
+            EXPECT_EQ(civilFromUnixSeconds(*entry.modified).year, written.year)
+                << line << " at UTC " << utcNow << " in UTC" << zoneHours;
+            EXPECT_TRUE(entry.timeOfDay);
+        }
+    }
 }
 
 }  // namespace
