@@ -43,14 +43,6 @@ bool hasControlCharacter(const wchar_t* name)
         quorvane::text::wideView(reinterpret_cast<const char16_t*>(name)));
 }
 
-// WinINet's find record carries local times; the listing wants UTC.
-void toUtc(FILETIME& time)
-{
-    FILETIME utc{};
-    if (LocalFileTimeToFileTime(&time, &utc))
-        time = utc;
-}
-
 // Fixes up the record, or moves on past entries whose names would break the
 // listing; FALSE when the search ends.
 BOOL deliverUsable(HINTERNET find, WIN32_FIND_DATAW& record)
@@ -58,9 +50,10 @@ BOOL deliverUsable(HINTERNET find, WIN32_FIND_DATAW& record)
     while (hasControlCharacter(record.cFileName))
         if (!InternetFindNextFileW(find, &record))
             return FALSE;
-    toUtc(record.ftCreationTime);
-    toUtc(record.ftLastAccessTime);
-    toUtc(record.ftLastWriteTime);
+    // WinINet fills the record with the server's LIST time, its fields as
+    // listed. They are taken as UTC, as our own client takes them where the
+    // server's zone is not known: the same server gives the same listing
+    // file on both platforms.
     return TRUE;
 }
 

@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -160,6 +161,20 @@ int wmain(int argc, wchar_t** argv)
               listing.find("folder\n") != std::string::npos,
           "the listing file names the folder's entries");
     check(listing.find('\r') == std::string::npos, "the listing file has plain LF line ends");
+    // pyftpdlib lists in UTC; the host runs in a zone five and a half hours
+    // east of it. A LIST time is taken as UTC, as on POSIX: the file
+    // renamed a moment ago shows the local time of now, to a few minutes.
+    const std::size_t record = listing.find("renamed.bin\n");
+    const std::size_t timeLine = listing.find('\n', listing.find('\n', record) + 1) + 1;
+    int month = 0, day = 0, year = 0, hour = 0, minute = 0, second = 0;
+    const bool read = record != std::string::npos &&
+                      std::sscanf(listing.c_str() + timeLine, "%d/%d/%d  %d:%d:%d", &month, &day,
+                                  &year, &hour, &minute, &second) == 6;
+    SYSTEMTIME now{};
+    GetLocalTime(&now);
+    const int apart = std::abs((now.wHour * 60 + now.wMinute) - (hour * 60 + minute)) % (24 * 60);
+    check(read && (apart <= 3 || apart >= 24 * 60 - 3),
+          "a listed time is the server's LIST time taken as UTC, shown in local time");
     check(list(nullptr, nullptr, nullptr, L"/no-such-folder") == FTP_RESULT_NO_FOLDER,
           "listing a missing folder gives 3");
 

@@ -27,4 +27,5 @@ unset DISPLAY
 wineboot -i >/dev/null 2>&1
 # The module and the test side by side, as a host installs them.
 cp "$build/Quorvane2.dll" "$build/quorvane_windows_test.exe" "$work/"
-wine "$work/quorvane_windows_test.exe" "Z:${work//\//\\}\\root" "Z:${work//\//\\}\\local"
+# A zone far from UTC: LIST times must come out as on POSIX.
+TZ=IST-5:30 wine "$work/quorvane_windows_test.exe" "Z:${work//\//\\}\\root" "Z:${work//\//\\}\\local"
