@@ -34,7 +34,7 @@ void readFacts(const Reply& reply)
     const ServerFeatures features = parseFeatures(reply);
     if (const auto request = chooseDigest(features.digests)) {
         const auto digest = parseDigestReply(reply, *request);
-        if (digest && (digest->size() < 8 || !isLowerHex(*digest)))
+        if (digest && (digest->hex.size() < 8 || !isLowerHex(digest->hex)))
             std::abort();
     }
 }

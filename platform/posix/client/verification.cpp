@@ -87,13 +87,13 @@ FtpConnection::digestsAgree(std::string_view remote, const LocalFile& local, std
     const auto theirs = reply ? parseDigestReply(*reply, *request) : std::nullopt;
     if (!theirs)
         return std::nullopt;  // refused or unreadable: no digest to go by
-    auto ours = digestOfFile(local.fd, length, request->algorithm, local.name);
+    auto ours = digestOfFile(local.fd, length, theirs->algorithm, local.name);
     if (!ours)
         return Outcome<bool>(std::move(ours).failure());
-    trace::line() << "digest " << nameOf(request->algorithm)
-                  << (*ours == *theirs ? " agrees" : " differs") << ": " << *ours
-                  << (*ours == *theirs ? "" : " here, " + *theirs + " there");
-    return Outcome<bool>(*ours == *theirs);
+    const bool same = *ours == theirs->hex;
+    trace::line() << "digest " << nameOf(theirs->algorithm) << (same ? " agrees" : " differs")
+                  << ": " << *ours << (same ? "" : " here, " + theirs->hex + " there");
+    return Outcome<bool>(same);
 }
 
 Outcome<bool> FtpConnection::proveSame(std::string_view remote, const LocalFile& local,

@@ -108,22 +108,27 @@ std::optional<DigestRequest> chooseDigest(const DigestFeatures& features)
     return std::nullopt;
 }
 
-std::optional<std::string> parseDigestReply(const Reply& reply, const DigestRequest& request)
+std::optional<RemoteDigest> parseDigestReply(const Reply& reply, const DigestRequest& request)
 {
-    const Known& k = known(request.algorithm);
     const std::string_view text = reply.text;
     const auto line = words(text.substr(text.rfind('\n') + 1));
+    const auto digest = [](const Known& k, std::string_view hex) -> std::optional<RemoteDigest> {
+        auto lower = lowerHex(hex, k.hexLength);
+        return lower ? std::optional(RemoteDigest{k.algorithm, std::move(*lower)}) : std::nullopt;
+    };
     if (request.verb != "HASH") {
         // "250 <hex>" (proftpd) or "213 <hex>".
         if ((reply.code != 213 && reply.code != 250) || line.size() != 2)
             return std::nullopt;
-        return lowerHex(line[1], k.hexLength);
+        return digest(known(request.algorithm), line[1]);
     }
     // "213 SHA-256 0-12 <hex> name": the name may hold blanks.
-    if (reply.code != 213 || line.size() < 4 || !text::equalsIgnoringCase(line[1], k.hashName) ||
-        line[2].substr(0, 2) != "0-")
+    if (reply.code != 213 || line.size() < 4 || line[2].substr(0, 2) != "0-")
         return std::nullopt;
-    return lowerHex(line[3], k.hexLength);
+    for (const Known& k : kKnown)
+        if (text::equalsIgnoringCase(line[1], k.hashName))
+            return digest(k, line[3]);
+    return std::nullopt;
 }
 
 }  // namespace quorvane::client

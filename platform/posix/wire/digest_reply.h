@@ -39,10 +39,16 @@ struct DigestRequest {
 // HASH before the older commands), or nothing.
 std::optional<DigestRequest> chooseDigest(const DigestFeatures& features);
 
-// The digest of the whole file in a reply to `request`, in lower-case hex:
-// HASH's "213 SHA-256 0-12 <hex> name" (the algorithm asked, from byte 0),
-// or "213 <hex>" / "250 <hex>" for the older commands.
-std::optional<std::string> parseDigestReply(const Reply& reply, const DigestRequest& request);
+struct RemoteDigest {
+    DigestAlgorithm algorithm;
+    std::string hex;  // lower case
+};
+
+// The digest of the whole file in a reply to `request`: HASH's
+// "213 SHA-256 0-12 <hex> name" (from byte 0, in the algorithm the reply
+// names: a server may answer in another than the one FEAT marked), or
+// "213 <hex>" / "250 <hex>" for the older commands.
+std::optional<RemoteDigest> parseDigestReply(const Reply& reply, const DigestRequest& request);
 
 std::string_view nameOf(DigestAlgorithm algorithm);
 

@@ -66,7 +66,7 @@ TEST(FileFacts, MlstGivesTheFactsOfItsOneLine)
               Answer<FileFacts>::Kind::Refused);
 }
 
-TEST(Digests, ChosenStrongestFirstAndReadOnlyWhenTheyAnswerWhatWasAsked)
+TEST(Digests, ChosenStrongestFirstAndReadInTheAlgorithmTheyName)
 {
     DigestFeatures proftpd;
     readDigestFeature("HASH CRC32;MD5;SHA-1*;SHA-256;SHA-512;", proftpd);
@@ -77,18 +77,22 @@ TEST(Digests, ChosenStrongestFirstAndReadOnlyWhenTheyAnswerWhatWasAsked)
     EXPECT_EQ(chosen->verb, "HASH");
     EXPECT_EQ(chosen->select, "OPTS HASH SHA-256");  // SHA-1 is the current one
     const std::string hex(64, 'a');
-    EXPECT_EQ(
-        parseDigestReply(reply(213, "213-Computing\n213 SHA-256 0-12 " + hex + " f.txt"), *chosen),
-        hex);
-    EXPECT_EQ(
-        parseDigestReply(reply(213, "213 SHA-256 0-12 " + hex + " a name with blanks"), *chosen),
-        hex);
+    const auto read = [&](int code, const std::string& text) {
+        const auto digest = parseDigestReply(reply(code, text), *chosen);
+        return digest ? std::string(nameOf(digest->algorithm)) + " " + digest->hex : "none";
+    };
+    EXPECT_EQ(read(213, "213-Computing\n213 SHA-256 0-12 " + hex + " f.txt"), "SHA-256 " + hex);
+    EXPECT_EQ(read(213, "213 SHA-256 0-12 " + hex + " a name with blanks"), "SHA-256 " + hex);
+    // A server that answers in another algorithm than the one selected is
+    // taken at its word: the reply names it.
+    EXPECT_EQ(read(213, "213 sha-1 0-12 " + std::string(40, 'A') + " f.txt"),
+              "SHA-1 " + std::string(40, 'a'));
     for (const std::string& wrong : std::vector<std::string>{
-             "213 SHA-1 0-12 " + std::string(40, 'a') + " f.txt",  // another algorithm
+             "213 SHA-1 0-12 " + hex + " f.txt",  // not SHA-1's length
+             "213 SHA-3 0-12 " + hex + " f.txt",  // not one we compute
              "213 SHA-256 5-12 " + hex + " f.txt",  // not from the start
              "213 SHA-256 0-12 " + hex.substr(1) + "g f.txt", std::string("504 no such algorithm")})
-        EXPECT_FALSE(parseDigestReply(reply(std::stoi(wrong.substr(0, 3)), wrong), *chosen))
-            << wrong;
+        EXPECT_EQ(read(std::stoi(wrong.substr(0, 3)), wrong), "none") << wrong;
 
     DigestFeatures older;
     readDigestFeature("XMD5", older);
@@ -96,8 +100,10 @@ TEST(Digests, ChosenStrongestFirstAndReadOnlyWhenTheyAnswerWhatWasAsked)
     const auto md5 = chooseDigest(older);
     ASSERT_TRUE(md5);
     EXPECT_EQ(md5->verb, "XMD5");
-    EXPECT_EQ(parseDigestReply(reply(250, "250 " + std::string(32, 'A')), *md5),
-              std::string(32, 'a'));
+    const auto fromXmd5 = parseDigestReply(reply(250, "250 " + std::string(32, 'A')), *md5);
+    ASSERT_TRUE(fromXmd5);
+    EXPECT_EQ(fromXmd5->hex, std::string(32, 'a'));
+    EXPECT_EQ(fromXmd5->algorithm, DigestAlgorithm::Md5);
     EXPECT_FALSE(chooseDigest(DigestFeatures{}));
 }
 
