@@ -127,7 +127,12 @@ TEST_P(TlsAgainstServers, LongSessionResumesTheControlSessionOnEveryDataConnecti
         ASSERT_EQ(module().listFolder(nullptr, nullptr, nullptr, u"/"), FTP_RESULT_OK) << round;
         dataConnections += 3;
     }
-    EXPECT_EQ(readLines(listingFile()).size(), 3u * 10);
+    const auto listed = readLines(listingFile());
+    std::size_t files = 0;
+    for (std::size_t at = 0; at < listed.size(); at += 3)
+        files += listed[at] != "." && listed[at] != "..";  // the folder's own, where listed
+    EXPECT_EQ(files, 10u);
+    EXPECT_EQ(listed.size() % 3, 0u);
 
     EXPECT_EQ(module().createFolder(u"folder"), FTP_RESULT_OK);
     EXPECT_EQ(module().rename(u"large.bin", u"folder/moved.bin"), FTP_RESULT_OK);
