@@ -5,7 +5,11 @@
 // connection when the data went through whole but the word never came.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <csignal>
+#include <functional>
+#include <memory>
 #include <random>
 #include <thread>
 
@@ -19,10 +23,10 @@ constexpr std::size_t kSize = 1'000'000;
 // What a resumed download reads again to see that the file is the same.
 constexpr int kOverlap = 64 << 10;
 
-std::string content(unsigned seed)
+std::string content(unsigned seed, std::size_t size = kSize)
 {
     std::mt19937 generator(seed);
-    std::string text(kSize, 'a');
+    std::string text(size, 'a');
     for (char& c : text)
         c = static_cast<char>('a' + generator() % 26);
     return text;
@@ -394,6 +398,115 @@ TEST_F(ResumeAgainstFaultServer, SilentDataIsResumedAfterTheInactivityLimit)
     EXPECT_EQ(count("REST " + std::to_string(300'000 - kOverlap)), 1);
 }
 
+// Downloads kept across calls (QUORVANE_KEEP_PARTIAL=1): a host killed in
+// the middle of a download, called again, goes on from what was flushed,
+// never onto another version of the file; without the variable a killed
+// download leaves nothing.
+class KeptDownloads : public FaultServerTest {
+protected:
+    void serve(const std::string& file, const char* mdtm, bool paced,
+               const std::string& features = kFeatures)
+    {
+        const auto served = store_.path() / "served.bin";
+        writeFile(served, file);
+        startServer(std::string(R"({"file_paths": {"f.bin": ")") + served.string() +
+                    R"("}, "sizes": true, "mdtm": ")" + mdtm + R"(", "replies": {)" + features +
+                    (paced ? R"(, "RETR": {"sequence": [[{"send": "150 Opening\r\n"},
+                        {"data_file": "f.bin", "rate": 8000000}, {"data_close": true},
+                        {"send": "226 done\r\n"}], "default"]})"
+                           : "") +
+                    "}}");
+    }
+    // The host program's `get`, killed (SIGKILL) after `seconds` if given.
+    ProgramRun get(std::optional<double> seconds = std::nullopt)
+    {
+        std::vector<std::string> argv;
+        if (seconds)
+            argv = {"timeout", "-s", "KILL", std::to_string(*seconds)};
+        for (const std::string& word : hostCommand())
+            argv.push_back(word);
+        const std::string local = "/test-" + std::to_string(::getpid()) + "/down.bin";
+        argv.insert(argv.end(), {"login", "127.0.0.1", "user", "secret", "get", local, "f.bin"});
+        return runProgram(argv);
+    }
+    // What the kept download's record says is on the disk.
+    std::uint64_t flushedOnRecord() const
+    {
+        for (const auto& entry : std::filesystem::directory_iterator(device_.hostPath("")))
+            if (entry.path().extension() == ".meta")
+                return std::stoull(readLines(entry.path()).at(5));
+        return 0;
+    }
+
+    DeviceFolder device_;
+    TempFolder store_;
+};
+
+TEST_F(KeptDownloads, AKilledDownloadGoesOnFromWhatWasFlushed)
+{
+    const ScopedEnvironment keep("QUORVANE_KEEP_PARTIAL", "1");
+    const std::string file = bigContent(50) + bigContent(60) + bigContent(70);  // 24 MiB
+    serve(file, "20260101000000", true);
+    const ProgramRun killed = get(1.6);  // 8 MB a second: about half of it
+    EXPECT_NE(killed.status, 0) << killed.out;  // killed, not ended
+    const std::uint64_t flushed = flushedOnRecord();
+    EXPECT_GT(flushed, 0u);
+    const ScopedEnvironment trace("QUORVANE_TRACE", (store_.path() / "trace.txt").string());
+    const ProgramRun again = get();
+    EXPECT_EQ(again.status, 0) << again.out << again.err;
+    if (HasFailure())
+        ADD_FAILURE() << readFile(store_.path() / "trace.txt");
+
+    EXPECT_TRUE(readFile(device_.hostPath("down.bin")) == file);
+    // Moved again: the overlap read to see it is the same file, and the rest.
+    EXPECT_EQ(count("REST " + std::to_string(flushed - kOverlap)), 1);
+    EXPECT_EQ(device_.names(), std::vector<std::string>{"down.bin"});  // no partial, no record
+}
+
+TEST_F(KeptDownloads, AFileChangedWhileTheHostWasDeadIsFetchedAfresh)
+{
+    const ScopedEnvironment keep("QUORVANE_KEEP_PARTIAL", "1");
+    const std::string before = bigContent(80) + bigContent(90) + bigContent(100);
+    std::string after = before;
+    after[0] = '#';  // the same size: only the time, or the digest, tells
+    struct Row {
+        const char* what;
+        const char* newTime;
+        std::string features;
+        int rests;  // the digest is asked only once the rest has come
+    };
+    for (const Row& row : {
+             Row{"a new time", "20260102000000", kFeatures, 0},
+             Row{"the same time, a digest", "20260101000000",
+                 R"("FEAT": "211-Features:\r\n EPSV\r\n SIZE\r\n MDTM\r\n REST STREAM\r\n)"
+                 R"( HASH SHA-1*;SHA-256;MD5\r\n211 End")",
+                 1},
+         }) {
+        serve(before, "20260101000000", true, row.features);
+        get(1.6);
+        ASSERT_GT(flushedOnRecord(), 0u) << row.what;
+        stopServer();
+        serve(after, row.newTime, false, row.features);
+        const auto transcript = store_.path() / "trace.txt";
+        const ScopedEnvironment trace("QUORVANE_TRACE", transcript.string());
+        EXPECT_EQ(get().status, 0) << row.what;
+        EXPECT_TRUE(readFile(device_.hostPath("down.bin")) == after) << row.what;  // never stitched
+        EXPECT_EQ(count("REST"), row.rests) << row.what;
+        EXPECT_EQ(device_.names(), std::vector<std::string>{"down.bin"}) << row.what;
+        if (HasFailure())
+            ADD_FAILURE() << readFile(transcript);
+        stopServer();
+        std::filesystem::remove(device_.hostPath("down.bin"));
+    }
+}
+
+TEST_F(KeptDownloads, WithoutTheVariableAKilledDownloadLeavesNothing)
+{
+    serve(bigContent(110) + bigContent(120) + bigContent(130), "20260101000000", true);
+    get(1.6);
+    EXPECT_EQ(device_.names(), std::vector<std::string>{});
+}
+
 // The same against the servers of the interop matrix, plain and TLS,
 // through a proxy that resets the first and the third data connection at
 // 2 MB: an upload and a download of 3 MB are each resumed once. proftpd
@@ -413,37 +526,89 @@ void PrintTo(const ResumeCase& resumeCase, std::ostream* out)
 class ResumeAgainstServers : public ::testing::TestWithParam<ResumeCase> {
 protected:
     void TearDown() override { module().logOut(); }
+
+    // The case's server on 127.0.0.2 behind the proxy, given its options.
+    void startBehindProxy(const std::vector<std::string>& faults)
+    {
+        std::vector<std::string> command =
+            GetParam().tls ? tlsServerCommand(GetParam().server, root_.path(), {})
+                           : serverCommand(GetParam().server, root_.path());
+        command.insert(command.end(), {"--host", "127.0.0.2", "--passive-ports", "40000-40019"});
+        if (GetParam().digest)
+            command.push_back("--digest");
+        server_ = std::make_unique<ServerProcess>(command);
+        ASSERT_TRUE(server_->ready());
+        std::vector<std::string> proxy = {
+            QUORVANE_PYTHON, std::string(QUORVANE_SERVERS_DIR) + "/fault_proxy.py",
+            "--upstream",    "127.0.0.2",
+            "--passive",     "40000-40019"};
+        proxy.insert(proxy.end(), faults.begin(), faults.end());
+        proxy_ = std::make_unique<ServerProcess>(proxy);
+        ASSERT_TRUE(proxy_->ready());
+    }
+
+    // down.bin of `device` as the host program takes it.
+    static std::string asDeviceArgument(const DeviceFolder& device)
+    {
+        std::string path;
+        for (const char16_t c : device.devicePath("down.bin"))
+            path += c == u'\\' ? '/' : static_cast<char>(c);  // test names are ASCII
+        return path;
+    }
+
+    // How many times `words` occur in `text`.
+    static std::size_t times(const std::string& text, const std::string& words)
+    {
+        std::size_t found = 0;
+        for (std::size_t at = 0; (at = text.find(words, at)) != std::string::npos; ++at)
+            ++found;
+        return found;
+    }
+
+    // The host program's `get` of `remote` into `device`, killed (SIGKILL)
+    // once `killWhen` says so; returns whether it was.
+    bool getKilled(const DeviceFolder& device, const std::string& remote,
+                   const std::function<bool()>& killWhen)
+    {
+        const auto pidFile = root_.path() / "host.pid";
+        std::vector<std::string> argv = {
+            "sh", "-c", "\"$@\" & echo $! > " + pidFile.string() + "; wait $!", "sh"};
+        for (const std::string& word : hostCommand())
+            argv.push_back(word);
+        argv.insert(argv.end(), {"login", GetParam().tls ? "ftpes://127.0.0.1" : "127.0.0.1",
+                                 "user", "secret", "get", asDeviceArgument(device), remote});
+        std::atomic<bool> ended = false, killed = false;
+        std::thread killer([&] {
+            for (int tenth = 0; tenth < 1200 && !ended && !killed; ++tenth) {  // 2 minutes
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                if (killWhen() && std::filesystem::exists(pidFile))
+                    killed = ::kill(std::stoi(readFile(pidFile)), SIGKILL) == 0;
+            }
+        });
+        runProgram(argv);
+        ended = true;
+        killer.join();
+        return killed;
+    }
+
+    TempFolder root_;
+    std::unique_ptr<ServerProcess> server_;
+    std::unique_ptr<ServerProcess> proxy_;
 };
 
 TEST_P(ResumeAgainstServers, BrokenTransfersGoOnByteForByte)
 {
-    TempFolder root;
-    std::vector<std::string> command = GetParam().tls
-                                           ? tlsServerCommand(GetParam().server, root.path(), {})
-                                           : serverCommand(GetParam().server, root.path());
-    command.insert(command.end(), {"--host", "127.0.0.2", "--passive-ports", "40000-40019"});
-    if (GetParam().digest)
-        command.push_back("--digest");
-    const ServerProcess server(command);
-    ASSERT_TRUE(server.ready());
-    const ServerProcess proxy({QUORVANE_PYTHON,
-                               std::string(QUORVANE_SERVERS_DIR) + "/fault_proxy.py", "--upstream",
-                               "127.0.0.2", "--passive", "40000-40019", "--reset-after", "2000000",
-                               "--reset-nth", "1,3"});
-    ASSERT_TRUE(proxy.ready());
-    std::string file;
-    for (unsigned seed = 20; file.size() < 3'000'000; ++seed)
-        file += content(seed);
-    file.resize(3'000'000);
+    startBehindProxy({"--reset-after", "2000000", "--reset-nth", "1,3"});
+    const std::string file = content(20, 3'000'000);
     DeviceFolder device;
     writeFile(device.hostPath("up.bin"), file);
-    const auto transcript = root.path() / "transcript.txt";
+    const auto transcript = root_.path() / "transcript.txt";
     const ScopedEnvironment trace("QUORVANE_TRACE", transcript.string());
     ASSERT_EQ(
         module().logIn(GetParam().tls ? u"ftpes://127.0.0.1" : u"127.0.0.1", u"user", u"secret"),
         FTP_RESULT_OK);
     EXPECT_EQ(module().upload(device.devicePath("up.bin").c_str(), u"stored.bin"), FTP_RESULT_OK);
-    EXPECT_TRUE(readFile(root.path() / "stored.bin") == file);
+    EXPECT_TRUE(readFile(root_.path() / "stored.bin") == file);
     EXPECT_EQ(module().download(device.devicePath("down.bin").c_str(), u"stored.bin"),
               FTP_RESULT_OK);
     EXPECT_TRUE(readFile(device.hostPath("down.bin")) == file);
@@ -453,15 +618,49 @@ TEST_P(ResumeAgainstServers, BrokenTransfersGoOnByteForByte)
     // Each transfer resumed in pieces (REST n) is proven: by the digest where
     // offered, else by the file's identity. (A break before 64 KiB resumes
     // from 0: one whole stream again.)
-    const auto times = [&](const std::string& words) {
-        std::size_t found = 0;
-        for (std::size_t at = 0; (at = text.find(words, at)) != std::string::npos; ++at)
-            ++found;
-        return found;
+    EXPECT_GE(times(text, "-> REST "), 1u);
+    EXPECT_EQ(times(text, "digest SHA-256 agrees"),
+              GetParam().digest ? times(text, "-> REST ") : 0u);
+    EXPECT_EQ(times(text, "verified: "), GetParam().digest ? 0u : times(text, "-> REST "));
+    if (HasFailure())
+        ADD_FAILURE() << "the transcript:\n" << text;
+}
+
+// A host killed while its download stalls past the first flush (8 MiB),
+// called again in a new process with QUORVANE_KEEP_PARTIAL=1: the second
+// goes on from what the first flushed, and proves the file at the end.
+TEST_P(ResumeAgainstServers, AKilledDownloadGoesOnInTheNextProcess)
+{
+    startBehindProxy({"--stall-after", "9000000", "--stall-nth", "1"});
+    const std::string file = content(50, 10'000'000);
+    writeFile(root_.path() / "big.bin", file);
+    DeviceFolder device;
+    const ScopedEnvironment keep("QUORVANE_KEEP_PARTIAL", "1");
+    const auto flushed = [&]() -> std::uint64_t {
+        for (const std::string& name : device.names())
+            if (name.size() > 5 && name.substr(name.size() - 5) == ".meta")
+                return std::stoull(readLines(device.hostPath(name)).at(5));
+        return 0;
     };
-    EXPECT_GE(times("-> REST "), 1u);
-    EXPECT_EQ(times("digest SHA-256 agrees"), GetParam().digest ? times("-> REST ") : 0u);
-    EXPECT_EQ(times("verified: "), GetParam().digest ? 0u : times("-> REST "));
+    ASSERT_TRUE(getKilled(device, "big.bin", [&] { return flushed() >= (8u << 20); }));
+    const auto transcript = root_.path() / "transcript.txt";
+    const ScopedEnvironment trace("QUORVANE_TRACE", transcript.string());
+    const std::uint64_t kept = flushed();
+    EXPECT_EQ(runProgram([&] {
+                  std::vector<std::string> argv = hostCommand();
+                  argv.insert(argv.end(),
+                              {"login", GetParam().tls ? "ftpes://127.0.0.1" : "127.0.0.1", "user",
+                               "secret", "get", asDeviceArgument(device), "big.bin"});
+                  return argv;
+              }())
+                  .status,
+              0);
+    EXPECT_TRUE(readFile(device.hostPath("down.bin")) == file);
+    EXPECT_EQ(device.names(), std::vector<std::string>{"down.bin"});
+    const std::string text = readFile(transcript);
+    EXPECT_EQ(times(text, "-> REST " + std::to_string(kept - kOverlap) + "\n"), 1u);
+    EXPECT_EQ(times(text, "-> REST "), 1u);
+    EXPECT_EQ(times(text, GetParam().digest ? "digest SHA-256 agrees" : "verified: "), 1u);
     if (HasFailure())
         ADD_FAILURE() << "the transcript:\n" << text;
 }

@@ -8,8 +8,9 @@ It listens on LISTEN:CONTROL_PORT and on LISTEN at every port of the
 passive range, and forwards each connection to the same port on UPSTREAM,
 where the server listens with that passive range. The data connections
 numbered in NTH (counting from 1, in the order they were made) are reset
-(RST) both ways once they have carried AFTER bytes. Prints "ready" once
-listening; runs until killed.
+(RST) both ways once they have carried AFTER bytes; those numbered in
+STALL_NTH go silent once they have carried STALL_AFTER bytes, open until
+the client leaves. Prints "ready" once listening; runs until killed.
 
   fault_proxy.py --upstream 127.0.0.2 --passive 40000-40019 --reset-after N --reset-nth 1,3
 """
@@ -26,7 +27,8 @@ class Proxy:
         self.args = args
         self.lock = threading.Lock()
         self.connections = 0
-        self.doomed = {int(n) for n in args.reset_nth.split(",")}
+        self.doomed = {int(n) for n in args.reset_nth.split(",") if n}
+        self.stalled = {int(n) for n in args.stall_nth.split(",") if n}
 
     def numbered(self):
         with self.lock:
@@ -48,10 +50,12 @@ class Proxy:
             except OSError:
                 client.close()
                 continue
-            doomed = data and self.numbered() in self.doomed
-            threading.Thread(target=self.relay, args=(client, server, doomed), daemon=True).start()
+            number = self.numbered() if data else 0
+            stall = self.args.stall_after if number in self.stalled else None
+            threading.Thread(target=self.relay, args=(client, server, number in self.doomed, stall),
+                             daemon=True).start()
 
-    def relay(self, client, server, doomed):
+    def relay(self, client, server, doomed, stall):
         """Both directions in one thread, so that a reset closes the sockets
         at once (a thread blocked reading one would keep it open)."""
         moved = 0
@@ -73,6 +77,11 @@ class Proxy:
                             end.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
                                            struct.pack("ii", 1, 0))
                         return
+                    if stall is not None and moved + len(chunk) > stall:
+                        sink.sendall(chunk[:stall - moved])
+                        while client.recv(65536):  # silent until the client leaves
+                            pass
+                        return
                     moved += len(chunk)
                     sink.sendall(chunk)
         except OSError:
@@ -89,8 +98,10 @@ def main():
     parser.add_argument("--upstream", required=True)
     parser.add_argument("--control-port", type=int, default=21)
     parser.add_argument("--passive", required=True, help="MIN-MAX")
-    parser.add_argument("--reset-after", type=int, required=True)
-    parser.add_argument("--reset-nth", default="1")
+    parser.add_argument("--reset-after", type=int, default=0)
+    parser.add_argument("--reset-nth", default="")
+    parser.add_argument("--stall-after", type=int, default=0)
+    parser.add_argument("--stall-nth", default="")
     args = parser.parse_args()
     proxy = Proxy(args)
     proxy.serve(args.control_port, data=False)

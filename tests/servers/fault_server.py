@@ -74,7 +74,8 @@ Steps are a list; each step is one of
                         under a hidden name and drops it when the session dies)
   {"data_reset": true}  reset the data connection (RST)
   {"data_file": NAME, "until": N}  send the file from the REST offset up to
-                        byte N (to its end without "until")
+                        byte N (to its end without "until"); with "rate": B,
+                        B bytes a second
   {"set_file": [NAME, TEXT(, MDTM)]}  change a file of "files" (and the time
                         MDTM gives) from now on; "set_file_path" reads TEXT from a path
   {"die": true}         end the whole server process at once
@@ -350,8 +351,12 @@ class Session(socketserver.StreamRequestHandler):
             elif "data_file" in step:
                 content = self.server.files[step["data_file"]]
                 offset, self.rest = self.rest, 0
-                self.send_data(content[offset:step.get("until")].encode("utf-8",
-                                                                        "surrogateescape"))
+                payload = content[offset:step.get("until")].encode("utf-8", "surrogateescape")
+                rate = step.get("rate")  # bytes a second, in pieces of 256 KiB
+                for at in range(0, len(payload), 256 << 10) if rate else [0]:
+                    self.send_data(payload[at:at + (256 << 10)] if rate else payload)
+                    if rate:
+                        time.sleep((256 << 10) / rate)
             elif "set_file_path" in step:
                 name, path = step["set_file_path"][:2]
                 with open(path, "rb") as f:

@@ -24,7 +24,17 @@ bool isSilence(const Outcome<>& outcome)
 
 // What the temporary file holds of the remote file, and which file that is.
 struct DownloadState {
-    explicit DownloadState(TemporaryFile& into) : file(into) {}
+    // A kept download goes on from what it held, of the file it recorded.
+    explicit DownloadState(TemporaryFile& into) : file(into)
+    {
+        if (const auto& kept = file.held(); kept && kept->flushed > 0) {
+            bytes = kept->flushed;
+            identity = {FileIdentity::Presence::Present, kept->size, kept->modified};
+            pieced = true;
+            trace::line() << "a kept download holds " << bytes << " bytes of "
+                          << describe(identity);
+        }
+    }
 
     TemporaryFile& file;
     std::uint64_t bytes = 0;  // from the start of the file
@@ -38,10 +48,14 @@ struct DownloadState {
 
     // Where the next attempt starts: a little before what is held, while
     // the server's file is the one being read; nothing where it is not.
-    std::optional<std::uint64_t> startAt(const FileIdentity& now) const
+    std::optional<std::uint64_t> startAt(const FileIdentity& now)
     {
-        if (bytes == 0)
+        if (bytes == 0) {
+            // Recorded before the first byte: a kept file always says of
+            // which file it holds a part.
+            file.identify(now.size, now.modified);
             return 0;
+        }
         const bool same = isSameFile(identity, now) ||
                           (digest && now.isPresent() && !hasChangedFrom(identity, now));
         if (!same || (now.size && *now.size < bytes))
@@ -63,7 +77,8 @@ struct DownloadState {
                 return Failure(FailureKind::Refused, "the server's file changed");
         }
         std::uint64_t rest = 0;
-        auto received = receiveToFile(data, local(), bytes + beyond, file.replacesAFile(), rest);
+        auto received = receiveToFile(data, local(), bytes + beyond, file.replacesAFile(), rest,
+                                      [this](std::uint64_t end) { file.written(end); });
         moved = beyond + rest;
         return received;
     }

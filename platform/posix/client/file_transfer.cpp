@@ -70,11 +70,16 @@ Outcome<> receiveThroughMemory(Channel& data, Consume consume)
 class WriteBehind {
 public:
     // Bytes counted from `base`, where the stream starts in the file.
-    WriteBehind(int fd, bool on, std::uint64_t base) : fd_(fd), on_(on), base_(base) {}
+    WriteBehind(int fd, bool on, std::uint64_t base, const OnWritten& written)
+        : fd_(fd), on_(on), base_(base), written_(written)
+    {
+    }
 
     void advance(std::uint64_t written)
     {
         constexpr std::uint64_t kStep = 16 << 20;
+        if (written_)
+            written_(base_ + written);
         if (!on_ || written - started_ < kStep)
             return;
         ::sync_file_range(fd_, static_cast<off_t>(base_ + started_),
@@ -86,6 +91,7 @@ private:
     int fd_;
     bool on_;
     std::uint64_t base_;
+    const OnWritten& written_;
     std::uint64_t started_ = 0;
 };
 
@@ -193,12 +199,12 @@ Outcome<> spliceToFile(Channel& data, const LocalFile& file, WriteBehind& writeB
 void setZeroCopy(bool enabled) { zeroCopyEnabled = enabled; }
 
 Outcome<> receiveToFile(Channel& data, const LocalFile& file, std::uint64_t at, bool flushing,
-                        std::uint64_t& bytes)
+                        std::uint64_t& bytes, const OnWritten& written)
 {
     bytes = 0;
     if (::lseek(file.fd, static_cast<off_t>(at), SEEK_SET) < 0)
         return localFailure("write", file.name, errno);
-    WriteBehind writeBehind(file.fd, flushing, at);
+    WriteBehind writeBehind(file.fd, flushing, at, written);
     // TLS records are decrypted in user memory anyway.
     if (data.isTls() || !zeroCopyEnabled)
         return copyThroughMemory(data, file, writeBehind, bytes);

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "posix/net/channel.h"
@@ -25,8 +26,10 @@ struct LocalFile {
 // server ends the stream (a TLS stream cut off without close_notify is a
 // broken connection), with `bytes` counting what arrived. A file `flushing`
 // to the disk at the end starts writing it out on the way.
+// `written`, if set, hears where the file's data now ends after each piece.
+using OnWritten = std::function<void(std::uint64_t end)>;
 Outcome<> receiveToFile(Channel& data, const LocalFile& file, std::uint64_t at, bool flushing,
-                        std::uint64_t& bytes);
+                        std::uint64_t& bytes, const OnWritten& written = {});
 
 // The first `length` bytes of a resumed download, which the file already
 // holds from `at` on: true when they are the same, and then whatever came

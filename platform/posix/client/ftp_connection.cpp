@@ -211,6 +211,21 @@ Outcome<> FtpConnection::rename(std::string_view from, std::string_view to)
     return simpleCommand("RNTO", to);
 }
 
+std::optional<std::string> FtpConnection::sourceOf(std::string_view remote)
+{
+    std::lock_guard lock(mutex_);
+    std::string path(remote);
+    if (!RemoteFolder::isAbsolute(remote)) {
+        // Relative: under the folder made current, where it has a name.
+        const auto& folder = folder_.pathToRestore();
+        if (folder_.wasChanged() && !folder)
+            return std::nullopt;
+        path = folder ? *folder + "/" + path : "~/" + path;
+    }
+    return credentials_.host + ":" + std::to_string(credentials_.port) + " " + credentials_.user +
+           " " + path;
+}
+
 void FtpConnection::close()
 {
     std::lock_guard lock(mutex_);

@@ -94,6 +94,9 @@ public:
     Outcome<> removeDirectory(std::string_view path);
     Outcome<> rename(std::string_view from, std::string_view to);
     Outcome<> download(std::string_view remote, TemporaryFile& local);
+    // "host:port user /path/of/remote", where the remote file's folder is
+    // known: what a download kept across calls belongs to.
+    std::optional<std::string> sourceOf(std::string_view remote);
     Outcome<> upload(const LocalFile& local, std::string_view remote);
 
     // Says goodbye; the connection never logs in again after this.

@@ -53,6 +53,7 @@ namespace {
 struct ConfiguredRoot {
     std::mutex mutex;
     std::string root = QUORVANE_DEVICE_ROOT;
+    bool keepPartials = false;
 };
 
 ConfiguredRoot& configured()
@@ -93,9 +94,18 @@ void readDeviceRoot()
 {
     const char* asked = text::environmentVariable("QUORVANE_DEVICE_ROOT");
     const std::string chosen = asked && *asked ? asked : QUORVANE_DEVICE_ROOT;
+    const char* keep = text::environmentVariable("QUORVANE_KEEP_PARTIAL");
     ConfiguredRoot& root = configured();
     const std::lock_guard lock(root.mutex);
     root.root = resolvedRoot(chosen);
+    root.keepPartials = keep && std::string_view(keep) == "1";
+}
+
+bool keepsPartialDownloads()
+{
+    ConfiguredRoot& root = configured();
+    const std::lock_guard lock(root.mutex);
+    return root.keepPartials;
 }
 
 std::optional<std::string> hostPathOf(const char16_t* devicePath)

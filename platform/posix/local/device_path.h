@@ -18,8 +18,11 @@ std::string mapDevicePath(std::string_view devicePath, std::string_view root);
 // environment had it at the last log-in, else the one the module was built
 // with.
 std::string deviceRoot();
-// Reads QUORVANE_DEVICE_ROOT again (at each log-in).
+// Reads QUORVANE_DEVICE_ROOT and QUORVANE_KEEP_PARTIAL again (at each log-in).
 void readDeviceRoot();
+// Whether downloads are kept across calls and restarts
+// (QUORVANE_KEEP_PARTIAL=1 at the last log-in).
+bool keepsPartialDownloads();
 
 // The host path for a device path given as UTF-16, under the device root.
 // Empty when the path is null, empty or not valid UTF-16.

@@ -16,6 +16,7 @@
 #include <memory>
 
 #include "common/paths.h"
+#include "posix/local/target_place.h"
 
 namespace quorvane::client {
 namespace {
@@ -102,9 +103,10 @@ std::string temporaryName()
     return name;
 }
 
-// A lock on the whole file for as long as this descriptor is open: an open
-// file description's lock (not a process's), so that it holds whatever
-// process or PID namespace looks, and on NFS across clients.
+}  // namespace
+
+// An open file description's lock (not a process's), so that it holds
+// whatever process or PID namespace looks, and on NFS across clients.
 bool lockWhole(int fd)
 {
     struct flock whole {};
@@ -112,6 +114,34 @@ bool lockWhole(int fd)
     whole.l_whence = SEEK_SET;
     return ::fcntl(fd, F_OFD_SETLK, &whole) == 0;
 }
+
+void forEachUnheldFile(int folder, const std::function<bool(std::string_view name)>& wanted,
+                       const std::function<void(const std::string& name, const struct stat&)>& act)
+{
+    struct Closer {
+        void operator()(DIR* entries) const { ::closedir(entries); }
+    };
+    const int listed = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    std::unique_ptr<DIR, Closer> entries(listed >= 0 ? ::fdopendir(listed) : nullptr);
+    if (!entries) {
+        if (listed >= 0)
+            ::close(listed);
+        return;
+    }
+    while (const dirent* entry = ::readdir(entries.get())) {
+        const std::string name = entry->d_name;
+        if (!wanted(name))
+            continue;
+        const FileDescriptor fd(
+            ::openat(folder, name.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        struct stat info {};
+        if (fd && ::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode) &&
+            info.st_uid == ::geteuid() && lockWhole(fd.get()))
+            act(name, info);
+    }
+}
+
+namespace {
 
 // Longer than a live download goes without writing (a stall, the way back
 // after a break, a proof), so that where locks are not kept either, a
@@ -129,27 +159,13 @@ bool isOldEnough(const struct stat& info)
 // lock can be taken, and that nothing has written for a long while.
 void removeLeftovers(int folder)
 {
-    struct Closer {
-        void operator()(DIR* entries) const { ::closedir(entries); }
-    };
-    const int listed = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    std::unique_ptr<DIR, Closer> entries(listed >= 0 ? ::fdopendir(listed) : nullptr);
-    if (!entries) {
-        if (listed >= 0)
-            ::close(listed);
-        return;
-    }
-    while (const dirent* entry = ::readdir(entries.get())) {
-        if (std::string_view(entry->d_name).substr(0, kNamePrefix.size()) != kNamePrefix)
-            continue;
-        const FileDescriptor fd(
-            ::openat(folder, entry->d_name, O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-        struct stat info {};
-        if (!fd || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
-            info.st_uid != ::geteuid() || !isOldEnough(info) || !lockWhole(fd.get()))
-            continue;
-        ::unlinkat(folder, entry->d_name, 0);
-    }
+    forEachUnheldFile(
+        folder,
+        [](std::string_view name) { return name.substr(0, kNamePrefix.size()) == kNamePrefix; },
+        [&](const std::string& name, const struct stat& info) {
+            if (isOldEnough(info))
+                ::unlinkat(folder, name.c_str(), 0);
+        });
 }
 
 // Whether a file without a name can be given one: linkat's AT_EMPTY_PATH
@@ -177,14 +193,13 @@ bool takesNoUnnamedFiles(int error)
 
 }  // namespace
 
-Outcome<TemporaryFile> TemporaryFile::beside(const std::string& requested, const std::string& root)
+Outcome<TargetPlace> placeFor(const std::string& requested, const std::string& root)
 {
     const auto cannotWrite = [&](int error) { return localFailure("write", requested, error); };
     const auto target = finalTarget(requested);
     if (!target)
         return cannotWrite(errno);
-    const std::string folderPath = folderOf(target->path);
-    const auto folder = resolvedFolder(folderPath);
+    const auto folder = resolvedFolder(folderOf(target->path));
     if (!folder)
         return cannotWrite(errno);
     // A device path stays on the device, links or no links.
@@ -193,37 +208,57 @@ Outcome<TemporaryFile> TemporaryFile::beside(const std::string& requested, const
         if (!confinement || !isWithin(*folder, *confinement))
             return cannotWrite(EACCES);
     }
-    struct stat existing {};
-    const bool replacing = ::stat(target->path.c_str(), &existing) == 0;
-    if (!replacing && errno != ENOENT)
+    TargetPlace place;
+    place.replacing = ::stat(target->path.c_str(), &place.existing) == 0;
+    if (!place.replacing && errno != ENOENT)
         return cannotWrite(errno);
-    if (replacing) {
-        if (!S_ISREG(existing.st_mode))  // never replace a folder or a device
-            return cannotWrite(S_ISDIR(existing.st_mode) ? EISDIR : EINVAL);
+    if (place.replacing) {
+        if (!S_ISREG(place.existing.st_mode))  // never replace a folder or a device
+            return cannotWrite(S_ISDIR(place.existing.st_mode) ? EISDIR : EINVAL);
         // A read-only file stays as it is, also for root, who could write it:
         // the download fails, as on the platform this library was born on.
-        if ((existing.st_mode & 0222) == 0 ||
+        if ((place.existing.st_mode & 0222) == 0 ||
             ::faccessat(AT_FDCWD, target->path.c_str(), W_OK, AT_EACCESS) != 0)
             return cannotWrite(EACCES);
     }
-
     // The folder is held open: what the download replaces in the end lies in
     // the folder checked here, whatever is renamed meanwhile.
-    FileDescriptor folderFd(::open(folder->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!folderFd)
+    place.folder = FileDescriptor(::open(folder->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!place.folder)
         return cannotWrite(errno);
+    place.target = std::move(target->path);
+    return place;
+}
+
+mode_t finalModeOf(const TargetPlace& place, int fd)
+{
+    if (!place.replacing)
+        return newFileMode();
+    // The replacement keeps the owner and mode of the file it replaces,
+    // where we may set them (a file not ours to give away stays ours), but
+    // never its set-user-ID or set-group-ID bit.
+    [[maybe_unused]] const int owned = ::fchown(fd, place.existing.st_uid, place.existing.st_gid);
+    return place.existing.st_mode & 07777 & ~mode_t(S_ISUID | S_ISGID);
+}
+
+Outcome<TemporaryFile> TemporaryFile::beside(const std::string& requested, const std::string& root)
+{
+    auto place = placeFor(requested, root);
+    if (!place)
+        return std::move(place).failure();
+    const auto cannotWrite = [&](int error) { return localFailure("write", requested, error); };
     // Private while it fills; its final mode only once complete.
     std::string name;
     const bool unnamed = unnamedFiles && canNameUnnamedFiles();
-    FileDescriptor fd(unnamed ? ::openat(folderFd.get(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600)
-                              : -1);
+    FileDescriptor fd(
+        unnamed ? ::openat(place->folder.get(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600) : -1);
     if (!fd && unnamed && !takesNoUnnamedFiles(errno))
         return cannotWrite(errno);
     if (!fd) {
-        removeLeftovers(folderFd.get());
+        removeLeftovers(place->folder.get());
         for (int attempt = 0; !fd && attempt < 16; ++attempt) {
             name = temporaryName();
-            fd = FileDescriptor(::openat(folderFd.get(), name.c_str(),
+            fd = FileDescriptor(::openat(place->folder.get(), name.c_str(),
                                          O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
             if (!fd && errno != EEXIST)
                 return cannotWrite(errno);
@@ -234,30 +269,38 @@ Outcome<TemporaryFile> TemporaryFile::beside(const std::string& requested, const
         // file system that keeps no locks still has the age to go by.
         lockWhole(fd.get());
     }
-    mode_t mode = newFileMode();
-    if (replacing) {
-        // The replacement keeps the owner and mode of the file it replaces,
-        // where we may set them (a file not ours to give away stays ours),
-        // but never its set-user-ID or set-group-ID bit.
-        [[maybe_unused]] const int owned = ::fchown(fd.get(), existing.st_uid, existing.st_gid);
-        mode = existing.st_mode & 07777 & ~mode_t(S_ISUID | S_ISGID);
-    }
-    return TemporaryFile(std::move(folderFd), std::move(fd), std::move(name),
-                         std::move(target->path), replacing, mode);
+    const mode_t mode = finalModeOf(*place, fd.get());
+    return TemporaryFile(std::move(place->folder), std::move(fd), std::move(name),
+                         std::move(place->target), place->replacing, mode);
 }
 
 void setUnnamedTemporaryFiles(bool enabled) { unnamedFiles = enabled; }
 
 TemporaryFile::~TemporaryFile()
 {
-    if (folder_ && !name_.empty())
+    if (!folder_ || name_.empty())
+        return;
+    if (!kept_ || !fd_) {
         ::unlinkat(folder_.get(), name_.c_str(), 0);
+        return;
+    }
+    // A kept download that did not finish: what it holds, flushed and
+    // recorded, for the next call to go on from.
+    struct stat info {};
+    if (::fdatasync(fd_.get()) == 0 && ::fstat(fd_.get(), &info) == 0) {
+        kept_->flushed = static_cast<std::uint64_t>(info.st_size);
+        record();
+    }
 }
 
 Outcome<> TemporaryFile::restart()
 {
     if (::ftruncate(fd_.get(), 0) != 0 || ::lseek(fd_.get(), 0, SEEK_SET) != 0)
         return localFailure("write", target_, errno);
+    if (kept_) {
+        *kept_ = {};
+        record();
+    }
     return {};
 }
 
@@ -293,6 +336,8 @@ Outcome<> TemporaryFile::replaceTarget()
     const bool closed = ::close(fd_.release()) == 0;
     if (!closed || ::renameat(folder_.get(), name_.c_str(), folder_.get(), targetName.c_str()) != 0)
         return failed();
+    if (kept_)
+        ::unlinkat(folder_.get(), (name_ + kRecordSuffix).c_str(), 0);  // done: no record
     name_.clear();
     return flushFolder();
 }

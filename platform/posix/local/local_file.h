@@ -7,6 +7,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,9 +31,32 @@ public:
     // rule for links it follows itself).
     static Outcome<TemporaryFile> beside(const std::string& target, const std::string& root);
 
+    // What a kept download already holds of a remote file, as recorded.
+    struct Kept {
+        std::uint64_t flushed = 0;  // bytes known to be on the disk
+        std::optional<std::uint64_t> size;  // the remote file's, when recorded
+        std::string modified;  // its MDTM time; empty when none was recorded
+    };
+
+    // A download kept across calls and restarts (QUORVANE_KEEP_PARTIAL=1):
+    // the named, private, locked partial file for `target`, holding what it
+    // held before of `source` (the server and remote path), or empty for a
+    // fresh one (a partial of another source, or without a record, starts
+    // over). Partials nobody holds that belong to other targets, or that are
+    // days old, are removed. Nothing when another process holds this one.
+    static std::optional<TemporaryFile> kept(const std::string& target, const std::string& root,
+                                             const std::string& source);
+
     TemporaryFile(TemporaryFile&& other) noexcept = default;
     TemporaryFile& operator=(TemporaryFile&&) = delete;
+    // A kept file stays, flushed and recorded, unless it replaced its target.
     ~TemporaryFile();
+
+    // Kept files only: what it holds, the remote file's identity to record,
+    // and where the data now ends (every few MiB it is flushed and recorded).
+    const std::optional<Kept>& held() const { return kept_; }
+    void identify(std::optional<std::uint64_t> size, const std::string& modified);
+    void written(std::uint64_t end);
 
     int fd() const { return fd_.get(); }
     // Whether a file is replaced, and so flushed to the disk first.
@@ -61,6 +85,8 @@ private:
     // Gives the unnamed file `name` in its folder.
     bool link(const std::string& name) const;
     Outcome<> flushFolder() const;
+    // Writes the kept file's record beside it (.meta), durably.
+    void record() const;
 
     FileDescriptor folder_;  // where the target lies
     FileDescriptor fd_;
@@ -68,6 +94,8 @@ private:
     std::string target_;
     bool replacing_;
     mode_t mode_;  // the mode it takes when complete
+    std::optional<Kept> kept_;  // a kept download's record
+    std::string source_;  // a kept download's server and remote path
 };
 
 // Unnamed temporary files are used where the file system takes them; off,

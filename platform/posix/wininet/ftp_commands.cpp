@@ -86,7 +86,13 @@ BOOL FtpGetFileW(HINTERNET connect, LPCWSTR remoteFile, LPCWSTR newFile, BOOL fa
             if (failIfExists && ::stat(local->c_str(), &existing) == 0)
                 return localFailure("replace", *local, EEXIST);
             // Created before anything is asked of the server: a target that
-            // cannot be written fails without a RETR.
+            // cannot be written fails without a RETR. Where downloads are
+            // kept across calls, the one of this target goes on (unless
+            // another process holds it).
+            const auto source = keepsPartialDownloads() ? c.sourceOf(remote) : std::nullopt;
+            if (auto kept =
+                    source ? TemporaryFile::kept(*local, deviceRoot(), *source) : std::nullopt)
+                return c.download(remote, *kept);
             auto temporary = TemporaryFile::beside(*local, deviceRoot());
             if (!temporary)
                 return std::move(temporary).failure();
