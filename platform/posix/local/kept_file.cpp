@@ -22,8 +22,11 @@ namespace {
 
 constexpr std::string_view kPartialPrefix = ".quorvane-partial-";
 constexpr std::string_view kHeader = "quorvane-partial 1";
-// Flushed, and recorded, every so much: what a power cut can take.
+// Flushed, and recorded, every so many bytes, or every so often on a slow
+// link (once a little has come): what a power cut or a kill can take.
 constexpr std::uint64_t kCheckpoint = 8 << 20;
+constexpr auto kCheckpointEvery = std::chrono::seconds(2);
+constexpr std::uint64_t kCheckpointAtLeast = 256 << 10;
 // Partials nobody has touched this long are of no more use.
 constexpr auto kStale = std::chrono::hours(72);
 
@@ -122,6 +125,7 @@ std::optional<TemporaryFile> TemporaryFile::kept(const std::string& target, cons
                        place->replacing, mode);
     file.kept_ = record->kept;
     file.source_ = source;
+    file.checkpointed_ = std::chrono::steady_clock::now();
     file.record();
     return file;
 }
@@ -137,10 +141,14 @@ void TemporaryFile::identify(std::optional<std::uint64_t> size, const std::strin
 
 void TemporaryFile::written(std::uint64_t end)
 {
-    if (!kept_ || end < kept_->flushed + kCheckpoint)
+    if (!kept_ || end < kept_->flushed + kCheckpointAtLeast)
+        return;
+    const auto now = std::chrono::steady_clock::now();
+    if (end < kept_->flushed + kCheckpoint && now - checkpointed_ < kCheckpointEvery)
         return;
     if (::fdatasync(fd_.get()) != 0)
         return;
+    checkpointed_ = now;
     kept_->flushed = end;
     record();
 }

@@ -7,6 +7,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -53,7 +54,8 @@ public:
     ~TemporaryFile();
 
     // Kept files only: what it holds, the remote file's identity to record,
-    // and where the data now ends (every few MiB it is flushed and recorded).
+    // and where the data now ends (every 8 MiB or 2 s it is flushed and
+    // recorded).
     const std::optional<Kept>& held() const { return kept_; }
     void identify(std::optional<std::uint64_t> size, const std::string& modified);
     void written(std::uint64_t end);
@@ -96,6 +98,7 @@ private:
     mode_t mode_;  // the mode it takes when complete
     std::optional<Kept> kept_;  // a kept download's record
     std::string source_;  // a kept download's server and remote path
+    std::chrono::steady_clock::time_point checkpointed_;  // when it was last flushed
 };
 
 // Unnamed temporary files are used where the file system takes them; off,
