@@ -30,7 +30,8 @@ std::optional<std::int64_t> secondsOfMdtm(const std::string& text)
 
 std::string zoneText(std::int64_t offset)
 {
-    char text[16];
+    // Room for any int64_t: the compiler cannot know offsets stay within a day.
+    char text[32];
     const std::int64_t minutes = std::llabs(offset) / 60;
     std::snprintf(text, sizeof text, "UTC%c%02lld:%02lld", offset < 0 ? '-' : '+',
                   static_cast<long long>(minutes / 60), static_cast<long long>(minutes % 60));
