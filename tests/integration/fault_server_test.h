@@ -40,9 +40,17 @@ protected:
         server_.reset();
         std::filesystem::remove(log());
         std::filesystem::remove(log().string() + ".sessions");
+        std::filesystem::remove(log().string() + ".queued");
     }
 
     std::vector<std::string> commands() const { return readLines(log()); }
+
+    // The commands that reached the server with the next one behind them,
+    // sent in one write (plain connections only).
+    std::vector<std::string> queuedCommands() const
+    {
+        return readLines(log().string() + ".queued");
+    }
 
     // Once the server has read every control connection to its end: a
     // log-out does not wait for the goodbye, so QUIT may still be on its way.

@@ -40,6 +40,8 @@ TEST_F(LogInAgainstFaultServer, NormalDialogueSendsTheExpectedCommands)
     const std::vector<std::string> expected = {"USER user", "PASS secret",  "TYPE I",
                                                "FEAT",      "OPTS UTF8 ON", "QUIT"};
     EXPECT_EQ(commands(), expected);
+    // FEAT's answer cannot change TYPE I: both in one write, a round trip less.
+    EXPECT_EQ(queuedCommands(), std::vector<std::string>{"TYPE I"});
 }
 
 TEST_F(LogInAgainstFaultServer, NoUtf8FeatureMeansNoOptsCommand)

@@ -82,7 +82,9 @@ Steps are a list; each step is one of
   {"default": true}     what the server answers the command by default
                         (after a "sleep", say)
 A bare string is shorthand for [{"send": TEXT + "\r\n"}]. Every accepted
-data connection is recorded as "DATA <address it reached>".
+data connection is recorded as "DATA <address it reached>"; a command that
+arrived with the next one already behind it (queued) is also written to
+LOG.queued.
 """
 import argparse
 import hashlib
@@ -396,6 +398,20 @@ class Session(socketserver.StreamRequestHandler):
                     return False
         return True
 
+    def more_waiting(self):
+        """Whether the next command arrived before this one is answered: the
+        client queued them (one write). Plain connections only."""
+        if isinstance(self.connection, ssl.SSLSocket):
+            return False
+        timeout = self.connection.gettimeout()
+        self.connection.setblocking(False)
+        try:
+            return bool(self.rfile.peek(1))
+        except BlockingIOError:
+            return False
+        finally:
+            self.connection.settimeout(timeout)
+
     def handle(self):
         # Each reply leaves at once, as real servers send them: queued
         # commands are not answered a delayed acknowledgement apart.
@@ -417,6 +433,8 @@ class Session(socketserver.StreamRequestHandler):
                     self.server.record("CLEAR " + command)
                     continue
                 self.server.record(command)
+                if self.more_waiting():
+                    self.server.record_queued(command)
                 verb = command.split(" ", 1)[0].upper()
                 if verb == "PASS" and replies.get("PASS") is None:
                     given = command[5:]
@@ -495,6 +513,12 @@ class Server(socketserver.ThreadingTCPServer):
         if self.log_path:
             with self.lock, open(self.log_path + ".sessions", "a") as sessions:
                 sessions.write(mark)
+
+    def record_queued(self, command):
+        """LOG.queued gets each command that had the next one behind it."""
+        if self.log_path:
+            with self.lock, open(self.log_path + ".queued", "a", encoding="utf-8") as log:
+                log.write(command + "\n")
 
     def record(self, command):
         if not self.log_path:

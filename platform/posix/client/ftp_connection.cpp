@@ -83,16 +83,16 @@ Outcome<> FtpConnection::authenticate()
 
 Outcome<> FtpConnection::prepare()
 {
-    auto type = control_->execute("TYPE I");
-    if (!type)
-        return std::move(type).failure();
-    if (!type->isCompletion())
-        return refusal(*type);
+    // Independent of each other, so in one write: a round trip less on
+    // every log-in.
+    auto replies = control_->executeAll({"TYPE I", "FEAT"});
+    if (!replies)
+        return std::move(replies).failure();
+    const Reply& type = (*replies)[0];
+    if (!type.isCompletion())
+        return refusal(type);
     // FEAT is optional (RFC 2389): a refusal just means no extensions.
-    auto feat = control_->execute("FEAT");
-    if (!feat)
-        return std::move(feat).failure();
-    features_ = parseFeatures(*feat);
+    features_ = parseFeatures((*replies)[1]);
     // Servers such as IIS and Pure-FTPd keep names in a legacy code page until told.
     if (features_.utf8) {
         if (auto utf8 = control_->execute("OPTS UTF8 ON"); !utf8)
