@@ -30,10 +30,13 @@ ensure_packages() {
 # private network namespace.
 demo_packages=(cmake g++ make pkg-config libssl-dev python3 python3-pyftpdlib python3-openssl
     python3-cryptography iproute2 util-linux)
-# What the tests need beside it: GoogleTest, and the libraries the unpacked
-# FTP servers link (vsftpd: libwrap0, libcap2; pure-ftpd and proftpd: the rest).
-base_packages=("${demo_packages[@]}" libgtest-dev openssl binutils dpkg-dev libpam-modules libwrap0
-    libcap2 libsodium23 libhiredis0.14 libmemcached11 libmemcachedutil2 libpcre2-posix3)
+# What the tests need beside it: GoogleTest; the zone database (hosts in
+# zones far from UTC); mount, which gives vsftpd a private pam.d; and the
+# libraries the unpacked FTP servers link (vsftpd: libwrap0, libcap2;
+# pure-ftpd and proftpd: the rest). A minimal root has none of them.
+base_packages=("${demo_packages[@]}" libgtest-dev openssl binutils dpkg-dev tzdata mount
+    libpam-modules libwrap0 libcap2 libsodium23 libhiredis0.14 libmemcached11 libmemcachedutil2
+    libpcre2-posix3)
 
 # vsftpd, proftpd and pure-ftpd are unpacked from Debian's packages, never
 # installed: installed, each would be an FTP daemon enabled at boot on every
