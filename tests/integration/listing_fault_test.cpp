@@ -199,17 +199,19 @@ TEST_F(ListingAgainstFaultServer, EachListingUsesTheTimeZoneInEffectThen)
 
 // A server listing in its own time, five and a half hours east of UTC,
 // ends the listing with 250 as IBM i does; MDTM says UTC. The zone is
-// learnt from the first listing, once, and every later one uses it.
+// learnt from the first listing, once, from a file (servers refuse MDTM of
+// a folder), and every later one uses it.
 TEST_F(ListingAgainstFaultServer, TheServersZoneIsLearntOnceFromMdtm)
 {
     const time_t written = std::time(nullptr) / 60 * 60 - 2 * 86400;
     const time_t shown = written + 5 * 3600 + 1800;  // its wall clock
-    char line[96], mdtm[32];
+    char line[160], mdtm[32];
     tm wall{}, utc{};
     ::gmtime_r(&shown, &wall);
     ::gmtime_r(&written, &utc);
     // As JSON writes line ends, inside the scenario.
     std::strftime(line, sizeof line,
+                  "drwxr-xr-x 1 u g 0 %b %e %H:%M sub\\r\\n"
                   "-rw-r--r-- 1 u g 7 %b %e %H:%M a.txt\\r\\n"
                   "drwxr-xr-x 1 u g 0 Jan  1  2020 old\\r\\n",
                   &wall);
@@ -222,13 +224,15 @@ TEST_F(ListingAgainstFaultServer, TheServersZoneIsLearntOnceFromMdtm)
     for (int listing = 0; listing < 2; ++listing) {
         ASSERT_EQ(list(), FTP_RESULT_OK);
         const auto lines = listingLines();
-        ASSERT_EQ(lines.size(), 6u);
-        EXPECT_EQ(lines[0], "a.txt");
+        ASSERT_EQ(lines.size(), 9u);
+        EXPECT_EQ(lines[3], "a.txt");
         char truth[32];
         std::strftime(truth, sizeof truth, "%m/%d/%Y  %H:%M:%S", &utc);  // TZ is UTC here
         EXPECT_EQ(lines[2], truth);  // the truth, not the server's wall clock
-        EXPECT_EQ(lines[5], "12/31/2019  18:30:00");  // a date alone: the server's midnight
+        EXPECT_EQ(lines[5], truth);
+        EXPECT_EQ(lines[8], "12/31/2019  18:30:00");  // a date alone: the server's midnight
     }
+    EXPECT_EQ(count("MDTM"), 1);
     EXPECT_EQ(count("MDTM a.txt"), 1);
 }
 

@@ -1,11 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The zone of a server's LIST times. They carry none: many servers list in
-// UTC, many in their own local time. One listed time of day against the
-// same file's MDTM (UTC, RFC 3659) tells which, once a session, as
-// FileZilla's client finds it.
-#include <cstdio>
-#include <cstdlib>
-
+// The zone of a server's LIST times, learnt once a session (the rule is in
+// common/list_zone.h).
+#include "common/list_zone.h"
 #include "common/transcript.h"
 #include "posix/client/ftp_connection.h"
 #include "posix/wire/calendar.h"
@@ -14,28 +10,13 @@
 namespace quorvane::client {
 namespace {
 
-// Zones are whole quarter hours; LIST shows minutes, MDTM seconds.
-constexpr std::int64_t kQuarterHour = 900;
-constexpr std::int64_t kWidestZone = 14 * 3600;
-
-// "YYYYMMDDHHMMSS[.sss]" as Unix seconds.
-std::optional<std::int64_t> secondsOfMdtm(const std::string& text)
+std::optional<std::int64_t> secondsOfMdtm(const std::string& time)
 {
-    const auto field = [&](std::size_t at, std::size_t length) {
-        return std::atoi(text.substr(at, length).c_str());
-    };
-    return unixSecondsOf(
-        CivilTime{field(0, 4), field(4, 2), field(6, 2), field(8, 2), field(10, 2), field(12, 2)});
-}
-
-std::string zoneText(std::int64_t offset)
-{
-    // Room for any int64_t: the compiler cannot know offsets stay within a day.
-    char text[32];
-    const std::int64_t minutes = std::llabs(offset) / 60;
-    std::snprintf(text, sizeof text, "UTC%c%02lld:%02lld", offset < 0 ? '-' : '+',
-                  static_cast<long long>(minutes / 60), static_cast<long long>(minutes % 60));
-    return text;
+    const auto fields = text::mdtmFields(time);
+    if (!fields)
+        return std::nullopt;
+    return unixSecondsOf(CivilTime{fields->year, fields->month, fields->day, fields->hour,
+                                   fields->minute, fields->second});
 }
 
 }  // namespace
@@ -69,14 +50,12 @@ void FtpConnection::learnListZone(std::string_view name, std::int64_t listed)
     const auto truth = time.has() ? secondsOfMdtm(time.value) : std::nullopt;
     if (!truth)
         return keep("MDTM gave no time");
-    const std::int64_t difference = listed - *truth;
-    const std::int64_t offset =
-        floorDiv(difference + kQuarterHour / 2, kQuarterHour) * kQuarterHour;
-    if (std::llabs(offset) > kWidestZone)
+    const auto offset = text::listZoneOffset(listed, *truth);
+    if (!offset)
         return keep("MDTM and LIST are further apart than any zone");
     listZone_.offset = offset;
-    trace::line() << "LIST times are " << zoneText(offset) << " (MDTM of " << trace::escape(name)
-                  << ")";
+    trace::line() << "LIST times are " << text::zoneText(*offset) << " (MDTM of "
+                  << trace::escape(name) << ")";
 }
 
 }  // namespace quorvane::client

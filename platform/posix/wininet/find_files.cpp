@@ -132,7 +132,8 @@ private:
 
     void take(ListingEntry&& listed)
     {
-        if (listed.timeOfDay && probe_.empty() && listed.modified) {
+        // A file: servers refuse MDTM of a folder (pyftpdlib, vsftpd).
+        if (listed.timeOfDay && probe_.empty() && listed.modified && !listed.directory) {
             probe_ = listed.name;
             probeListed_ = *listed.modified;
         }
