@@ -8,6 +8,7 @@
 #include "common/server_argument.h"
 #include "common/transcript.h"
 #include "common/utf.h"
+#include "windows/list_zones.h"
 
 namespace {
 
@@ -33,28 +34,6 @@ bool allSafe(std::initializer_list<LPCWSTR> texts)
         if (!isSafeCommandText(text))
             return refuse();
     return true;
-}
-
-// C0 and C1 controls and the Unicode line and paragraph separators: each
-// would break the listing's records for some reader.
-bool hasControlCharacter(const wchar_t* name)
-{
-    return quorvane::text::hasControlCharacter(
-        quorvane::text::wideView(reinterpret_cast<const char16_t*>(name)));
-}
-
-// Fixes up the record, or moves on past entries whose names would break the
-// listing; FALSE when the search ends.
-BOOL deliverUsable(HINTERNET find, WIN32_FIND_DATAW& record)
-{
-    while (hasControlCharacter(record.cFileName))
-        if (!InternetFindNextFileW(find, &record))
-            return FALSE;
-    // WinINet fills the record with the server's LIST time, its fields as
-    // listed. They are taken as UTC, as our own client takes them where the
-    // server's zone is not known: the same server gives the same listing
-    // file on both platforms.
-    return TRUE;
 }
 
 std::wstring folderOf(const std::wstring& path) { return quorvane::text::folderOf(path, L"\\/"); }
@@ -94,21 +73,18 @@ HINTERNET QvFtpFindFirstFileW(HINTERNET connect, LPCWSTR searchFile, WIN32_FIND_
 {
     if (!allSafe({searchFile}))
         return nullptr;
-    HINTERNET find = FtpFindFirstFileW(connect, searchFile, findData, flags, context);
-    if (find && !deliverUsable(find, *findData)) {
-        const DWORD error = GetLastError();
-        InternetCloseHandle(find);
-        SetLastError(error);
+    const HINTERNET found = FtpFindFirstFileW(connect, searchFile, findData, flags, context);
+    if (!found)
         return nullptr;
-    }
-    return find;
+    return listZones().start(connect, found, *findData);
 }
 
 BOOL QvInternetFindNextFileW(HINTERNET find, LPVOID findData)
 {
-    auto* record = static_cast<WIN32_FIND_DATAW*>(findData);
-    return InternetFindNextFileW(find, record) && deliverUsable(find, *record);
+    return listZones().next(find, *static_cast<WIN32_FIND_DATAW*>(findData));
 }
+
+BOOL QvInternetCloseHandle(HINTERNET handle) { return listZones().close(handle); }
 
 BOOL QvFtpGetFileW(HINTERNET connect, LPCWSTR remoteFile, LPCWSTR newFile, BOOL failIfExists,
                    DWORD flagsAndAttributes, DWORD flags, DWORD_PTR context)

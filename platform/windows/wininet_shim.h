@@ -5,9 +5,9 @@
 //   success (WinINet deletes an existing target when a download fails);
 // - names and credentials holding control characters or unpaired surrogates
 //   are refused before WinINet sees them (command injection);
-// - found entries carry UTC times (WinINet gives local ones, which the
-//   listing would convert a second time), and names with control
-//   characters are skipped.
+// - found entries carry UTC times: WinINet gives the LIST time's fields as
+//   listed, and the server's zone is learnt as our own client learns it
+//   (windows/list_zones.h); names with control characters are skipped.
 #pragma once
 
 #include <windows.h>
@@ -20,6 +20,7 @@ BOOL QvFtpSetCurrentDirectoryW(HINTERNET connect, LPCWSTR directory);
 HINTERNET QvFtpFindFirstFileW(HINTERNET connect, LPCWSTR searchFile, WIN32_FIND_DATAW* findData,
                               DWORD flags, DWORD_PTR context);
 BOOL QvInternetFindNextFileW(HINTERNET find, LPVOID findData);
+BOOL QvInternetCloseHandle(HINTERNET handle);
 BOOL QvFtpGetFileW(HINTERNET connect, LPCWSTR remoteFile, LPCWSTR newFile, BOOL failIfExists,
                    DWORD flagsAndAttributes, DWORD flags, DWORD_PTR context);
 BOOL QvFtpPutFileW(HINTERNET connect, LPCWSTR localFile, LPCWSTR newRemoteFile, DWORD flags,
@@ -34,6 +35,7 @@ BOOL QvFtpRenameFileW(HINTERNET connect, LPCWSTR existing, LPCWSTR newName);
 #  define FtpSetCurrentDirectoryW QvFtpSetCurrentDirectoryW
 #  define FtpFindFirstFileW QvFtpFindFirstFileW
 #  define InternetFindNextFileW QvInternetFindNextFileW
+#  define InternetCloseHandle QvInternetCloseHandle
 #  define FtpGetFileW QvFtpGetFileW
 #  define FtpPutFileW QvFtpPutFileW
 #  define FtpDeleteFileW QvFtpDeleteFileW

@@ -24,6 +24,9 @@ def main():
     parser.add_argument("--port", type=int, default=21)
     parser.add_argument("--no-mlsd", action="store_true",
                         help="hide MLST/MLSD so that clients fall back to LIST")
+    parser.add_argument("--local-list-times", action="store_true",
+                        help="LIST in the local time of TZ, MDTM in UTC, as proftpd with "
+                        "TimesGMT off lists")
     parser.add_argument("--idle-timeout", type=int, default=300)
     parser.add_argument("--passive-ports", metavar="MIN-MAX")
     parser.add_argument("--tls", metavar="CERTS",
@@ -59,7 +62,15 @@ def main():
             context.set_max_proto_version(SSL.TLS1_2_VERSION)
 
     class Handler(base):
-        pass
+        if args.local_list_times:
+            use_gmt_times = False
+
+            def ftp_MDTM(self, path):
+                self.use_gmt_times = True
+                try:
+                    return super().ftp_MDTM(path)
+                finally:
+                    self.use_gmt_times = False
 
     if args.tls:
         Handler.ssl_context = context

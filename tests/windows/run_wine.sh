@@ -18,7 +18,10 @@ trap cleanup EXIT
 
 ip link set lo up
 mkdir -p "$work/root" "$work/local"
-/usr/bin/python3 "$here/../servers/pyftpd_server.py" --root "$work/root" > "$work/server.out" 2>&1 &
+# The server lists in its local time, five and a half hours east of UTC, as
+# many do: the listing must show the true times all the same.
+TZ=IST-5:30 /usr/bin/python3 "$here/../servers/pyftpd_server.py" --root "$work/root" \
+    --local-list-times > "$work/server.out" 2>&1 &
 server_pid=$!
 for _ in $(seq 100); do grep -q ready "$work/server.out" 2>/dev/null && break; sleep 0.1; done
 
