@@ -8,7 +8,9 @@
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -28,6 +30,26 @@
 namespace harness {
 namespace fs = std::filesystem;
 
+namespace {
+
+// A minimal root (a fresh debootstrap) has no /etc/hosts, and "localhost"
+// then resolves nowhere. Only there, and only in this mount namespace,
+// /etc gets one: an overlay on a tmpfs mounted over /mnt.
+std::string ensureLocalhost()
+{
+    if (::access("/etc/hosts", F_OK) == 0)
+        return "";
+    if (::mount("tmpfs", "/mnt", "tmpfs", 0, "mode=0755") != 0 ||
+        ::mkdir("/mnt/upper", 0755) != 0 || ::mkdir("/mnt/work", 0755) != 0 ||
+        ::mount("overlay", "/etc", "overlay", 0,
+                "lowerdir=/etc,upperdir=/mnt/upper,workdir=/mnt/work") != 0)
+        return std::string("cannot give /etc a hosts file: ") + std::strerror(errno);
+    std::ofstream("/etc/hosts") << "127.0.0.1\tlocalhost\n::1\t\tlocalhost ip6-localhost\n";
+    return "";
+}
+
+}  // namespace
+
 std::string enterPrivateNamespaces()
 {
     std::error_code ignored;
@@ -39,6 +61,8 @@ std::string enterPrivateNamespaces()
                " (is / a mount point? In a chroot, bind-mount the root onto itself first)";
     if (::mount("tmpfs", QUORVANE_DEVICE_ROOT, "tmpfs", 0, "mode=0755") != 0)
         return std::string("cannot mount a private device root: ") + std::strerror(errno);
+    if (const std::string failed = ensureLocalhost(); !failed.empty())
+        return failed;
     const int probe = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (probe < 0)
         return "no socket for bringing loopback up";
@@ -56,8 +80,13 @@ namespace {
 // Starts argv with its standard output (and error, if given) on these.
 pid_t spawn(const std::vector<std::string>& argv, int out, int err = -1)
 {
+    const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
     if (pid == 0) {
+        // A test process that crashes or is killed at ctest's timeout takes
+        // its servers along (a launcher still stops its own server).
+        if (::prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || ::getppid() != parent)
+            ::_exit(127);
         // As a shell starts a program: whatever the test run inherited (a
         // background job ignores SIGINT), the child begins with the defaults.
         for (const int signal : {SIGINT, SIGTERM, SIGQUIT, SIGHUP, SIGPIPE})

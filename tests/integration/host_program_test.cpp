@@ -232,7 +232,7 @@ TEST_F(HostProgram, AClosedStandardErrorTakesNothingOfTheSession)
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "login 999\nrm 999\nlogout 999\n");
     for (const std::string& command : commands())
-        EXPECT_NE(command.front(), '[') << command;
+        EXPECT_NE(command.substr(0, 1), "[") << command;
 }
 
 TEST_F(HostProgram, TheListingIsReadWhereTheModuleWroteIt)

@@ -95,7 +95,7 @@ TEST_F(TlsAgainstFaultServer, FailuresBeforeTheUserNameSayWhyAndWhatToDo)
         EXPECT_EQ(logIn(row.server), FTP_RESULT_FAILED) << row.scenario;
         EXPECT_LT(took_.count(), 5.0) << row.scenario;
         if (std::u16string_view(row.server).substr(0, 6) == u"ftpes:") {
-            EXPECT_EQ(commands().front(), "AUTH TLS") << row.scenario;
+            EXPECT_EQ(commands().at(0), "AUTH TLS") << row.scenario;
         }
         expectNoCredentialsSent();
         const auto lines = readLines(transcript);

@@ -23,7 +23,7 @@ std::vector<std::string> events(const fs::path& transcript)
     std::vector<std::string> texts;
     for (const std::string& line : readLines(transcript)) {
         const std::size_t stamp = line.find("] ");
-        EXPECT_EQ(line.front(), '[') << line;
+        EXPECT_EQ(line.substr(0, 1), "[") << line;
         texts.push_back(stamp == std::string::npos ? line : line.substr(stamp + 2));
     }
     return texts;
@@ -82,6 +82,7 @@ TEST_F(TranscriptAgainstFaultServer, CommandsAndRepliesInOrderAndThePasswordNeve
         if (command.rfind("PASS ", 0) == 0)
             command = "PASS ****";
     const auto lines = events(transcript());
+    ASSERT_FALSE(lines.empty());
     // It opens with the library that wrote it.
     EXPECT_EQ(lines.front().rfind("Quorvane2 " QUORVANE_VERSION_TEXT " (/", 0), 0u)
         << lines.front();
@@ -249,7 +250,7 @@ TEST_F(TranscriptAgainstFaultServer, ClosedStandardErrorIsNeverWrittenTo)
     EXPECT_EQ(logIn, FTP_RESULT_OK);
     EXPECT_EQ(deleted, FTP_RESULT_OK);
     for (const std::string& command : commands())
-        EXPECT_NE(command.front(), '[') << command;
+        EXPECT_NE(command.substr(0, 1), "[") << command;
 }
 
 TEST_F(TranscriptAgainstFaultServer, UnsafeTargetsAreRefusedAndNeverWaitedOn)
