@@ -81,11 +81,13 @@ namespace {
 pid_t spawn(const std::vector<std::string>& argv, int out, int err = -1)
 {
     const pid_t parent = ::getpid();
+    // The signal comes when the thread that forked ends: only the main one.
+    const bool fromMainThread = ::gettid() == parent;
     const pid_t pid = ::fork();
     if (pid == 0) {
         // A test process that crashes or is killed at ctest's timeout takes
         // its servers along (a launcher still stops its own server).
-        if (::prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || ::getppid() != parent)
+        if (fromMainThread && (::prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || ::getppid() != parent))
             ::_exit(127);
         // As a shell starts a program: whatever the test run inherited (a
         // background job ignores SIGINT), the child begins with the defaults.
