@@ -10,6 +10,8 @@
 
 #include <memory>
 
+#include "posix/net/thread_value.h"
+
 namespace quorvane::client {
 namespace {
 
@@ -198,11 +200,15 @@ Failure failureOf(IoStatus status, std::string_view timedOut, std::string_view l
 }
 
 namespace {
-thread_local int socketError = 0;
+net::ThreadValue& socketError()
+{
+    static net::ThreadValue value;
+    return value;
 }
+}  // namespace
 
-int lastSocketError() { return socketError; }
-void noteSocketError(int error) { socketError = error; }
+int lastSocketError() { return static_cast<int>(socketError().get()); }
+void noteSocketError(int error) { socketError().set(static_cast<std::uintptr_t>(error)); }
 
 IoStatus sendAll(int fd, std::string_view data, Timer& timer)
 {

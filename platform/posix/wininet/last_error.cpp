@@ -1,9 +1,15 @@
 #include "posix/wininet/wininet_types.h"
 
+#include "posix/net/thread_value.h"
+
 namespace {
-thread_local DWORD lastError = ERROR_SUCCESS;
+quorvane::net::ThreadValue& lastError()
+{
+    static quorvane::net::ThreadValue value;  // ERROR_SUCCESS (0) until set
+    return value;
 }
+}  // namespace
 
-DWORD GetLastError() { return lastError; }
+DWORD GetLastError() { return static_cast<DWORD>(lastError().get()); }
 
-void SetLastError(DWORD error) { lastError = error; }
+void SetLastError(DWORD error) { lastError().set(error); }
