@@ -646,15 +646,11 @@ TEST_P(ResumeAgainstServers, AKilledDownloadGoesOnInTheNextProcess)
     const auto transcript = root_.path() / "transcript.txt";
     const ScopedEnvironment trace("QUORVANE_TRACE", transcript.string());
     const std::uint64_t kept = flushed();
-    EXPECT_EQ(runProgram([&] {
-                  std::vector<std::string> argv = hostCommand();
-                  argv.insert(argv.end(),
-                              {"login", GetParam().tls ? "ftpes://127.0.0.1" : "127.0.0.1", "user",
-                               "secret", "get", asDeviceArgument(device), "big.bin"});
-                  return argv;
-              }())
-                  .status,
-              0);
+    std::vector<std::string> argv = hostCommand();
+    argv.insert(argv.end(), {"login", GetParam().tls ? "ftpes://127.0.0.1" : "127.0.0.1", "user",
+                             "secret", "get", asDeviceArgument(device), "big.bin"});
+    const ProgramRun again = runProgram(argv);
+    EXPECT_EQ(again.status, 0) << again.out << again.err;
     EXPECT_TRUE(readFile(device.hostPath("down.bin")) == file);
     EXPECT_EQ(device.names(), std::vector<std::string>{"down.bin"});
     const std::string text = readFile(transcript);

@@ -89,17 +89,21 @@ int transportCreate(BIO* bio)
 
 const BIO_METHOD* transportMethod()
 {
-    static BIO_METHOD* const method = [] {
-        BIO_METHOD* m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "quorvane");
-        if (m) {
-            BIO_meth_set_write_ex(m, transportWrite);
-            BIO_meth_set_read_ex(m, transportRead);
-            BIO_meth_set_ctrl(m, transportControl);
-            BIO_meth_set_create(m, transportCreate);
-        }
-        return m;
-    }();
-    return method;
+    // Freed when the module is unloaded: a host that loads it again and
+    // again loses nothing.
+    static const std::unique_ptr<BIO_METHOD, decltype(&BIO_meth_free)> method(
+        [] {
+            BIO_METHOD* m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "quorvane");
+            if (m) {
+                BIO_meth_set_write_ex(m, transportWrite);
+                BIO_meth_set_read_ex(m, transportRead);
+                BIO_meth_set_ctrl(m, transportControl);
+                BIO_meth_set_create(m, transportCreate);
+            }
+            return m;
+        }(),
+        BIO_meth_free);
+    return method.get();
 }
 
 TlsFailure failureOfVerification(long result)
