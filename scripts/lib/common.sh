@@ -9,6 +9,20 @@ repo_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 # (a fresh server sets none). C.UTF-8 comes with libc itself.
 export LANG=C.UTF-8 LC_ALL=C.UTF-8
 
+# Fetches the package lists. A mirror caught mid-sync serves an index that
+# does not match its Release file ("Mirror sync in progress?"): try again,
+# and after three tries go on with what was fetched (apt keeps what it had);
+# an install that then cannot be satisfied still fails the run.
+update_package_lists() {
+    local try
+    for try in 1 2 3; do
+        apt-get update -qq && return 0
+        echo "apt-get update failed (try $try of 3)" >&2
+        [ "$try" -lt 3 ] && sleep 30
+    done
+    echo "going on with the package lists apt has" >&2
+}
+
 # Installs the named Debian packages that are not installed yet. None of them
 # brings a daemon: the FTP servers are unpacked, never installed (see
 # ensure_interop_servers).
@@ -22,7 +36,7 @@ ensure_packages() {
     [ ${#missing[@]} -eq 0 ] && return 0
     echo "installing: ${missing[*]}"
     export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
+    update_package_lists
     apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
@@ -49,7 +63,7 @@ ensure_interop_servers() {
     local download packages=(vsftpd proftpd-core proftpd-mod-crypto pure-ftpd)
     download=$(mktemp -d)
     (cd "$download" && apt-get download -q "${packages[@]}" >/dev/null 2>&1 ||
-        { apt-get update -qq && apt-get download -q "${packages[@]}" >/dev/null; })
+        { update_package_lists && apt-get download -q "${packages[@]}" >/dev/null; })
     mkdir -p "$interop_dir"
     for deb in "$download"/*.deb; do dpkg-deb -x "$deb" "$interop_dir"; done
     rm -rf "$download"
