@@ -16,19 +16,17 @@ using quorvane::trace::line;
 constexpr std::size_t kHeldForTheZone = 10'000;
 constexpr std::int64_t kTicksPerSecond = 10'000'000;
 
-std::int64_t secondsOf(const FILETIME& time)
+std::int64_t ticksOf(const FILETIME& time)
 {
     return static_cast<std::int64_t>((static_cast<std::uint64_t>(time.dwHighDateTime) << 32) |
-                                     time.dwLowDateTime) /
-           kTicksPerSecond;
+                                     time.dwLowDateTime);
 }
+
+std::int64_t secondsOf(const FILETIME& time) { return ticksOf(time) / kTicksPerSecond; }
 
 void moveBy(FILETIME& time, std::int64_t seconds)
 {
-    const auto ticks = static_cast<std::uint64_t>(
-        static_cast<std::int64_t>((static_cast<std::uint64_t>(time.dwHighDateTime) << 32) |
-                                  time.dwLowDateTime) -
-        seconds * kTicksPerSecond);
+    const auto ticks = static_cast<std::uint64_t>(ticksOf(time) - seconds * kTicksPerSecond);
     time.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
     time.dwLowDateTime = static_cast<DWORD>(ticks);
 }
