@@ -49,7 +49,8 @@ TEST_F(CommandsAgainstFaultServer, DownloadUsesEpsvWhereOffered)
                                                "FEAT",      "OPTS UTF8 ON", "MLST f.txt",
                                                "EPSV",      "RETR f.txt",   "DATA 127.0.0.1"};
     EXPECT_EQ(commands(), expected);
-    EXPECT_EQ(queuedCommands(), (std::vector<std::string>{"TYPE I", "MLST f.txt"}));
+    EXPECT_EQ(queuedCommands(),
+              (std::vector<std::string>{"PASS secret", "TYPE I", "FEAT", "MLST f.txt"}));
 }
 
 TEST_F(CommandsAgainstFaultServer, RefusedEpsvFallsBackToPasvForTheRestOfTheSession)

@@ -20,10 +20,13 @@ class FaultServerTest : public ::testing::Test {
 protected:
     void TearDown() override { module().logOut(); }
 
-    // Starts the fault server playing `scenario` (see fault_server.py).
-    void startServer(const std::string& scenario)
+    // Starts the fault server playing `scenario` (see fault_server.py), with
+    // its command-line `options` (a port of its own, say).
+    void startServer(const std::string& scenario, const std::vector<std::string>& options = {})
     {
-        server_ = std::make_unique<ServerProcess>(faultServerCommand(scenario, log()));
+        auto command = faultServerCommand(scenario, log());
+        command.insert(command.end(), options.begin(), options.end());
+        server_ = std::make_unique<ServerProcess>(command);
         ASSERT_TRUE(server_->ready()) << "fault server did not start";
     }
 

@@ -173,7 +173,16 @@ TEST_F(TlsAgainstFaultServer, ProtectionRefusedFailsTheLogIn)
 {
     startServer(R"({"replies": {"PROT": "534 not allowed"}})");
     EXPECT_EQ(logIn(), FTP_RESULT_FAILED);
-    EXPECT_FALSE(received("TYPE"));
+    // The connection ends at the refusal: what was queued behind PROT may
+    // reach the server or be lost with it, nothing comes after.
+    awaitSessionsEnded();
+    const auto sent = commands();
+    const std::vector<std::string> expected = {"AUTH TLS", "USER user", "PASS secret", "PBSZ 0",
+                                               "PROT P"};
+    ASSERT_GE(sent.size(), expected.size());
+    EXPECT_EQ(std::vector<std::string>(sent.begin(), sent.begin() + 5), expected);
+    EXPECT_LE(sent.size(), 8u);
+    EXPECT_EQ(count("USER"), 1);
 }
 
 TEST_F(TlsAgainstFaultServer, DataConnectionsResumeTheControlSession)

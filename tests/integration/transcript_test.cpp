@@ -88,9 +88,12 @@ TEST_F(TranscriptAgainstFaultServer, CommandsAndRepliesInOrderAndThePasswordNeve
         << lines.front();
     // Commands sent in one write are marked so.
     std::vector<std::string> sent = withPrefix(lines, "-> ");
-    ASSERT_GE(sent.size(), 4u);
+    ASSERT_GE(sent.size(), 5u);
+    EXPECT_EQ(sent[0], "USER user");
+    EXPECT_EQ(sent[1], "PASS **** (queued)");
     EXPECT_EQ(sent[2], "TYPE I (queued)");
     EXPECT_EQ(sent[3], "FEAT (queued)");
+    EXPECT_EQ(sent[4], "OPTS UTF8 ON (queued)");
     for (std::string& command : sent)
         if (const auto mark = command.find(" (queued)"); mark != std::string::npos)
             command.erase(mark);

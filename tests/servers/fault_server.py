@@ -41,6 +41,10 @@ A client that drops a data connection while the server sends on it gets
                --certs, see make_certs.py)
   "data_tls":  the same for data connections (default: as "tls")
   "plain_data": true    data connections stay plain after PROT P
+  "drop_queued": VERB   after reading VERB, throw away what arrived behind
+               it in the same write, as a server that reads a buffer and
+               keeps only its first line; each such line is recorded as
+               "DROPPED <line>" (plain connections only)
 AUTH TLS is answered 234 and the connection turns to TLS; a client that
 fails the handshake and goes on in the clear has each line recorded as
 "CLEAR <line>". After PROT P data connections are TLS too (unless
@@ -412,6 +416,21 @@ class Session(socketserver.StreamRequestHandler):
         finally:
             self.connection.settimeout(timeout)
 
+    def drop_waiting(self):
+        """Reads and forgets every line already behind the current one."""
+        timeout = self.connection.gettimeout()
+        self.connection.setblocking(False)
+        try:
+            while True:
+                line = self.rfile.readline(65536)
+                if not line:
+                    return
+                self.server.record("DROPPED " + line.decode("utf-8", "replace").rstrip("\r\n"))
+        except BlockingIOError:
+            pass
+        finally:
+            self.connection.settimeout(timeout)
+
     def handle(self):
         # Each reply leaves at once, as real servers send them: queued
         # commands are not answered a delayed acknowledgement apart.
@@ -433,9 +452,11 @@ class Session(socketserver.StreamRequestHandler):
                     self.server.record("CLEAR " + command)
                     continue
                 self.server.record(command)
+                verb = command.split(" ", 1)[0].upper()
                 if self.more_waiting():
                     self.server.record_queued(command)
-                verb = command.split(" ", 1)[0].upper()
+                    if scenario.get("drop_queued") == verb:
+                        self.drop_waiting()
                 if verb == "PASS" and replies.get("PASS") is None:
                     given = command[5:]
                     ok = given == scenario.get("password", "secret")

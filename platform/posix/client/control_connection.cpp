@@ -5,6 +5,8 @@
 
 #include "common/transcript.h"
 #include "common/utf.h"
+#include "posix/client/queued_commands.h"
+#include "posix/wire/reply_fit.h"
 
 namespace quorvane::client {
 namespace {
@@ -52,6 +54,11 @@ Outcome<std::unique_ptr<ControlConnection>> ControlConnection::open(const std::s
     }
     auto connection = std::make_unique<ControlConnection>(Channel(std::move(*socket)));
     connection->setDeadlineCap(deadline);
+    connection->server_ = host + ':' + std::to_string(port);
+    if (!takesQueuedCommands(connection->server_)) {
+        connection->queueing_ = Queueing::Off;
+        trace::line() << "one command at a time: this server mishandled queued ones";
+    }
     if (implicitTls) {
         if (auto secured = connection->handshake(*implicitTls, host); !secured)
             return std::move(secured).failure();
@@ -281,17 +288,80 @@ Outcome<Reply> ControlConnection::execute(std::string_view command)
     return readReply();
 }
 
-Outcome<std::vector<Reply>> ControlConnection::executeAll(const std::vector<std::string>& commands)
+Outcome<> ControlConnection::executeEach(const std::vector<std::string>& commands,
+                                         const ReplyCheck& check)
 {
+    if (!queues() || commands.size() < 2) {
+        for (std::size_t i = 0; i < commands.size(); ++i) {
+            auto reply = execute(commands[i]);
+            if (!reply)
+                return std::move(reply).failure();
+            if (auto checked = check(i, *reply); !checked)
+                return checked;
+        }
+        return {};
+    }
     if (auto sent = sendAll(commands); !sent)
-        return std::move(sent).failure();
+        return sent;
+    // Every reply is read before any is judged: a server that answers out
+    // of turn must show it before a reply in the wrong place is taken for a
+    // refusal. A refusal already read still says why reading stopped (a
+    // server may close after a refused password).
     std::vector<Reply> replies;
-    for (std::size_t i = 0; i < commands.size(); ++i) {
-        auto reply = readReply();
+    const Outcome<> read = readQueuedReplies(commands, replies);
+    for (std::size_t i = 0; i < replies.size(); ++i) {
+        if (auto checked = check(i, replies[i]); !checked)
+            return checked;
+    }
+    return read;
+}
+
+Outcome<> ControlConnection::readQueuedReplies(const std::vector<std::string>& commands,
+                                               std::vector<Reply>& replies)
+{
+    for (const std::string& command : commands) {
+        auto reply = replies.empty() ? readReply() : readQueuedReply();
         if (!reply)
             return std::move(reply).failure();
+        if (!canAnswer(command, reply->code))
+            return loseQueueing("the server answered queued commands out of turn");
         replies.push_back(std::move(*reply));
     }
+    if (queueing_ == Queueing::Untried)
+        queueing_ = Queueing::Proven;
+    return {};
+}
+
+Outcome<Reply> ControlConnection::readQueuedReply()
+{
+    if (queueing_ == Queueing::Proven)
+        return readReply();
+    const Deadline patience = cappedDeadlineIn(kQueuedReplyPatience);
+    auto reply = readReplyBefore(patience);
+    // Only the patience running out says something of the server; the cap
+    // running out says the whole call took too long.
+    if (reply || reply.failure().kind != FailureKind::TimedOut || (cap_ && patience >= *cap_))
+        return reply;
+    return loseQueueing("the server lost commands sent queued");
+}
+
+Failure ControlConnection::loseQueueing(const std::string& why)
+{
+    queueing_ = Queueing::Off;
+    rememberLosesQueuedCommands(server_);
+    trace::line() << why << ": one command at a time from now on";
+    return drop(Failure(FailureKind::ConnectionLost, why));
+}
+
+Outcome<std::vector<Reply>> ControlConnection::executeAll(const std::vector<std::string>& commands)
+{
+    std::vector<Reply> replies;
+    auto all = executeEach(commands, [&replies](std::size_t, const Reply& reply) {
+        replies.push_back(reply);
+        return Outcome<>();
+    });
+    if (!all)
+        return std::move(all).failure();
     return replies;
 }
 

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -25,6 +27,11 @@ inline constexpr auto kReplyTimeout = std::chrono::seconds(60);
 inline constexpr auto kLogInTimeout = std::chrono::seconds(120);
 // Log-out should not keep the host waiting on a server that reads nothing.
 inline constexpr auto kQuitTimeout = std::chrono::seconds(2);
+// Until a server has answered a queue, each reply behind the first must come
+// this soon after the one before; later, it has the whole reply time. The
+// queued replies of a log-in leave the server together, and the slow one
+// (PASS, where servers pause a failed log-in for seconds) is the first.
+inline constexpr auto kQueuedReplyPatience = std::chrono::seconds(5);
 
 class ControlConnection {
 public:
@@ -42,7 +49,16 @@ public:
     // Sends several in one write and reads their replies in order: one round
     // trip for all. Only for commands that change nothing on the server, as
     // every server of the tests takes them (each reply is still read whole).
+    // `check` sees each reply as it comes; a failure it returns stops there.
+    // Where the server is known to lose queued commands or answer them out
+    // of turn, each waits for the reply before it; a server that first
+    // shows it here (a reply that cannot answer its command, or none within
+    // kQueuedReplyPatience) is remembered and the connection dropped.
+    using ReplyCheck = std::function<Outcome<>(std::size_t index, const Reply& reply)>;
+    Outcome<> executeEach(const std::vector<std::string>& commands, const ReplyCheck& check);
     Outcome<std::vector<Reply>> executeAll(const std::vector<std::string>& commands);
+    // Whether commands go queued on this connection.
+    bool queues() const { return queueing_ != Queueing::Off; }
 
     // Reads the next reply, e.g. the completion after a preliminary one,
     // within `timeout` (and the cap, if one is set).
@@ -91,6 +107,14 @@ private:
     Outcome<> sendAll(const std::vector<std::string>& commands);
     Outcome<> handshake(const TlsContext& context, const std::string& host);
     Outcome<Reply> readReplyBefore(Deadline deadline);
+    // The replies to commands sent in one write, in order, while each can
+    // answer its command; then the reply to one queued behind another.
+    Outcome<> readQueuedReplies(const std::vector<std::string>& commands,
+                                std::vector<Reply>& replies);
+    Outcome<Reply> readQueuedReply();
+    // The server mishandles queued commands: remembered, and this
+    // connection, out of step, dropped.
+    Failure loseQueueing(const std::string& why);
     // A whole reply from the bytes already read, if they hold one.
     Outcome<std::optional<Reply>> bufferedReply();
     // Closes the connection, which cannot be trusted after `failure`.
@@ -99,6 +123,8 @@ private:
     Channel channel_;
     ReplyReader reader_;
     std::optional<Deadline> cap_;
+    std::string server_;  // "host:port", what queued_commands.h remembers
+    enum class Queueing { Untried, Proven, Off } queueing_ = Queueing::Untried;
 };
 
 // A reply that fails what was asked, with its first line as the cause.

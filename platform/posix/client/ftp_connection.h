@@ -105,13 +105,17 @@ public:
 private:
     friend class ListingStream;
 
-    // Connects and logs in, all before `deadline`.
+    // Connects and logs in, all before `deadline` (log_in.cpp). A server
+    // found to lose queued commands is tried again, one at a time.
     Outcome<> connect(Deadline deadline);
+    Outcome<> connectOnce(Deadline deadline);
     Outcome<> startTls();
-    Outcome<> authenticate();
-    // PBSZ 0 and PROT P: every data connection protected.
-    Outcome<> protectData();
-    Outcome<> prepare();
+    // USER, then the rest in one write: PASS where asked, PBSZ 0 and PROT P
+    // under TLS, TYPE I, FEAT and (queued, or where FEAT offers it) OPTS
+    // UTF8 ON.
+    Outcome<> logInAndPrepare();
+    std::vector<std::string> setUpCommands(bool passwordAsked) const;
+    Outcome<> checkSetUpReply(std::string_view command, const Reply& reply);
 
     // Before a command: fails while a listing is open; when the server has
     // dropped the session (an idle time-out, say), logs in again and returns
