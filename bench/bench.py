@@ -491,6 +491,8 @@ def main():
     parser.add_argument("--baseline", help="another build's host program (same device root), "
                         "measured beside ours in the trace and wan sections")
     parser.add_argument("--link-delay", help="the built bench/link_delay.c, for the wan section")
+    parser.add_argument("--wan-ops", help="only these operations of the wan section "
+                        "(comma-separated, e.g. login,delete), and no fault rows")
     args = parser.parse_args()
     os.makedirs(args.scratch, exist_ok=True)
     bench = Bench(args)
@@ -520,7 +522,8 @@ def main():
         import wan as wan_section
         wan = wan_section.Wan(bench, args.link_delay)
         wan.operations()
-        wan.fault_rows()
+        if not args.wan_ops:
+            wan.fault_rows()
     bench.report()
     if wan:
         wan.report()

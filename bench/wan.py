@@ -196,6 +196,8 @@ class Wan:
             for rtt in (0, 20, 100):
                 with Link(self.link, rtt):
                     for op, clients in self.commands(scheme, tls).items():
+                        if b.args.wan_ops and op not in b.args.wan_ops.split(","):
+                            continue
                         check = self.check(op, root)
                         for rep in range(b.args.reps):
                             runs = dict(clients)
