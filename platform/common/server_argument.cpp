@@ -71,6 +71,8 @@ std::optional<ServerArgument> parseAuthority(std::string_view host, Security sec
         return std::nullopt;
     }
     parsed.host = std::string(host);
+    if (!parsed.port && security == Security::ImplicitTls)
+        parsed.port = kImplicitTlsPort;
     return parsed;
 }
 

@@ -23,10 +23,14 @@ namespace quorvane::text {
 
 enum class Security { Plain, ExplicitTls, ImplicitTls };
 
+inline constexpr std::uint16_t kImplicitTlsPort = 990;
+
 struct ServerArgument {
     std::string host;  // as getaddrinfo takes it: "::1", not "[::1]"
     Security security = Security::Plain;
-    std::optional<std::uint16_t> port;  // as the URL gave it
+    // As the URL gave it, else the scheme's own (990 for ftps://); none
+    // where the caller's port stands (a bare host, ftp://, ftpes://).
+    std::optional<std::uint16_t> port;
 
     bool operator==(const ServerArgument&) const = default;
 };

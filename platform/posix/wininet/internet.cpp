@@ -76,12 +76,9 @@ HINTERNET InternetConnectW(HINTERNET internet, LPCWSTR serverName, INTERNET_PORT
         Credentials credentials;
         credentials.host = server->host;
         credentials.security = server->security;
-        // The port a URL names; else the implicit TLS port, or the one asked for.
-        constexpr INTERNET_PORT kImplicitTlsPort = 990;
+        // The port the argument names (or its scheme's), else the one asked for.
         credentials.port = server->port.value_or(
-            server->security == text::Security::ImplicitTls ? kImplicitTlsPort
-            : serverPort == INTERNET_INVALID_PORT_NUMBER    ? INTERNET_DEFAULT_FTP_PORT
-                                                            : serverPort);
+            serverPort == INTERNET_INVALID_PORT_NUMBER ? INTERNET_DEFAULT_FTP_PORT : serverPort);
         static constexpr const char* kSecurity[] = {"", ", explicit TLS required",
                                                     ", implicit TLS"};
         trace::line() << "log-in to " << credentials.host << " port " << int{credentials.port}

@@ -48,8 +48,8 @@ TEST(ServerArgument, FormsAcceptedAndRefused)
         {"ftpes://[2001:db8::7]/", ServerArgument{"2001:db8::7", explicitTls, {}}},
         {"ftp://[::ffff:127.0.0.1]", ServerArgument{"::ffff:127.0.0.1", plain, {}}},
         {"ftpes://xn--caf-dma.example", ServerArgument{"xn--caf-dma.example", explicitTls, {}}},
-        {"ftps://ftp.example.com", ServerArgument{"ftp.example.com", implicitTls, {}}},
-        {"FTPS://[::1]/", ServerArgument{"::1", implicitTls, {}}},
+        {"ftps://ftp.example.com", ServerArgument{"ftp.example.com", implicitTls, 990}},
+        {"FTPS://[::1]/", ServerArgument{"::1", implicitTls, 990}},
         // Ports, where a URL gives one.
         {"ftp://127.0.0.1:2121", ServerArgument{"127.0.0.1", plain, 2121}},
         {"ftpes://ftp.example.com:21", ServerArgument{"ftp.example.com", explicitTls, 21}},
