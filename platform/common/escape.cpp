@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <iterator>
 
+#include "common/utf.h"
+
 namespace quorvane::trace {
 namespace {
 
@@ -37,24 +39,9 @@ bool isShownAsIs(char32_t c)
 // as it is, or 0.
 std::size_t printableSequence(std::string_view text, std::size_t i)
 {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    const std::size_t length = lead >= 0xF0 && lead <= 0xF4 ? 4
-                               : lead >= 0xE0               ? (lead <= 0xEF ? 3 : 0)
-                               : lead >= 0xC2               ? 2
-                                                            : 0;
-    if (length == 0 || text.size() - i < length)
-        return 0;
-    char32_t c = lead & (0x7F >> length);
-    for (std::size_t k = 1; k < length; ++k) {
-        const auto next = static_cast<unsigned char>(text[i + k]);
-        if ((next & 0xC0) != 0x80)
-            return 0;
-        c = (c << 6) | (next & 0x3F);
-    }
-    constexpr char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (c < kLeast[length] || (c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF)
-        return 0;  // overlong, a surrogate, past Unicode
-    return isShownAsIs(c) ? length : 0;
+    char32_t c = 0;
+    const std::size_t length = text::decodeUtf8(text, i, c);
+    return length > 0 && isShownAsIs(c) ? length : 0;
 }
 
 }  // namespace

@@ -59,10 +59,7 @@ std::optional<std::string> toUtf8(std::u16string_view text)
     return out;
 }
 
-namespace {
-
-// Decodes one well-formed sequence at `text[i]` into `cp`; its length, or 0.
-std::size_t decodeOne(std::string_view text, std::size_t i, char32_t& cp)
+std::size_t decodeUtf8(std::string_view text, std::size_t i, char32_t& cp)
 {
     const auto lead = static_cast<unsigned char>(text[i]);
     std::size_t length = 0;
@@ -92,6 +89,8 @@ std::size_t decodeOne(std::string_view text, std::size_t i, char32_t& cp)
     return length;
 }
 
+namespace {
+
 void appendUtf16(std::u16string& out, char32_t cp)
 {
     if (cp >= 0x10000) {
@@ -111,7 +110,7 @@ std::optional<std::u16string> toUtf16(std::string_view text)
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
         char32_t cp = 0;
-        const std::size_t length = decodeOne(text, i, cp);
+        const std::size_t length = decodeUtf8(text, i, cp);
         if (length == 0)
             return std::nullopt;
         appendUtf16(out, cp);
@@ -126,7 +125,7 @@ std::u16string toUtf16Lossy(std::string_view text)
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
         char32_t cp = 0;
-        const std::size_t length = decodeOne(text, i, cp);
+        const std::size_t length = decodeUtf8(text, i, cp);
         appendUtf16(out, length ? cp : U'\xFFFD');
         i += length ? length : 1;
     }

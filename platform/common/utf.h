@@ -3,6 +3,7 @@
 // wire and the host's file system).
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,6 +22,10 @@ bool appendUtf8(std::string& out, std::u16string_view text);
 
 // Fails on any ill-formed sequence: overlongs, surrogates, values past U+10FFFF.
 std::optional<std::u16string> toUtf16(std::string_view text);
+
+// Decodes the well-formed sequence at `text[i]` into `cp`: its length, or 0
+// for an ill-formed one (overlong, a surrogate, past U+10FFFF, cut short).
+std::size_t decodeUtf8(std::string_view text, std::size_t i, char32_t& cp);
 
 // Never fails: each ill-formed byte becomes U+FFFD, so text from a server
 // cannot turn into invalid UTF-16.
