@@ -67,11 +67,10 @@ public:
     // The two halves of execute(), for a caller that waits on more than this
     // connection: send a command, then take its reply once it has arrived
     // (none while it is on its way; nothing here waits). The socket is what
-    // to wait on, unless the channel already holds input.
+    // to wait on.
     Outcome<> send(std::string_view command) { return sendAll({std::string(command)}); }
     Outcome<std::optional<Reply>> replyIfArrived();
     int socket() const { return channel_.fd(); }
-    bool hasBufferedInput() const { return channel_.hasBufferedInput(); }
 
     // A deadline `timeout` from now, or the cap if that comes first.
     Deadline cappedDeadlineIn(Clock::duration timeout) const;

@@ -19,13 +19,6 @@ constexpr auto kAfterFailureReplyTimeout = std::chrono::seconds(5);
 // handshakes anyway, for a server that answers only after the handshake.
 constexpr auto kHandshakeGrace = std::chrono::milliseconds(250);
 
-int millisecondsUntil(Deadline deadline)
-{
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left <= 0 ? 0 : static_cast<int>(std::min<long long>(left + 1, 1 << 30));
-}
-
 Failure dataConnectionFailure(const Failure& failure, const PeerAddress& address)
 {
     Failure named = failure;

@@ -4,6 +4,7 @@
 // data is fine).
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 
 namespace quorvane::client {
@@ -12,6 +13,14 @@ using Clock = std::chrono::steady_clock;
 using Deadline = Clock::time_point;
 
 inline Deadline deadlineIn(Clock::duration timeout) { return Clock::now() + timeout; }
+
+// A wait until `deadline` as poll() takes it: milliseconds, rounded up (a
+// wait that ends just short of the deadline would only spin), 0 once passed.
+inline int millisecondsUntil(Deadline deadline)
+{
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, 1 << 30));
+}
 
 // When a wait gives up.
 class Timer {

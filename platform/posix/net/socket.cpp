@@ -13,16 +13,6 @@
 #include "posix/net/thread_value.h"
 
 namespace quorvane::client {
-namespace {
-
-int millisecondsUntil(Deadline deadline)
-{
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    return left.count() <= 0 ? 0 : static_cast<int>(std::min<long long>(left.count(), 1 << 30));
-}
-
-}  // namespace
 
 bool waitFor(int fd, short events, Deadline deadline, bool& timedOut)
 {
@@ -157,15 +147,6 @@ std::string addressText(const PeerAddress& peer)
     else
         text.append(host);
     return text.append(":").append(port);
-}
-
-Outcome<FileDescriptor> connectAddress(const PeerAddress& address, Deadline deadline)
-{
-    bool timedOut = false;
-    if (FileDescriptor fd = connectOne(reinterpret_cast<const sockaddr*>(&address.storage),
-                                       address.length, deadline, timedOut))
-        return fd;
-    return connectFailure(timedOut, addressText(address));
 }
 
 Outcome<FileDescriptor> startConnect(const PeerAddress& address)

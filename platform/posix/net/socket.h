@@ -29,13 +29,10 @@ bool isIpv6(const PeerAddress& peer);
 // "127.0.0.1:21", "[::1]:21": for the transcript.
 std::string addressText(const PeerAddress& peer);
 
-// Connects to one address within `deadline`.
-Outcome<FileDescriptor> connectAddress(const PeerAddress& address, Deadline deadline);
-
-// The same in two steps, for a caller that waits on more than this: a
-// socket whose connect is under way, and once it is writable, whether the
-// connect succeeded (one reset at once is a broken connection, not a
-// refused one).
+// A connect to one address in two steps, for a caller that waits on more
+// than this: a socket whose connect is under way, and once it is writable,
+// whether the connect succeeded (one reset at once is a broken connection,
+// not a refused one).
 Outcome<FileDescriptor> startConnect(const PeerAddress& address);
 Outcome<> completeConnect(int fd, const PeerAddress& address);
 
