@@ -10,7 +10,7 @@ namespace {
 // Binary transfers that leave nothing in a cache.
 constexpr DWORD kTransferFlags = INTERNET_FLAG_NO_CACHE_WRITE | FTP_TRANSFER_TYPE_BINARY;
 
-FTPResult resultOf(BOOL succeeded) { return succeeded ? FTP_RESULT_OK : FTP_RESULT_FAILED; }
+FTPResult resultCodeOf(BOOL succeeded) { return succeeded ? FTP_RESULT_OK : FTP_RESULT_FAILED; }
 
 }  // namespace
 
@@ -18,8 +18,8 @@ extern "C" FTPResult FTPFileDownload(WideString localFile, WideString remoteFile
 {
     // The platform takes the remote name first.
     return traced("FTPFileDownload",
-                  resultOf(FtpGetFileW(gFTPSession.hConnect, remoteFile, localFile, FALSE, 0,
-                                       kTransferFlags, 0)),
+                  resultCodeOf(FtpGetFileW(gFTPSession.hConnect, remoteFile, localFile, FALSE, 0,
+                                           kTransferFlags, 0)),
                   localFile, remoteFile);
 }
 
@@ -27,31 +27,33 @@ extern "C" FTPResult FTPFileUpload(WideString localFile, WideString remoteFile)
 {
     return traced(
         "FTPFileUpload",
-        resultOf(FtpPutFileW(gFTPSession.hConnect, localFile, remoteFile, kTransferFlags, 0)),
+        resultCodeOf(FtpPutFileW(gFTPSession.hConnect, localFile, remoteFile, kTransferFlags, 0)),
         localFile, remoteFile);
 }
 
 extern "C" FTPResult FTPFileDelete(WideString remoteFile)
 {
-    return traced("FTPFileDelete", resultOf(FtpDeleteFileW(gFTPSession.hConnect, remoteFile)),
+    return traced("FTPFileDelete", resultCodeOf(FtpDeleteFileW(gFTPSession.hConnect, remoteFile)),
                   remoteFile);
 }
 
 extern "C" FTPResult FTPFolderCreate(WideString remoteFolder)
 {
     return traced("FTPFolderCreate",
-                  resultOf(FtpCreateDirectoryW(gFTPSession.hConnect, remoteFolder)), remoteFolder);
+                  resultCodeOf(FtpCreateDirectoryW(gFTPSession.hConnect, remoteFolder)),
+                  remoteFolder);
 }
 
 extern "C" FTPResult FTPFolderDelete(WideString remoteFolder)
 {
     return traced("FTPFolderDelete",
-                  resultOf(FtpRemoveDirectoryW(gFTPSession.hConnect, remoteFolder)), remoteFolder);
+                  resultCodeOf(FtpRemoveDirectoryW(gFTPSession.hConnect, remoteFolder)),
+                  remoteFolder);
 }
 
 extern "C" FTPResult FTPFileRename(WideString existingName, WideString newName)
 {
     return traced("FTPFileRename",
-                  resultOf(FtpRenameFileW(gFTPSession.hConnect, existingName, newName)),
+                  resultCodeOf(FtpRenameFileW(gFTPSession.hConnect, existingName, newName)),
                   existingName, newName);
 }

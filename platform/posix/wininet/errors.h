@@ -19,7 +19,7 @@ void reportFailure(const Failure& failure);
 // What an entry point returns for an outcome: TRUE, or FALSE once the
 // failure is reported.
 template <typename T>
-BOOL resultOf(const Outcome<T>& outcome)
+BOOL entryPointResult(const Outcome<T>& outcome)
 {
     if (outcome)
         return TRUE;

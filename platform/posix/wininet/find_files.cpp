@@ -245,9 +245,10 @@ BOOL InternetFindNextFileW(HINTERNET find, void* findData)
     return guarded<BOOL>(FALSE, [&]() -> BOOL {
         auto search = findHandleAs<FtpSearch>(find, HandleKind::Search);
         if (!search)
-            return resultOf(search);
+            return entryPointResult(search);
         if (!findData)
-            return resultOf(Outcome<>(Failure{FailureKind::InvalidArgument, "no record to fill"}));
-        return resultOf((*search)->next(*static_cast<WIN32_FIND_DATAW*>(findData)));
+            return entryPointResult(
+                Outcome<>(Failure{FailureKind::InvalidArgument, "no record to fill"}));
+        return entryPointResult((*search)->next(*static_cast<WIN32_FIND_DATAW*>(findData)));
     });
 }

@@ -25,11 +25,11 @@ BOOL withRemoteName(HINTERNET connect, LPCWSTR name, Command command)
     return guarded<BOOL>(FALSE, [&]() -> BOOL {
         auto connection = connectionOf(connect);
         if (!connection)
-            return resultOf(connection);
+            return entryPointResult(connection);
         const auto remote = commandText(name);
         if (!remote || remote->empty())
-            return resultOf(Outcome<>(refusedName()));
-        return resultOf(command(**connection, *remote));
+            return entryPointResult(Outcome<>(refusedName()));
+        return entryPointResult(command(**connection, *remote));
     });
 }
 

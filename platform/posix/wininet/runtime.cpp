@@ -50,8 +50,9 @@ WideStream* OpenWideStream(LPCWSTR path, LPCWSTR mode)
             return nullptr;
         }
         auto pending = std::make_shared<client::TemporaryFile>(std::move(*file));
-        return adoptWideStream(
-            written, [pending] { return client::resultOf(pending->replaceTarget()) == TRUE; });
+        return adoptWideStream(written, [pending] {
+            return client::entryPointResult(pending->replaceTarget()) == TRUE;
+        });
     });
 }
 
