@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// ftpes:// against a scripted server that misbehaves: whatever goes wrong
+// ftpes:// and ftps:// against a scripted server that misbehaves: whatever goes wrong
 // with TLS, the user name and password never cross in the clear, and no
 // upload or download counts as done unless every byte arrived.
 #include <gtest/gtest.h>
@@ -13,6 +13,7 @@ using namespace harness;
 namespace {
 
 constexpr const char16_t* kTlsServer = u"ftpes://127.0.0.1";
+constexpr const char16_t* kImplicitServer = u"ftps://127.0.0.1:21";
 // FEAT of a server that tells sizes.
 constexpr const char* kWithSize = R"("FEAT": "211-Features:\r\n EPSV\r\n SIZE\r\n211 End")";
 
@@ -64,6 +65,17 @@ TEST_F(TlsAgainstFaultServer, DialogueProtectsEverythingBeforeTheUserName)
     EXPECT_EQ(commands(), expected);
 }
 
+TEST_F(TlsAgainstFaultServer, ImplicitTlsProtectsTheGreetingAndEverythingAfter)
+{
+    startServer(R"({"implicit": true})");
+    ASSERT_EQ(logIn(kImplicitServer), FTP_RESULT_OK);
+    ASSERT_EQ(module().logOut(), FTP_RESULT_OK);
+    awaitSessionsEnded();
+    const std::vector<std::string> expected = {"USER user", "PASS secret", "PBSZ 0",       "PROT P",
+                                               "TYPE I",    "FEAT",        "OPTS UTF8 ON", "QUIT"};
+    EXPECT_EQ(commands(), expected);
+}
+
 TEST_F(TlsAgainstFaultServer, FailuresBeforeTheUserNameSayWhyAndWhatToDo)
 {
     struct Row {
@@ -88,6 +100,17 @@ TEST_F(TlsAgainstFaultServer, FailuresBeforeTheUserNameSayWhyAndWhatToDo)
              // Implicit TLS to a plain server: its greeting where a record should be.
              Row{R"({})", u"ftps://127.0.0.1:21",
                  "(the server offers no TLS here: it answered in the clear)"},
+             // The same certificates from the first byte (ftps://).
+             Row{R"({"implicit": true, "tls": "selfsigned"})", kImplicitServer,
+                 "TLS handshake failed: self-signed certificate (a private CA? SSL_CERT_FILE "
+                 "names the certificates to trust)"},
+             Row{R"({"implicit": true, "tls": "expired"})", kImplicitServer,
+                 "TLS handshake failed: certificate has expired"},
+             Row{R"({"implicit": true, "tls": "wrongname"})", kImplicitServer,
+                 "TLS handshake failed: IP address mismatch"},
+             Row{R"({"implicit": true, "tls": "cnonly"})", u"ftps://localhost:21",
+                 "TLS handshake failed: hostname mismatch (the certificate names the host only "
+                 "in its CN"},
          }) {
         startServer(row.scenario);
         const auto transcript = log().parent_path() / "transcript.txt";

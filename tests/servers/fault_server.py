@@ -41,6 +41,8 @@ A client that drops a data connection while the server sends on it gets
                --certs, see make_certs.py)
   "data_tls":  the same for data connections (default: as "tls")
   "plain_data": true    data connections stay plain after PROT P
+  "implicit":  true     implicit TLS: the handshake comes first, the greeting
+               over it (a failed one is recorded and ends the session)
   "drop_queued": VERB   after reading VERB, throw away what arrived behind
                it in the same write, as a server that reads a buffer and
                keeps only its first line; each such line is recorded as
@@ -441,6 +443,10 @@ class Session(socketserver.StreamRequestHandler):
         replies["PASS"] = None  # decided by the password
         replies.update(scenario.get("replies", {}))
         try:
+            if scenario.get("implicit"):
+                self.start_tls()
+                if self.clear:
+                    return
             if not self.play(scenario.get("greeting", "220 fault server ready")):
                 return
             while True:
