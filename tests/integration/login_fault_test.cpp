@@ -80,10 +80,9 @@ TEST_F(LogInAgainstFaultServer, ServersThatMishandleQueuedCommandsGetThemOneAtAT
          {"USER user", "PASS secret", "TYPE I", "FEAT", "QUIT"},
          {"PASS secret", "TYPE I", "FEAT"}},
     };
-    int port = 2121;
+    int port = 2191;  // ports no other test uses: the module remembers servers
     for (const Case& c : cases) {
         SCOPED_TRACE(c.scenario);
-        // A port of its own: what the module remembers of it stays with it.
         const std::string portText = std::to_string(port++);
         ASSERT_NO_FATAL_FAILURE(startServer(c.scenario, {"--port", portText}));
         const std::u16string server =
