@@ -32,7 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::abort();
     if (parsed->port && *parsed->port == 0)
         std::abort();
-    // The same host and port in another scheme parse to the same.
+    // The same host and port in another scheme parse to the same; a plain
+    // argument without a port, as ftps://, gets that scheme's own.
     const bool ipv6 = parsed->host.find(':') != std::string::npos;
     const bool plain = parsed->security == Security::Plain;
     std::string again = std::string(plain ? "ftps://" : "ftp://") +
@@ -40,7 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (parsed->port)
         again += ":" + std::to_string(*parsed->port);
     const auto reparsed = parseServerArgument(again);
-    if (!reparsed || reparsed->host != parsed->host || reparsed->port != parsed->port ||
+    const auto port = parsed->port ? parsed->port : quorvane::text::kImplicitTlsPort;
+    if (!reparsed || reparsed->host != parsed->host || reparsed->port != port ||
         (reparsed->security == Security::Plain) == plain)
         std::abort();
     return 0;
