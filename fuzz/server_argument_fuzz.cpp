@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -41,7 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (parsed->port)
         again += ":" + std::to_string(*parsed->port);
     const auto reparsed = parseServerArgument(again);
-    const auto port = parsed->port ? parsed->port : quorvane::text::kImplicitTlsPort;
+    const std::optional<std::uint16_t> port =
+        parsed->port || !plain ? parsed->port : quorvane::text::kImplicitTlsPort;
     if (!reparsed || reparsed->host != parsed->host || reparsed->port != port ||
         (reparsed->security == Security::Plain) == plain)
         std::abort();
