@@ -54,7 +54,7 @@ Outcome<std::unique_ptr<ControlConnection>> ControlConnection::open(const std::s
     }
     auto connection = std::make_unique<ControlConnection>(Channel(std::move(*socket)));
     connection->setDeadlineCap(deadline);
-    connection->server_ = host + ':' + std::to_string(port);
+    connection->server_ = serverKey(host, port);
     if (!takesQueuedCommands(connection->server_)) {
         connection->queueing_ = Queueing::Off;
         trace::line() << "one command at a time: this server mishandled queued ones";

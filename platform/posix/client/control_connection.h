@@ -49,7 +49,8 @@ public:
     // Sends several in one write and reads their replies in order: one round
     // trip for all. Only for commands that change nothing on the server, as
     // every server of the tests takes them (each reply is still read whole).
-    // `check` sees each reply as it comes; a failure it returns stops there.
+    // `check` sees the replies in order; the first failure it returns is
+    // the outcome (queued, after every reply is read: see executeEach).
     // Where the server is known to lose queued commands or answer them out
     // of turn, each waits for the reply before it; a server that first
     // shows it here (a reply that cannot answer its command, or none within

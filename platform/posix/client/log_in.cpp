@@ -10,7 +10,7 @@ namespace quorvane::client {
 
 Outcome<> FtpConnection::connect(Deadline deadline)
 {
-    const std::string server = credentials_.host + ':' + std::to_string(credentials_.port);
+    const std::string server = serverKey(credentials_.host, credentials_.port);
     const bool queued = takesQueuedCommands(server);
     Outcome<> ready = connectOnce(deadline);
     // Nothing of a log-in acts on files: asking again is safe.

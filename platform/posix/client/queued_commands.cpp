@@ -26,6 +26,11 @@ OneAtATime& oneAtATime()
 
 }  // namespace
 
+std::string serverKey(const std::string& host, std::uint16_t port)
+{
+    return host + ':' + std::to_string(port);
+}
+
 bool takesQueuedCommands(const std::string& server)
 {
     OneAtATime& known = oneAtATime();

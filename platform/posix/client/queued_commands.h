@@ -5,11 +5,14 @@
 // as the module stays loaded.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace quorvane::client {
 
-// `server` is "host:port" as the caller named it.
+// What a server is remembered by: "host:port" as the caller named it.
+std::string serverKey(const std::string& host, std::uint16_t port);
+
 bool takesQueuedCommands(const std::string& server);
 void rememberLosesQueuedCommands(const std::string& server);
 
