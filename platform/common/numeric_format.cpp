@@ -146,16 +146,18 @@ char* writeConversion(char* at, const Conversion& c, std::uint64_t value, bool n
     const std::size_t padding = c.width > length ? c.width - length : 0;
     const bool padWithZeros = c.zeroPad && !c.leftAlign && !c.hasPrecision;
 
-    if (!c.leftAlign && !padWithZeros)
+    // Most fills are empty: each is skipped rather than made a call of.
+    if (padding != 0 && !c.leftAlign && !padWithZeros)
         at = std::fill_n(at, padding, ' ');
     if (sign)
         *at++ = sign;
-    if (padWithZeros)
+    if (padding != 0 && padWithZeros)
         at = std::fill_n(at, padding, '0');
-    at = std::fill_n(at, zeros, '0');
+    if (zeros != 0)
+        at = std::fill_n(at, zeros, '0');
     for (std::size_t i = count; i > 0; --i)
         *at++ = digits[i - 1];
-    if (c.leftAlign)
+    if (padding != 0 && c.leftAlign)
         at = std::fill_n(at, padding, ' ');
     return at;
 }
@@ -192,15 +194,23 @@ std::optional<NumericFormat> NumericFormat::compile(std::string_view format)
 
 void NumericFormat::append(std::string& out, va_list arguments) const
 {
-    // Room for the longest text at once, then cut to what was written: one
-    // growth of `out` per call rather than one per piece.
-    const std::size_t start = out.size();
-    out.resize(start + bound_);
-    char* at = out.data() + start;
+    // The text is made on the stack and appended in one piece: a listing
+    // formats millions of short fields, and growing `out` by the longest
+    // text first would clear that many bytes each time.
+    constexpr std::size_t kOnStack = 512;
+    char onStack[kOnStack];
+    std::string large;
+    char* start = onStack;
+    if (bound_ > kOnStack) {
+        large.resize(bound_);
+        start = large.data();
+    }
+    char* at = start;
     va_list remaining;
     va_copy(remaining, arguments);
     for (const Piece& piece : pieces_) {
-        at = std::copy(piece.literal.begin(), piece.literal.end(), at);
+        if (!piece.literal.empty())
+            at = std::copy(piece.literal.begin(), piece.literal.end(), at);
         if (!piece.conversion)
             continue;
         bool negative = false;
@@ -208,7 +218,7 @@ void NumericFormat::append(std::string& out, va_list arguments) const
         at = writeConversion(at, *piece.conversion, value, negative);
     }
     va_end(remaining);
-    out.resize(static_cast<std::size_t>(at - out.data()));
+    out.append(start, static_cast<std::size_t>(at - start));
 }
 
 }  // namespace quorvane::text

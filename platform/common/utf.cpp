@@ -36,7 +36,16 @@ std::u16string_view wideView(const char16_t* text)
 
 bool appendUtf8(std::string& out, std::u16string_view text)
 {
-    for (std::size_t i = 0; i < text.size(); ++i) {
+    // Names are mostly ASCII: such a run goes in one piece.
+    std::size_t ascii = 0;
+    while (ascii < text.size() && text[ascii] < 0x80)
+        ++ascii;
+    const std::size_t start = out.size();
+    out.resize(start + ascii);
+    std::transform(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(ascii),
+                   out.begin() + static_cast<std::ptrdiff_t>(start),
+                   [](char16_t unit) { return static_cast<char>(unit); });
+    for (std::size_t i = ascii; i < text.size(); ++i) {
         char32_t unit = text[i];
         if (isHighSurrogate(unit)) {
             if (i + 1 == text.size() || !isLowSurrogate(text[i + 1]))
@@ -91,15 +100,32 @@ std::size_t decodeUtf8(std::string_view text, std::size_t i, char32_t& cp)
 
 namespace {
 
-void appendUtf16(std::u16string& out, char32_t cp)
+// UTF-16 units of UTF-8 `text`, each to `put`; an ill-formed byte becomes
+// U+FFFD. False at the first ill-formed byte where `lossy` is not set.
+template <typename Put>
+bool decodeToUtf16(std::string_view text, bool lossy, Put put)
 {
-    if (cp >= 0x10000) {
-        cp -= 0x10000;
-        out += static_cast<char16_t>(0xD800 + (cp >> 10));
-        out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-    } else {
-        out += static_cast<char16_t>(cp);
+    for (std::size_t i = 0; i < text.size();) {
+        if (static_cast<unsigned char>(text[i]) < 0x80) {  // most names are ASCII
+            put(static_cast<char16_t>(text[i++]));
+            continue;
+        }
+        char32_t cp = 0;
+        const std::size_t length = decodeUtf8(text, i, cp);
+        if (length == 0 && !lossy)
+            return false;
+        if (length == 0)
+            cp = U'\xFFFD';
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            put(static_cast<char16_t>(0xD800 + (cp >> 10)));
+            put(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+        } else {
+            put(static_cast<char16_t>(cp));
+        }
+        i += length ? length : 1;
     }
+    return true;
 }
 
 }  // namespace
@@ -108,14 +134,8 @@ std::optional<std::u16string> toUtf16(std::string_view text)
 {
     std::u16string out;
     out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size();) {
-        char32_t cp = 0;
-        const std::size_t length = decodeUtf8(text, i, cp);
-        if (length == 0)
-            return std::nullopt;
-        appendUtf16(out, cp);
-        i += length;
-    }
+    if (!decodeToUtf16(text, false, [&](char16_t unit) { out += unit; }))
+        return std::nullopt;
     return out;
 }
 
@@ -123,13 +143,19 @@ std::u16string toUtf16Lossy(std::string_view text)
 {
     std::u16string out;
     out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size();) {
-        char32_t cp = 0;
-        const std::size_t length = decodeUtf8(text, i, cp);
-        appendUtf16(out, length ? cp : U'\xFFFD');
-        i += length ? length : 1;
-    }
+    decodeToUtf16(text, true, [&](char16_t unit) { out += unit; });
     return out;
+}
+
+std::size_t copyUtf16Lossy(std::string_view text, char16_t* out, std::size_t capacity)
+{
+    std::size_t units = 0;
+    decodeToUtf16(text, true, [&](char16_t unit) {
+        if (units < capacity)
+            out[units] = unit;
+        ++units;
+    });
+    return units;
 }
 
 bool hasControlCharacter(std::string_view text)

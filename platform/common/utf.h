@@ -30,6 +30,9 @@ std::size_t decodeUtf8(std::string_view text, std::size_t i, char32_t& cp);
 // Never fails: each ill-formed byte becomes U+FFFD, so text from a server
 // cannot turn into invalid UTF-16.
 std::u16string toUtf16Lossy(std::string_view text);
+// The same into `out`, at most `capacity` units: how many units the whole
+// text takes (more than `capacity` when it did not fit).
+std::size_t copyUtf16Lossy(std::string_view text, char16_t* out, std::size_t capacity);
 
 // True when UTF-8 `text` holds a control character or a line break: C0 (NUL,
 // CR, LF, TAB, ...), C1 (U+0080-U+009F, NEL among them), U+2028 or U+2029.

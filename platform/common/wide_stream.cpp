@@ -37,6 +37,16 @@ std::u16string_view view(LPCWSTR text)
     return text::wideView(reinterpret_cast<const char16_t*>(text));
 }
 
+// Whether NUL-terminated `text` is `known`, read once: a listing looks up
+// the same two formats for every record.
+bool isSameText(std::u16string_view known, LPCWSTR text)
+{
+    for (const char16_t unit : known)
+        if (static_cast<char16_t>(*text++) != unit)
+            return false;
+    return *text == 0;
+}
+
 int fail(WideStream* stream)
 {
     if (stream)
@@ -98,10 +108,10 @@ int WriteWideFormatted(WideStream* stream, LPCWSTR format, ...)
 {
     if (!stream || !format)
         return fail(stream);
-    const std::u16string_view wide = view(format);
     auto known = std::find_if(stream->formats.begin(), stream->formats.end(),
-                              [&](const auto& entry) { return entry.first == wide; });
+                              [&](const auto& entry) { return isSameText(entry.first, format); });
     if (known == stream->formats.end()) {
+        const std::u16string_view wide = view(format);
         // Only integer conversions: a %s or %n would read arguments never passed.
         const auto ascii = text::toUtf8(wide);
         auto compiled = ascii ? text::NumericFormat::compile(*ascii) : std::nullopt;

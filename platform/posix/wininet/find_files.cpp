@@ -32,7 +32,7 @@ constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
 constexpr std::size_t kReadSize = 64 << 10;
 
 struct SearchEntry {
-    std::u16string name;
+    std::string name;  // UTF-8: turned into UTF-16 straight into the record
     std::uint64_t size;
     bool directory;
     FILETIME modified;
@@ -50,17 +50,18 @@ bool matchesPattern(const std::string& pattern, const std::string& name)
 // character would break the records built from it, and one too long for
 // cFileName would have to be cut to a name that is another file's. A LIST
 // time moves by the server's zone (seconds east of UTC).
-std::optional<SearchEntry> searchEntry(const ListingEntry& entry, const std::string& pattern,
+std::optional<SearchEntry> searchEntry(ListingEntry&& entry, const std::string& pattern,
                                        std::int64_t zone)
 {
     if (text::hasControlCharacter(entry.name) || !matchesPattern(pattern, entry.name))
         return std::nullopt;
-    std::u16string name = text::toUtf16Lossy(entry.name);
-    if (name.size() >= MAX_PATH)
+    // UTF-16 never takes more units than UTF-8 takes bytes: only a long name
+    // is measured.
+    if (entry.name.size() >= MAX_PATH && text::copyUtf16Lossy(entry.name, nullptr, 0) >= MAX_PATH)
         return std::nullopt;
     const auto modified =
         entry.modified ? fileTimeOfUnixSeconds(*entry.modified - zone) : std::nullopt;
-    return SearchEntry{std::move(name), entry.size, entry.directory,
+    return SearchEntry{std::move(entry.name), entry.size, entry.directory,
                        modified.value_or(FILETIME{0, 0})};
 }
 
@@ -110,7 +111,7 @@ public:
         record.ftCreationTime = record.ftLastAccessTime = record.ftLastWriteTime = entry.modified;
         record.nFileSizeHigh = static_cast<DWORD>(entry.size >> 32);
         record.nFileSizeLow = static_cast<DWORD>(entry.size);
-        entry.name.copy(record.cFileName, entry.name.size());
+        text::copyUtf16Lossy(entry.name, record.cFileName, MAX_PATH - 1);
         pending_.pop_front();
         return {};
     }
@@ -144,15 +145,15 @@ private:
                 release();  // too many to hold: out as they come, as UTC
             return;
         }
-        if (auto entry = searchEntry(listed, pattern_, zone_.offset.value_or(0)))
+        if (auto entry = searchEntry(std::move(listed), pattern_, zone_.offset.value_or(0)))
             pending_.push_back(std::move(*entry));
     }
 
     // The held entries go out, moved by the zone as now known.
     void release()
     {
-        for (const ListingEntry& listed : held_)
-            if (auto entry = searchEntry(listed, pattern_, zone_.offset.value_or(0)))
+        for (ListingEntry& listed : held_)
+            if (auto entry = searchEntry(std::move(listed), pattern_, zone_.offset.value_or(0)))
                 pending_.push_back(std::move(*entry));
         held_.clear();
         held_.shrink_to_fit();

@@ -47,7 +47,7 @@ public:
     const Token& operator[](std::size_t i) const { return tokens_[i]; }
 
 private:
-    std::array<Token, kMax> tokens_{};
+    std::array<Token, kMax> tokens_;  // the first count_ are set
     std::size_t count_ = 0;
 };
 

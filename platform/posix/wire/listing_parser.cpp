@@ -15,6 +15,15 @@ namespace {
 
 using text::equalsIgnoringCase;
 
+// Every LIST line is tried as a Unix one first: its first field is looked up
+// in a table, not searched for in a set of letters.
+constexpr auto kPermissionLetters = [] {
+    std::array<bool, 256> letters{};
+    for (const char c : std::string_view("-rwxsStTlL"))
+        letters[static_cast<unsigned char>(c)] = true;
+    return letters;
+}();
+
 bool isPermissions(std::string_view text)
 {
     if (text.size() != 10 &&
@@ -22,9 +31,8 @@ bool isPermissions(std::string_view text)
         return false;
     if (std::string_view("-dlbcpsD").find(text[0]) == std::string_view::npos)
         return false;
-    return std::all_of(text.begin() + 1, text.begin() + 10, [](char c) {
-        return std::string_view("-rwxsStTlL").find(c) != std::string_view::npos;
-    });
+    return std::all_of(text.begin() + 1, text.begin() + 10,
+                       [](char c) { return kPermissionLetters[static_cast<unsigned char>(c)]; });
 }
 
 // The size column before the date: bytes, or a device's "major, minor" (size 0).

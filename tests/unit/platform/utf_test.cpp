@@ -30,7 +30,40 @@ TEST(Utf, WellFormedTextConvertsBothWays)
     for (const Pair& row : rows) {
         EXPECT_EQ(toUtf8(row.utf16), row.utf8) << row.name;
         EXPECT_EQ(toUtf16(row.utf8), row.utf16) << row.name;
+        EXPECT_EQ(toUtf16Lossy(row.utf8), row.utf16) << row.name;
+        std::string appended = "kept ";
+        EXPECT_TRUE(appendUtf8(appended, row.utf16)) << row.name;
+        EXPECT_EQ(appended, "kept " + row.utf8) << row.name;
     }
+}
+
+TEST(Utf, LossyConversionReplacesEachIllFormedByteAndCountsWhatDidNotFit)
+{
+    struct Row {
+        std::string utf8;
+        std::u16string utf16;
+    };
+    const std::vector<Row> rows = {
+        {"a\xff"
+         "b",
+         u"a\uFFFDb"},
+        {"\xe6\x96"
+         ".txt",
+         u"\uFFFD\uFFFD.txt"},  // a cut sequence: each byte
+        {"\xed\xa0\x80", u"\uFFFD\uFFFD\uFFFD"},  // an encoded surrogate
+        {"\xf0\x9f\x98\x80!", u"\U0001F600!"},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(toUtf16Lossy(row.utf8), row.utf16);
+        char16_t buffer[8] = {};
+        ASSERT_EQ(copyUtf16Lossy(row.utf8, buffer, 8), row.utf16.size());
+        EXPECT_EQ(std::u16string(buffer, row.utf16.size()), row.utf16);
+    }
+    // Bounded: nothing written past the capacity, the whole length told.
+    char16_t small[4] = {u'x', u'x', u'x', u'x'};
+    EXPECT_EQ(copyUtf16Lossy("abcdef", small, 3), 6u);
+    EXPECT_EQ(std::u16string(small, 4), u"abcx");
+    EXPECT_EQ(copyUtf16Lossy("\xf0\x9f\x98\x80", nullptr, 0), 2u);
 }
 
 TEST(Utf, UnpairedSurrogatesAreRefused)
