@@ -12,21 +12,55 @@
 
 namespace quorvane::client {
 
+// The kinds of failure, in one list as libuv keeps its errno map: each with
+// the WinINet error it becomes, expanded only where those codes are known
+// (wininet/errors.cpp). Where a sub-table there refines the code (TLS, a
+// local file's errno), the one named here is its default.
+#define QUORVANE_FAILURE_KINDS(X)                                                                  \
+  /* the server answered no: a 4xx or 5xx, or a reply out of turn */                               \
+  X(Refused, ERROR_INTERNET_EXTENDED_ERROR)                                                        \
+  /* the user name or password was not accepted */                                                 \
+  X(LogInRefused, ERROR_INTERNET_LOGIN_FAILURE)                                                    \
+  /* the host name has no address */                                                               \
+  X(NotResolved, ERROR_INTERNET_NAME_NOT_RESOLVED)                                                 \
+  /* no connection could be made, or the server turned the session down */                         \
+  X(CannotConnect, ERROR_INTERNET_CANNOT_CONNECT)                                                  \
+  /* a time limit passed: connecting, a reply, data that stopped moving */                         \
+  X(TimedOut, ERROR_INTERNET_TIMEOUT)                                                              \
+  /* a connection broke, or ended before it should have */                                         \
+  X(ConnectionLost, ERROR_INTERNET_CONNECTION_ABORTED)                                             \
+  /* TLS could not be set up or went wrong (`tls` says why) */                                     \
+  X(Tls, ERROR_INTERNET_SECURITY_CHANNEL_ERROR)                                                    \
+  /* a local file could not be opened, read, written or replaced (`error`) */                      \
+  X(LocalFile, ERROR_ACCESS_DENIED)                                                                \
+  /* something the client cannot send: a name with a control character */                          \
+  X(InvalidArgument, ERROR_INVALID_PARAMETER)                                                      \
+  /* a handle that is not open, or not of the kind the call takes */                               \
+  X(WrongHandle, ERROR_INVALID_HANDLE)                                                             \
+  /* a listing is still in progress on the connection */                                           \
+  X(Busy, ERROR_FTP_TRANSFER_IN_PROGRESS)                                                          \
+  /* no fault: a search has no more entries */                                                     \
+  X(EndOfListing, ERROR_NO_MORE_FILES)                                                             \
+  /* out of memory (`error` ENOMEM), or anything else that should not happen */                    \
+  X(Internal, ERROR_INTERNET_INTERNAL_ERROR)
+
 enum class FailureKind {
-    Refused,  // the server answered no: a 4xx or 5xx, or a reply out of turn
-    LogInRefused,  // the user name or password was not accepted
-    NotResolved,  // the host name has no address
-    CannotConnect,  // no connection could be made, or the server turned the session down
-    TimedOut,  // a time limit passed: connecting, a reply, data that stopped moving
-    ConnectionLost,  // a connection broke, or ended before it should have
-    Tls,  // TLS could not be set up or went wrong (`tls` says why)
-    LocalFile,  // a local file could not be opened, read, written or replaced
-    InvalidArgument,  // something the client cannot send: a name with a control character
-    WrongHandle,  // a handle that is not open, or not of the kind the call takes
-    Busy,  // a listing is still in progress on the connection
-    EndOfListing,  // no fault: a search has no more entries
-    Internal,  // out of memory, or anything else that should not happen
+#define QUORVANE_FAILURE_KIND(kind, winInetError) kind,
+    QUORVANE_FAILURE_KINDS(QUORVANE_FAILURE_KIND)
+#undef QUORVANE_FAILURE_KIND
 };
+
+// "Refused", "TimedOut": for diagnostics.
+constexpr const char* nameOf(FailureKind kind)
+{
+    switch (kind) {
+#define QUORVANE_FAILURE_KIND(kind, winInetError)                                                  \
+  case FailureKind::kind: return #kind;
+        QUORVANE_FAILURE_KINDS(QUORVANE_FAILURE_KIND)
+#undef QUORVANE_FAILURE_KIND
+    }
+    return "?";
+}
 
 // Why a TLS connection could not be made or went wrong.
 enum class TlsFailure {

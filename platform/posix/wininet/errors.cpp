@@ -1,6 +1,7 @@
 #include "posix/wininet/errors.h"
 
 #include <cerrno>
+#include <optional>
 
 #include "common/transcript.h"
 
@@ -9,19 +10,21 @@ namespace {
 
 constexpr DWORD ERROR_DISK_FULL = 112;
 
-DWORD tlsErrorOf(TlsFailure failure)
+// The sub-tables: what refines a kind's code. Nothing where the kind's own
+// code stands.
+std::optional<DWORD> tlsErrorOf(TlsFailure failure)
 {
     switch (failure) {
     case TlsFailure::Untrusted: return ERROR_INTERNET_INVALID_CA;
     case TlsFailure::Expired: return ERROR_INTERNET_SEC_CERT_DATE_INVALID;
     case TlsFailure::WrongName: return ERROR_INTERNET_SEC_CERT_CN_INVALID;
     case TlsFailure::None:
-    case TlsFailure::Protocol: break;
+    case TlsFailure::Protocol: return std::nullopt;
     }
-    return ERROR_INTERNET_SECURITY_CHANNEL_ERROR;
+    return std::nullopt;
 }
 
-DWORD localErrorOf(int error)
+std::optional<DWORD> localErrorOf(int error)
 {
     switch (error) {
     case ENOENT: return ERROR_FILE_NOT_FOUND;
@@ -30,7 +33,20 @@ DWORD localErrorOf(int error)
     case ENOSPC:
     case EDQUOT: return ERROR_DISK_FULL;
     case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
-    default: return ERROR_ACCESS_DENIED;
+    default: return std::nullopt;
+    }
+}
+
+std::optional<DWORD> refinedErrorOf(const Failure& failure)
+{
+    switch (failure.kind) {
+    case FailureKind::Tls: return tlsErrorOf(failure.tls);
+    case FailureKind::LocalFile: return localErrorOf(failure.error);
+    case FailureKind::Internal:
+        if (failure.error == ENOMEM)
+            return ERROR_NOT_ENOUGH_MEMORY;
+        return std::nullopt;
+    default: return std::nullopt;
     }
 }
 
@@ -38,21 +54,13 @@ DWORD localErrorOf(int error)
 
 DWORD winInetErrorOf(const Failure& failure)
 {
+    if (const auto refined = refinedErrorOf(failure))
+        return *refined;
     switch (failure.kind) {
-    case FailureKind::Refused: return ERROR_INTERNET_EXTENDED_ERROR;
-    case FailureKind::LogInRefused: return ERROR_INTERNET_LOGIN_FAILURE;
-    case FailureKind::NotResolved: return ERROR_INTERNET_NAME_NOT_RESOLVED;
-    case FailureKind::CannotConnect: return ERROR_INTERNET_CANNOT_CONNECT;
-    case FailureKind::TimedOut: return ERROR_INTERNET_TIMEOUT;
-    case FailureKind::ConnectionLost: return ERROR_INTERNET_CONNECTION_ABORTED;
-    case FailureKind::Tls: return tlsErrorOf(failure.tls);
-    case FailureKind::LocalFile: return localErrorOf(failure.error);
-    case FailureKind::InvalidArgument: return ERROR_INVALID_PARAMETER;
-    case FailureKind::WrongHandle: return ERROR_INVALID_HANDLE;
-    case FailureKind::Busy: return ERROR_FTP_TRANSFER_IN_PROGRESS;
-    case FailureKind::EndOfListing: return ERROR_NO_MORE_FILES;
-    case FailureKind::Internal:
-        return failure.error == ENOMEM ? ERROR_NOT_ENOUGH_MEMORY : ERROR_INTERNET_INTERNAL_ERROR;
+#define QUORVANE_FAILURE_KIND(kind, winInetError)                                                  \
+  case FailureKind::kind: return winInetError;
+        QUORVANE_FAILURE_KINDS(QUORVANE_FAILURE_KIND)
+#undef QUORVANE_FAILURE_KIND
     }
     return ERROR_INTERNET_INTERNAL_ERROR;
 }
