@@ -143,25 +143,4 @@ void traceHandshake(const Channel& channel, bool dataConnection);
 Outcome<> handshakeTls(Channel& channel, const TlsContext& context, const std::string& host,
                        const TlsSession& resume, bool dataConnection, Timer& timer);
 
-// Caps the waits of the connection `owner` holds for as long as the cap
-// lives; the connection may be dropped (and `owner` emptied) meanwhile.
-class DeadlineCap {
-public:
-    DeadlineCap(std::unique_ptr<ControlConnection>& owner, Deadline cap) : owner_(owner)
-    {
-        if (owner_)
-            owner_->setDeadlineCap(cap);
-    }
-    ~DeadlineCap()
-    {
-        if (owner_)
-            owner_->setDeadlineCap(std::nullopt);
-    }
-    DeadlineCap(const DeadlineCap&) = delete;
-    DeadlineCap& operator=(const DeadlineCap&) = delete;
-
-private:
-    std::unique_ptr<ControlConnection>& owner_;
-};
-
 }  // namespace quorvane::client

@@ -47,7 +47,7 @@ Outcome<PeerAddress> FtpConnection::passiveAddress(bool extended,
 {
     std::vector<std::string> commands = first;
     commands.push_back(extended ? "EPSV" : "PASV");
-    auto replies = control_->executeAll(commands);
+    auto replies = control().executeAll(commands);
     if (!replies)
         return std::move(replies).failure();
     const Reply& reply = replies->back();
@@ -59,7 +59,7 @@ Outcome<PeerAddress> FtpConnection::passiveAddress(bool extended,
     // The data connection goes where the control connection goes, whatever
     // host a 227 names: a hostile server must not aim us elsewhere.
     PeerAddress peer;
-    if (!port || !control_->peerAddress(peer) || !peer.withPort(*port))
+    if (!port || !control().peerAddress(peer) || !peer.withPort(*port))
         return refusal(reply);
     return peer;
 }
@@ -68,8 +68,8 @@ bool FtpConnection::usesEpsv() const
 {
     // EPSV where offered, and always over IPv6, where PASV cannot say much.
     PeerAddress peer;
-    const bool ipv6 = control_->peerAddress(peer) && isIpv6(peer);
-    return !epsvFailed_ && (features_.epsv || ipv6);
+    const bool ipv6 = control().peerAddress(peer) && isIpv6(peer);
+    return !learned_.epsvBroken && (learned_.features.epsv || ipv6);
 }
 
 TransferStart FtpConnection::startTransfer(std::string_view command, PeerAddress address,
@@ -77,16 +77,15 @@ TransferStart FtpConnection::startTransfer(std::string_view command, PeerAddress
 {
     std::optional<DataProtection> protection;
     if (tls_)
-        protection.emplace(
-            DataProtection{*tls_, credentials_.host, tlsSession_, handshakeBeforeReply_});
+        protection.emplace(DataProtection{*tls_, credentials_.host, tlsSession_, learned_});
     for (;;) {
         // The restart marker is for the next command: right before it.
         if (restart > 0) {
             if (auto marked = simpleCommand("REST", std::to_string(restart), 3); !marked)
-                return {std::move(marked).failure(), control_ && control_->isAlive()};
+                return {std::move(marked).failure(), life_.isLive()};
         }
         bool unreachable = false;
-        auto started = startPassiveTransfer(*control_, address, command,
+        auto started = startPassiveTransfer(control(), address, command,
                                             protection ? &*protection : nullptr, unreachable);
         if (started) {
             DataTransfer transfer{std::move(started->data), std::move(started->preliminary),
@@ -96,9 +95,9 @@ TransferStart FtpConnection::startTransfer(std::string_view command, PeerAddress
         }
         // An EPSV port that cannot be reached (a NAT that passes only
         // PASV's, say): PASV for this transfer and the rest of the session.
-        if (!unreachable || !extended || !control_->isAlive())
+        if (!unreachable || !extended || !control().isAlive())
             return {naming(std::move(started).failure(), command)};
-        epsvFailed_ = true;
+        learned_.epsvBroken = true;
         extended = false;
         auto again = passiveAddress(false);
         if (!again)
@@ -114,8 +113,8 @@ Outcome<DataTransfer> FtpConnection::startListing(std::string_view command)
     for (;;) {
         const bool extended = usesEpsv();
         auto address = passiveAddress(extended);
-        if (!address && extended && control_->isAlive()) {
-            epsvFailed_ = true;  // broken EPSV stays broken: PASV from now on
+        if (!address && extended && control().isAlive()) {
+            learned_.epsvBroken = true;  // broken EPSV stays broken: PASV from now on
             continue;
         }
         if (!address)
@@ -139,12 +138,12 @@ TransferEnd FtpConnection::completeTransfer(DataTransfer& transfer, Outcome<> mo
     traceClosed(transfer);
     if (!moved) {
         // Only the server's word on the failed transfer; the failure stands.
-        if (!control_->readReply(kAfterFailureReplyTimeout))
+        if (!control().readReply(kAfterFailureReplyTimeout))
             trace::line() << "no word on the failed transfer: the connection is dropped";
         return {isBreak(moved.failure()) ? AttemptEnd::Broken : AttemptEnd::Refused,
                 std::move(moved)};
     }
-    auto completion = control_->readReply();
+    auto completion = control().readReply();
     if (!completion) {
         const bool lost = isBreak(completion.failure());
         return {lost ? AttemptEnd::Unconfirmed : AttemptEnd::Refused,
@@ -160,9 +159,9 @@ TransferEnd FtpConnection::completeTransfer(DataTransfer& transfer, Outcome<> mo
 
 Outcome<> FtpConnection::serverHolds(std::string_view remote, std::uint64_t length)
 {
-    if (!features_.size || !control_ || !control_->isAlive())
+    if (!learned_.features.size || !life_.isLive())
         return {};  // nothing to ask: the completion is the verdict
-    auto reply = control_->execute(std::string("SIZE ").append(remote));
+    auto reply = control().execute(std::string("SIZE ").append(remote));
     if (!reply)
         return std::move(reply).failure();
     const auto size = parseSizeReply(*reply);

@@ -97,7 +97,7 @@ Outcome<> FtpConnection::download(std::string_view remote, TemporaryFile& local)
 {
     std::lock_guard lock(mutex_);
     DownloadState state{local};
-    state.digest = chooseDigest(features_.digests).has_value();
+    state.digest = chooseDigest(learned_.features.digests).has_value();
     Resumption resumption("download");
     for (;;) {
         const bool fromStart = state.bytes == 0;

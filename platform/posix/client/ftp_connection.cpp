@@ -18,11 +18,11 @@ Outcome<std::shared_ptr<FtpConnection>> FtpConnection::logIn(const Credentials& 
 Outcome<> FtpConnection::simpleCommand(std::string_view verb, std::string_view argument,
                                        int expected)
 {
-    if (!control_)
+    if (!life_.isLive())
         return Failure{FailureKind::ConnectionLost, "the control connection is closed"};
     std::string line(verb);
     line.append(" ").append(argument);
-    auto reply = control_->execute(line);
+    auto reply = control().execute(line);
     if (!reply)
         return std::move(reply).failure();
     if (reply->code / 100 != expected)
@@ -32,13 +32,13 @@ Outcome<> FtpConnection::simpleCommand(std::string_view verb, std::string_view a
 
 Outcome<> FtpConnection::ensureConnected(std::optional<Deadline> before)
 {
-    if (listing_)
+    if (life_.state() == ConnectionLife::State::Listing)
         return Failure{FailureKind::Busy, "a listing is still in progress"};
-    if (control_ && control_->isReadyForCommand())
-        return {};
-    control_.reset();
-    if (closed_)
+    if (life_.state() == ConnectionLife::State::Closed)
         return Failure{FailureKind::ConnectionLost, "the session is closed"};
+    if (life_.isReadyForCommand())
+        return {};
+    life_.drop();  // gone, or out of step: a fresh one
     trace::line() << "logging in again";
     const Deadline deadline = std::min(deadlineIn(kLogInTimeout), before.value_or(Deadline::max()));
     if (auto connected = connect(deadline); !connected)
@@ -46,13 +46,13 @@ Outcome<> FtpConnection::ensureConnected(std::optional<Deadline> before)
     if (folder_.wasChanged()) {
         // Back to the caller's folder. Where that cannot be done (it is
         // unknown, or gone since), the session still serves absolute names.
-        const DeadlineCap cap(control_, deadline);
+        const DeadlineCap cap(life_, deadline);
         const auto& path = folder_.pathToRestore();
         auto restored = path ? simpleCommand("CWD", *path)
                              : Outcome<>(Failure{FailureKind::Refused, "the folder has no name"});
         folder_.reconnected(static_cast<bool>(restored));
-        if (!control_->isAlive()) {
-            control_.reset();
+        if (!life_.isLive()) {
+            life_.drop();
             return restored;
         }
         if (folder_.isLost())
@@ -85,7 +85,7 @@ Outcome<> FtpConnection::changeDirectory(std::string_view path)
         return {};
     }
     // A relative name means nothing after a reconnection: ask where it led.
-    auto pwd = control_->execute("PWD");
+    auto pwd = control().execute("PWD");
     folder_.changed(path, pwd ? parsePwdReply(pwd->text) : std::nullopt);
     return {};
 }
@@ -143,10 +143,7 @@ std::optional<std::string> FtpConnection::sourceOf(std::string_view remote)
 void FtpConnection::close()
 {
     std::lock_guard lock(mutex_);
-    closed_ = true;
-    if (control_)
-        control_->quit();
-    control_.reset();
+    life_.close();
 }
 
 }  // namespace quorvane::client

@@ -13,11 +13,12 @@
 #include <string_view>
 
 #include "common/server_argument.h"
+#include "posix/client/connection_life.h"
 #include "posix/client/control_connection.h"
 #include "posix/client/file_transfer.h"
 #include "posix/client/remote_folder.h"
+#include "posix/client/server_knowledge.h"
 #include "posix/client/transfer_attempt.h"
-#include "posix/wire/feature_reply.h"
 
 namespace quorvane::client {
 
@@ -69,16 +70,9 @@ public:
     FtpConnection(const FtpConnection&) = delete;
     FtpConnection& operator=(const FtpConnection&) = delete;
 
-    const ServerFeatures& features() const { return features_; }
+    const ServerFeatures& features() const { return learned_.features; }
 
-    // The zone the server lists LIST times in, as learnt once a session:
-    // seconds east of UTC, nothing while not yet asked. Once `settled`, it
-    // is not asked again (a reconnection keeps it).
-    struct ListZone {
-        std::optional<std::int64_t> offset;
-        bool settled = false;
-        bool unknownSaid = false;  // the transcript said it is not known yet
-    };
+    // The zone the server lists LIST times in (see ListZone).
     ListZone listZone();
     // Learns it from one name whose LIST line showed a time of day:
     // `listed` is that time read as if it were UTC, MDTM gives the truth.
@@ -102,9 +96,18 @@ public:
     // Says goodbye; the connection never logs in again after this.
     void close();
 
-private:
-    friend class ListingStream;
+    // A listing read over several calls (listing_stream.cpp, for
+    // ListingStream): from its start to its end or abandonment, every other
+    // command fails as busy. Each takes the connection's lock.
+    Outcome<DataTransfer> openListing(std::string_view command);
+    Outcome<std::size_t> readListing(DataTransfer& transfer, char* buffer, std::size_t capacity);
+    Outcome<> endListing(DataTransfer& transfer);
+    // Reads the rest of a short listing to its end, or drops a long one and
+    // with it the control connection (the next call logs in afresh), so that
+    // what follows finds the server in step.
+    void abandonListing(DataTransfer& transfer);
 
+private:
     // Connects and logs in, all before `deadline` (log_in.cpp). A server
     // found to lose queued commands is tried again, one at a time.
     Outcome<> connect(Deadline deadline);
@@ -199,20 +202,17 @@ private:
     Outcome<bool> resumeUpload(UploadState& state, const AttemptResult& result,
                                Resumption& resumption);
 
+    // The control connection's commands, below the operations that need one.
+    ControlConnection& control() { return life_.control(); }
+    const ControlConnection& control() const { return life_.control(); }
+
     std::mutex mutex_;  // one operation at a time on the control connection
-    std::unique_ptr<ControlConnection> control_;  // null once dropped
+    ConnectionLife life_;
     const Credentials credentials_;
     std::shared_ptr<TlsContext> tls_;  // TLS sessions only
     TlsSession tlsSession_;  // what data connections resume
-    bool handshakeBeforeReply_ = false;  // learnt: see DataProtection
     RemoteFolder folder_;
-    bool closed_ = false;  // by InternetCloseHandle: never reconnect then
-    bool listing_ = false;  // a ListingStream is open on the connection
-
-    // Learned about this server on the way.
-    ServerFeatures features_;
-    bool epsvFailed_ = false;  // broken EPSV stays broken: PASV from then on
-    ListZone listZone_;
+    ServerKnowledge learned_;
 };
 
 }  // namespace quorvane::client

@@ -21,31 +21,31 @@ std::optional<std::int64_t> secondsOfMdtm(const std::string& time)
 
 }  // namespace
 
-FtpConnection::ListZone FtpConnection::listZone()
+ListZone FtpConnection::listZone()
 {
     std::lock_guard lock(mutex_);
-    return listZone_;
+    return learned_.listZone;
 }
 
 void FtpConnection::learnListZone(std::string_view name, std::int64_t listed)
 {
     std::lock_guard lock(mutex_);
-    if (listZone_.settled)
+    if (learned_.listZone.settled)
         return;
     // Without a time of day to go by, the next listing may have one.
     if (name.empty()) {
-        if (!listZone_.unknownSaid)
+        if (!learned_.listZone.unknownSaid)
             trace::line() << "LIST times are taken as UTC: no entry shows a time of day";
-        listZone_.unknownSaid = true;
+        learned_.listZone.unknownSaid = true;
         return;
     }
-    listZone_.settled = true;
+    learned_.listZone.settled = true;
     const auto keep = [](const char* why) {
         trace::line() << "LIST times are taken as UTC: " << why;
     };
-    if (!features_.mdtm || !readyFor({name}))
+    if (!learned_.features.mdtm || !readyFor({name}))
         return keep("the server offers no MDTM");
-    auto reply = control_->execute(std::string("MDTM ").append(name));
+    auto reply = control().execute(std::string("MDTM ").append(name));
     const auto time = reply ? parseMdtmReply(*reply) : Answer<std::string>{};
     const auto truth = time.has() ? secondsOfMdtm(time.value) : std::nullopt;
     if (!truth)
@@ -53,7 +53,7 @@ void FtpConnection::learnListZone(std::string_view name, std::int64_t listed)
     const auto offset = text::listZoneOffset(listed, *truth);
     if (!offset)
         return keep("MDTM and LIST are further apart than any zone");
-    listZone_.offset = offset;
+    learned_.listZone.offset = offset;
     trace::line() << "LIST times are " << text::zoneText(*offset) << " (MDTM of "
                   << trace::escape(name) << ")";
 }

@@ -29,9 +29,7 @@ public:
     Outcome<std::size_t> read(char* buffer, std::size_t capacity);
     // After the data stream ended: success once the server confirmed it whole.
     Outcome<> end();
-    // Before the end: reads the rest of a short listing to its end, or drops
-    // a long one and with it the control connection (the next call logs in
-    // afresh), so that what follows finds the server in step.
+    // Before the end: see FtpConnection::abandonListing.
     void abort();
 
 private:
@@ -39,9 +37,6 @@ private:
         : connection_(std::move(connection)), transfer_(std::move(transfer))
     {
     }
-
-    // Ends the stream for the connection: other commands may run again.
-    void release();
 
     std::shared_ptr<FtpConnection> connection_;
     std::optional<DataTransfer> transfer_;  // empty once ended or aborted

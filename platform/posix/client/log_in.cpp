@@ -31,13 +31,13 @@ Outcome<> FtpConnection::connectOnce(Deadline deadline)
                                           implicit ? tls_.get() : nullptr);
     if (!opened)
         return std::move(opened).failure();
-    control_ = std::move(*opened);
-    const DeadlineCap cap(control_, deadline);
+    life_.cameUp(std::move(*opened));
+    const DeadlineCap cap(life_, deadline);
     Outcome<> ready = credentials_.security == Security::ExplicitTls ? startTls() : Outcome<>();
     if (ready)
         ready = logInAndPrepare();
     if (!ready)
-        control_.reset();  // drop the socket; a QUIT is not owed here
+        life_.drop();  // a QUIT is not owed here
     return ready;
 }
 
@@ -45,7 +45,7 @@ Outcome<> FtpConnection::startTls()
 {
     // Nothing else is ever sent to a server that will not protect the
     // session: never the user name, never the password.
-    auto reply = control_->execute("AUTH TLS");
+    auto reply = control().execute("AUTH TLS");
     if (!reply)
         return std::move(reply).failure();
     if (reply->code != 234) {
@@ -54,13 +54,13 @@ Outcome<> FtpConnection::startTls()
         refused.cause = "the server offers no TLS: it refused AUTH TLS (" + refused.cause + ")";
         return refused;
     }
-    return control_->startTls(*tls_, credentials_.host);
+    return control().startTls(*tls_, credentials_.host);
 }
 
 Outcome<> FtpConnection::logInAndPrepare()
 {
     // USER goes alone: the password only to a server that asks for it.
-    auto user = control_->execute("USER " + credentials_.user);
+    auto user = control().execute("USER " + credentials_.user);
     if (!user)
         return std::move(user).failure();
     // 230 logged in straight away; 202 "not needed" is as good. 332 asks for
@@ -69,21 +69,21 @@ Outcome<> FtpConnection::logInAndPrepare()
     if (!passwordAsked && user->code != 230 && user->code != 202)
         return refusal(*user, FailureKind::LogInRefused);
     const std::vector<std::string> commands = setUpCommands(passwordAsked);
-    auto ready = control_->executeEach(commands, [&](std::size_t i, const Reply& reply) {
+    auto ready = control().executeEach(commands, [&](std::size_t i, const Reply& reply) {
         return checkSetUpReply(commands[i], reply);
     });
     if (!ready)
         return ready;
     // Servers such as IIS and Pure-FTPd keep names in a legacy code page
     // until told; told in the queue above where commands go queued.
-    if (!control_->queues() && features_.utf8) {
-        if (auto utf8 = control_->execute("OPTS UTF8 ON"); !utf8)
+    if (!control().queues() && learned_.features.utf8) {
+        if (auto utf8 = control().execute("OPTS UTF8 ON"); !utf8)
             return std::move(utf8).failure();
     }
     // Taken after the first replies: under TLS 1.3 the server's tickets
     // arrive after the handshake, and a session without one resumes nothing.
     if (tls_)
-        tlsSession_ = control_->tlsSession();
+        tlsSession_ = control().tlsSession();
     return {};
 }
 
@@ -103,7 +103,7 @@ std::vector<std::string> FtpConnection::setUpCommands(bool passwordAsked) const
     commands.push_back("FEAT");
     // Asked before FEAT has said whether the server offers it: a server that
     // does not refuses it, and the names we send are UTF-8 either way.
-    if (control_->queues())
+    if (control().queues())
         commands.push_back("OPTS UTF8 ON");
     return commands;
 }
@@ -119,7 +119,7 @@ Outcome<> FtpConnection::checkSetUpReply(std::string_view command, const Reply& 
         return refusal(reply);
     // FEAT is optional (RFC 2389): a refusal just means no extensions.
     if (verb == "FEAT")
-        features_ = parseFeatures(reply);
+        learned_.features = parseFeatures(reply);
     // A refused OPTS UTF8 ON leaves names as the server keeps them.
     return {};
 }

@@ -37,15 +37,16 @@ AttemptResult FtpConnection::attempt(const AttemptPlan& plan)
     // Until the stream starts, no wait outlasts the way back.
     std::optional<DeadlineCap> cap;
     if (plan.wayBack)
-        cap.emplace(control_, *plan.wayBack);
+        cap.emplace(life_, *plan.wayBack);
 
     // What the server says of the file, in the same write as EPSV.
     bool extended = usesEpsv();
     std::vector<Reply> facts;
-    auto address = passiveAddress(extended, identityCommands(features_, plan.remote), &facts);
-    result.identity = identityFrom(features_, facts);
-    if (!address && extended && control_->isAlive()) {
-        epsvFailed_ = true;  // broken EPSV stays broken: PASV from now on
+    auto address =
+        passiveAddress(extended, identityCommands(learned_.features, plan.remote), &facts);
+    result.identity = identityFrom(learned_.features, facts);
+    if (!address && extended && control().isAlive()) {
+        learned_.epsvBroken = true;  // broken EPSV stays broken: PASV from now on
         extended = false;
         address = passiveAddress(false);
     }

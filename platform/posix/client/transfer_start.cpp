@@ -69,8 +69,8 @@ public:
                 return {};
             }
             state_ = State::Connected;
-            graceEnds_ =
-                protection_->handshakeBeforeReply ? Clock::now() : deadlineIn(kHandshakeGrace);
+            graceEnds_ = protection_->learned.handshakeBeforeReply ? Clock::now()
+                                                                   : deadlineIn(kHandshakeGrace);
         }
         if (state_ == State::Connected) {
             if (!replied && Clock::now() < graceEnds_)
@@ -90,10 +90,10 @@ public:
         if (status == IoStatus::Ok) {
             traceHandshake(channel_, true);
             state_ = State::Ready;
-            if (handshakeUnasked_ && !replied && !protection_->handshakeBeforeReply) {
+            if (handshakeUnasked_ && !replied && !protection_->learned.handshakeBeforeReply) {
                 trace::line() << "the server answers only after the data connection's "
                                  "handshake: handshaking at once from now on";
-                protection_->handshakeBeforeReply = true;
+                protection_->learned.handshakeBeforeReply = true;
             }
         } else if (status != IoStatus::TimedOut) {
             return handshakeFailure(channel_, status, true);

@@ -13,18 +13,18 @@
 #include <string_view>
 
 #include "posix/client/control_connection.h"
+#include "posix/client/server_knowledge.h"
 
 namespace quorvane::client {
 
 // What a protected data connection needs: the context, the name its
 // certificate must carry, the session it resumes, and what the session has
-// learnt of the server's order: whether it answers the command only once
-// the data connection's handshake is done (ftp-srv does).
+// learnt of the server, which a transfer may add to (the handshake's order).
 struct DataProtection {
     const TlsContext& context;
     const std::string& host;
     const TlsSession& session;
-    bool& handshakeBeforeReply;
+    ServerKnowledge& learned;
 };
 
 struct StartedTransfer {

@@ -24,18 +24,18 @@ Failure unproven(const std::string& why)
 
 FileIdentity FtpConnection::identityOf(std::string_view remote)
 {
-    const auto commands = identityCommands(features_, remote);
-    if (commands.empty() || !control_)
+    const auto commands = identityCommands(learned_.features, remote);
+    if (commands.empty() || !life_.isLive())
         return {};
-    auto replies = control_->executeAll(commands);
-    return replies ? identityFrom(features_, *replies) : FileIdentity{};
+    auto replies = control().executeAll(commands);
+    return replies ? identityFrom(learned_.features, *replies) : FileIdentity{};
 }
 
 Outcome<> FtpConnection::reconnectForResume(Clock::duration pause, Deadline deadline)
 {
-    if (control_ && control_->isReadyForCommand())
+    if (life_.isReadyForCommand())
         return {};
-    control_.reset();
+    life_.drop();
     trace::line() << "reconnecting in " << std::chrono::duration<double>(pause);
     std::this_thread::sleep_for(pause);
     return ensureConnected(deadline);
@@ -67,23 +67,23 @@ Outcome<> FtpConnection::backToProve(const AttemptResult& result, Resumption& re
     if (auto back = reconnectAfterBreak(resumption, Clock::duration::zero()); !back)
         return result.outcome.failure();
     // The proof is part of the way back.
-    cap.emplace(control_, *resumption.wayBack());
+    cap.emplace(life_, *resumption.wayBack());
     return {};
 }
 
 std::optional<Outcome<bool>>
 FtpConnection::digestsAgree(std::string_view remote, const LocalFile& local, std::uint64_t length)
 {
-    const auto request = chooseDigest(features_.digests);
-    if (!request || !control_)
+    const auto request = chooseDigest(learned_.features.digests);
+    if (!request || !life_.isLive())
         return std::nullopt;
     if (!request->select.empty()) {
-        auto selected = control_->execute(request->select);
+        auto selected = control().execute(request->select);
         if (!selected || !selected->isCompletion())
             return std::nullopt;
-        features_.digests.hashCurrent = request->algorithm;
+        learned_.features.digests.hashCurrent = request->algorithm;
     }
-    auto reply = control_->execute(request->verb + " " + std::string(remote));
+    auto reply = control().execute(request->verb + " " + std::string(remote));
     const auto theirs = reply ? parseDigestReply(*reply, *request) : std::nullopt;
     if (!theirs)
         return std::nullopt;  // refused or unreadable: no digest to go by

@@ -124,9 +124,9 @@ public:
     }
 
 private:
-    static FtpConnection::ListZone settledZone()
+    static ListZone settledZone()
     {
-        FtpConnection::ListZone utc;
+        ListZone utc;
         utc.settled = true;
         return utc;
     }
@@ -191,7 +191,7 @@ private:
     std::shared_ptr<FtpConnection> connection_;
     ListingStream stream_;
     std::string pattern_;
-    FtpConnection::ListZone zone_;
+    ListZone zone_;
     ListingParser parser_;
     std::unique_ptr<char[]> buffer_;
     std::vector<ListingEntry> held_;  // until the zone is known
