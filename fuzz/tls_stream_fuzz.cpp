@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     TlsStream stream(*context, client.get(), size % 2 == 0);
     Timer timer = Timer::until(deadlineIn(std::chrono::milliseconds(200)));
-    const IoStatus shaken = stream.handshake(size % 3 ? "localhost" : "127.0.0.1", nullptr, timer);
+    const IoResult shaken = stream.handshake(size % 3 ? "localhost" : "127.0.0.1", nullptr, timer);
     if (shaken == IoStatus::Ok)
         std::abort();  // fuzzed bytes cannot forge a certificate a trusted CA signed
     char buffer[4096];

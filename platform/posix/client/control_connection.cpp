@@ -107,32 +107,9 @@ Failure naming(Failure failure, std::string_view command)
     return failure;
 }
 
-Failure handshakeFailure(const Channel& channel, IoStatus status, bool dataConnection)
-{
-    const std::string where = dataConnection ? " on the data connection" : "";
-    if (status == IoStatus::TimedOut)
-        return Failure(FailureKind::TimedOut, "no TLS handshake" + where + " before the deadline");
-    // The peer went away during it: a broken connection, no verdict on TLS.
-    if (status == IoStatus::Truncated)
-        return Failure(FailureKind::ConnectionLost,
-                       "TLS handshake" + where + " failed: " + channel.tls()->failureText());
-    return tlsFailure(channel.tls()->failure(),
-                      "TLS handshake" + where + " failed: " + channel.tls()->failureText());
-}
-
 void traceHandshake(const Channel& channel, bool dataConnection)
 {
     trace::line() << (dataConnection ? "data " : "") << "TLS " << channel.tls()->description();
-}
-
-Outcome<> handshakeTls(Channel& channel, const TlsContext& context, const std::string& host,
-                       const TlsSession& resume, bool dataConnection, Timer& timer)
-{
-    const IoStatus status = channel.startTls(context, host, resume, dataConnection, timer);
-    if (status != IoStatus::Ok)
-        return handshakeFailure(channel, status, dataConnection);
-    traceHandshake(channel, dataConnection);
-    return {};
 }
 
 Outcome<> ControlConnection::startTls(const TlsContext& context, const std::string& host)
@@ -149,6 +126,7 @@ Outcome<> ControlConnection::handshake(const TlsContext& context, const std::str
     if (auto protectedChannel = handshakeTls(channel_, context, host, nullptr, false, timer);
         !protectedChannel)
         return drop(std::move(protectedChannel).failure());
+    traceHandshake(channel_, false);
     return {};
 }
 
@@ -170,7 +148,7 @@ Outcome<> ControlConnection::sendAll(const std::vector<std::string>& commands)
                  << (commands.size() > 1 ? " (queued)" : "");
     }
     Timer timer = Timer::until(cappedDeadlineIn(kReplyTimeout));
-    const IoStatus sent = channel_.send(lines, timer);
+    const IoResult sent = channel_.send(lines, timer);
     if (sent != IoStatus::Ok)
         return drop(failureOf(sent, "the command could not be sent before the deadline",
                               "the connection broke while sending"));
@@ -218,7 +196,7 @@ Outcome<Reply> ControlConnection::readReplyBefore(Deadline deadline)
         // A reply is never there the moment its command left: wait, then
         // read, rather than try a read that would only say "not yet".
         std::size_t received = 0;
-        IoStatus status = timer.expired() ? IoStatus::TimedOut : channel_.awaitInput(timer);
+        IoResult status = timer.expired() ? IoStatus::TimedOut : channel_.awaitInput(timer);
         if (status == IoStatus::Ok)
             status = channel_.receive(chunk.data(), chunk.size(), received, timer);
         if (status != IoStatus::Ok)
@@ -240,7 +218,7 @@ Outcome<std::optional<Reply>> ControlConnection::replyIfArrived()
             return buffered;
         std::size_t received = 0;
         Timer now = Timer::until(Clock::now());
-        const IoStatus status = channel_.receive(chunk.data(), chunk.size(), received, now);
+        const IoResult status = channel_.receive(chunk.data(), chunk.size(), received, now);
         if (status == IoStatus::TimedOut)
             return std::optional<Reply>();
         if (status != IoStatus::Ok)
@@ -265,7 +243,7 @@ bool ControlConnection::isReadyForCommand()
         return true;
     std::array<char, 512> chunk;
     std::size_t received = 0;
-    const IoStatus status = channel_.receive(chunk.data(), chunk.size(), received, now);
+    const IoResult status = channel_.receive(chunk.data(), chunk.size(), received, now);
     if (status == IoStatus::TimedOut)
         return true;
     // Something arrived unasked: an idle time-out's 421, the end of the

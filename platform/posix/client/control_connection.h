@@ -133,14 +133,7 @@ Failure refusal(const Reply& reply, FailureKind kind = FailureKind::Refused);
 // which command and name it refused ("RETR a.txt: 550 No such file").
 Failure naming(Failure failure, std::string_view command);
 
-// How a TLS handshake that ended with `status` failed, and the transcript's
-// line for one that succeeded.
-Failure handshakeFailure(const Channel& channel, IoStatus status, bool dataConnection);
+// The transcript's line for a TLS handshake that succeeded.
 void traceHandshake(const Channel& channel, bool dataConnection);
-
-// The TLS handshake on a control or data connection (see
-// Channel::startTls), in the transcript when done.
-Outcome<> handshakeTls(Channel& channel, const TlsContext& context, const std::string& host,
-                       const TlsSession& resume, bool dataConnection, Timer& timer);
 
 }  // namespace quorvane::client

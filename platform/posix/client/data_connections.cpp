@@ -129,7 +129,7 @@ TransferEnd FtpConnection::completeTransfer(DataTransfer& transfer, Outcome<> mo
         // TLS: close_notify both ways. After an upload that is how the server
         // learns that the file is whole.
         Timer timer = Timer::until(deadlineIn(kDataInactivityTimeout));
-        const IoStatus finished = transfer.data.finish(timer);
+        const IoResult finished = transfer.data.finish(timer);
         if (!transfer.receiving && finished != IoStatus::Ok)
             moved = failureOf(finished, "no data for 60 s (inactivity limit)",
                               "the data connection broke");

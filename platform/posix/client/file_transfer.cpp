@@ -30,7 +30,7 @@ constexpr const char* kBroken = "the data connection broke";
 // Zero-copy calls are used unless a test turns them off to run the copies.
 std::atomic<bool> zeroCopyEnabled{true};
 
-Failure dataFailure(IoStatus status) { return failureOf(status, kStalled, kBroken); }
+Failure dataFailure(const IoResult& result) { return failureOf(result, kStalled, kBroken); }
 
 // A file system without splice support says so with one of these.
 bool isUnsupported(int error) { return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP; }
@@ -54,7 +54,7 @@ Outcome<> receiveThroughMemory(Channel& data, Consume consume)
     Timer timer = Timer::idleFor(kDataInactivityTimeout);
     for (;;) {
         std::size_t got = 0;
-        const IoStatus status = data.receive(buffer.get(), kBufferSize, got, timer);
+        const IoResult status = data.receive(buffer.get(), kBufferSize, got, timer);
         if (status == IoStatus::Closed)
             return {};
         if (status != IoStatus::Ok)
@@ -188,7 +188,7 @@ Outcome<> spliceToFile(Channel& data, const LocalFile& file, WriteBehind& writeB
         if (errno == EINTR)
             continue;
         if (errno != EAGAIN && errno != EWOULDBLOCK)
-            return dataFailure(IoStatus::Failed);
+            return dataFailure(IoResult::failed(errno));
         if (auto ready = awaitData(data.fd()); !ready)
             return ready;
     }
@@ -220,7 +220,7 @@ Outcome<bool> receiveOverlap(Channel& data, const LocalFile& file, std::uint64_t
     Timer timer = Timer::idleFor(kDataInactivityTimeout);
     while (received.size() < length) {
         std::size_t got = 0;
-        const IoStatus status = data.receive(buffer.get(), kBufferSize, got, timer);
+        const IoResult status = data.receive(buffer.get(), kBufferSize, got, timer);
         if (status == IoStatus::Closed)
             return false;  // shorter than before: not the same file
         if (status != IoStatus::Ok)
@@ -257,7 +257,7 @@ Outcome<> sendFromFile(const LocalFile& file, Channel& data, std::uint64_t& byte
             return localFailure("read", file.name, errno);
         if (got == 0)
             return {};
-        const IoStatus sent =
+        const IoResult sent =
             data.send(std::string_view(buffer.get(), static_cast<std::size_t>(got)), timer);
         if (sent != IoStatus::Ok)
             return dataFailure(sent);

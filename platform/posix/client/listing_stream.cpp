@@ -32,7 +32,7 @@ Outcome<std::size_t> FtpConnection::readListing(DataTransfer& transfer, char* bu
     std::lock_guard lock(mutex_);
     Timer timer = Timer::idleFor(kDataInactivityTimeout);
     std::size_t got = 0;
-    const IoStatus status = transfer.data.receive(buffer, capacity, got, timer);
+    const IoResult status = transfer.data.receive(buffer, capacity, got, timer);
     transfer.bytes += got;
     if (transfer.bytes > kListingLimit)
         return Failure{FailureKind::ConnectionLost, "the listing is longer than 1 GiB"};
@@ -64,7 +64,7 @@ void FtpConnection::abandonListing(DataTransfer& transfer)
     const Deadline deadline = deadlineIn(kDrainTime);
     std::uint64_t drained = 0;
     std::array<char, 64 << 10> scratch;
-    IoStatus status = IoStatus::Ok;
+    IoResult status = IoStatus::Ok;
     while (status == IoStatus::Ok && drained < kDrainLimit) {
         Timer timer = Timer::until(deadline);
         std::size_t got = 0;

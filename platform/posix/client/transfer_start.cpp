@@ -76,17 +76,17 @@ public:
             if (!replied && Clock::now() < graceEnds_)
                 return {};
             handshakeUnasked_ = !replied;
-            const IoStatus begun = channel_.beginTls(protection_->context, protection_->host,
+            const IoResult begun = channel_.beginTls(protection_->context, protection_->host,
                                                      protection_->session, true);
             if (begun != IoStatus::Ok)
-                return handshakeFailure(channel_, begun, true);
+                return handshakeFailure(begun, true);
             state_ = State::Handshaking;
             deadline_ = std::min(deadlineIn(kConnectTimeout), cap_);
             timer_ = Timer::until(deadline_);
         }
         // Under way: the first flight leaves at once, each later one once
         // the server's has come.
-        const IoStatus status = channel_.continueTls(timer_);
+        const IoResult status = channel_.continueTls(timer_);
         if (status == IoStatus::Ok) {
             traceHandshake(channel_, true);
             state_ = State::Ready;
@@ -96,7 +96,7 @@ public:
                 protection_->learned.handshakeBeforeReply = true;
             }
         } else if (status != IoStatus::TimedOut) {
-            return handshakeFailure(channel_, status, true);
+            return handshakeFailure(status, true);
         }
         return {};
     }
@@ -106,7 +106,7 @@ public:
     {
         if (state_ == State::Connecting)
             return dataConnectionFailure(Failure(FailureKind::TimedOut), address_);
-        return handshakeFailure(channel_, IoStatus::TimedOut, true);
+        return handshakeFailure(IoStatus::TimedOut, true);
     }
 
     Channel take() { return std::move(channel_); }

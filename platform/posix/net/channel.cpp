@@ -5,28 +5,28 @@
 
 namespace quorvane::client {
 
-IoStatus Channel::beginTls(const TlsContext& context, const std::string& host,
+IoResult Channel::beginTls(const TlsContext& context, const std::string& host,
                            const TlsSession& resume, bool bulk)
 {
     tls_ = std::make_unique<TlsStream>(context, fd(), bulk);
     return tls_->prepareHandshake(host, resume);
 }
 
-IoStatus Channel::startTls(const TlsContext& context, const std::string& host,
+IoResult Channel::startTls(const TlsContext& context, const std::string& host,
                            const TlsSession& resume, bool bulk, Timer& timer)
 {
     tls_ = std::make_unique<TlsStream>(context, fd(), bulk);
     return tls_->handshake(host, resume, timer);
 }
 
-IoStatus Channel::send(std::string_view data, Timer& timer)
+IoResult Channel::send(std::string_view data, Timer& timer)
 {
     if (!socket_)
         return IoStatus::Failed;
     return tls_ ? tls_->write(data, timer) : sendAll(fd(), data, timer);
 }
 
-IoStatus Channel::receive(char* buffer, std::size_t capacity, std::size_t& got, Timer& timer)
+IoResult Channel::receive(char* buffer, std::size_t capacity, std::size_t& got, Timer& timer)
 {
     got = 0;
     if (!socket_)
@@ -35,7 +35,7 @@ IoStatus Channel::receive(char* buffer, std::size_t capacity, std::size_t& got, 
                 : receiveSome(fd(), buffer, capacity, timer, got);
 }
 
-IoStatus Channel::awaitInput(const Timer& timer) const
+IoResult Channel::awaitInput(const Timer& timer) const
 {
     if (hasBufferedInput())
         return IoStatus::Ok;
@@ -45,7 +45,27 @@ IoStatus Channel::awaitInput(const Timer& timer) const
     return timedOut ? IoStatus::TimedOut : IoStatus::Failed;
 }
 
-IoStatus Channel::finish(Timer& timer)
+Failure handshakeFailure(const IoResult& result, bool dataConnection)
+{
+    const std::string where = dataConnection ? " on the data connection" : "";
+    if (result == IoStatus::TimedOut)
+        return Failure(FailureKind::TimedOut, "no TLS handshake" + where + " before the deadline");
+    const std::string cause = "TLS handshake" + where + " failed: " + result.tlsText;
+    if (result == IoStatus::Truncated)
+        return Failure(FailureKind::ConnectionLost, cause);
+    return tlsFailure(result.tls, cause);
+}
+
+Outcome<> handshakeTls(Channel& channel, const TlsContext& context, const std::string& host,
+                       const TlsSession& resume, bool dataConnection, Timer& timer)
+{
+    const IoResult result = channel.startTls(context, host, resume, dataConnection, timer);
+    if (result != IoStatus::Ok)
+        return handshakeFailure(result, dataConnection);
+    return {};
+}
+
+IoResult Channel::finish(Timer& timer)
 {
     if (tls_)
         return tls_->shutdown(timer);
@@ -55,10 +75,10 @@ IoStatus Channel::finish(Timer& timer)
     ::shutdown(fd(), SHUT_WR);
     char scratch[4096];
     std::size_t got = 0;
-    IoStatus status;
+    IoResult status;
     while ((status = receiveSome(fd(), scratch, sizeof scratch, timer, got)) == IoStatus::Ok) {
     }
-    return status == IoStatus::Closed ? IoStatus::Ok : status;
+    return status == IoStatus::Closed ? IoResult() : status;
 }
 
 }  // namespace quorvane::client

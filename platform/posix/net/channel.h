@@ -29,24 +29,24 @@ public:
     // Turns the channel into a TLS client stream (see TlsStream::handshake).
     // `bulk`: a data connection, read in large pieces.
     // The same in steps (see TlsStream::prepareHandshake).
-    IoStatus beginTls(const TlsContext& context, const std::string& host, const TlsSession& resume,
+    IoResult beginTls(const TlsContext& context, const std::string& host, const TlsSession& resume,
                       bool bulk);
-    IoStatus continueTls(Timer& timer) { return tls_->continueHandshake(timer); }
-    IoStatus startTls(const TlsContext& context, const std::string& host, const TlsSession& resume,
+    IoResult continueTls(Timer& timer) { return tls_->continueHandshake(timer); }
+    IoResult startTls(const TlsContext& context, const std::string& host, const TlsSession& resume,
                       bool bulk, Timer& timer);
 
-    IoStatus send(std::string_view data, Timer& timer);
+    IoResult send(std::string_view data, Timer& timer);
     // At least one byte and at most `capacity`; Closed at the end of the stream.
-    IoStatus receive(char* buffer, std::size_t capacity, std::size_t& got, Timer& timer);
+    IoResult receive(char* buffer, std::size_t capacity, std::size_t& got, Timer& timer);
     // After the last byte of a transfer: TLS says close_notify and hears the
     // peer's; a plain channel ends its side and waits for the peer's end.
-    IoStatus finish(Timer& timer);
+    IoResult finish(Timer& timer);
 
     // Whether receive() would have something without the socket: TLS
     // records already read in.
     bool hasBufferedInput() const { return tls_ && tls_->hasBufferedInput(); }
     // Waits until the socket has something to read, or the timer runs out.
-    IoStatus awaitInput(const Timer& timer) const;
+    IoResult awaitInput(const Timer& timer) const;
 
     // Ends our side without waiting for the peer's (close_notify under TLS),
     // then closes.
@@ -67,5 +67,15 @@ private:
     FileDescriptor socket_;
     std::unique_ptr<TlsStream> tls_;  // destroyed before the socket closes
 };
+
+// How a TLS handshake that ended with `result` failed, in words for the
+// transcript ("TLS handshake on the data connection failed: certificate has
+// expired"). A stream cut short during it is a lost connection, not a TLS
+// verdict.
+Failure handshakeFailure(const IoResult& result, bool dataConnection);
+
+// The TLS handshake on a control or data connection (see Channel::startTls).
+Outcome<> handshakeTls(Channel& channel, const TlsContext& context, const std::string& host,
+                       const TlsSession& resume, bool dataConnection, Timer& timer);
 
 }  // namespace quorvane::client

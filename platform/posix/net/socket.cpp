@@ -10,8 +10,6 @@
 
 #include <memory>
 
-#include "posix/net/thread_value.h"
-
 namespace quorvane::client {
 
 bool waitFor(int fd, short events, Deadline deadline, bool& timedOut)
@@ -170,28 +168,17 @@ Outcome<> completeConnect(int fd, const PeerAddress& address)
     return connectFailure(false, addressText(address));
 }
 
-Failure failureOf(IoStatus status, std::string_view timedOut, std::string_view lost)
+Failure failureOf(const IoResult& result, std::string_view timedOut, std::string_view lost)
 {
-    if (status == IoStatus::TimedOut)
+    if (result == IoStatus::TimedOut)
         return Failure(FailureKind::TimedOut, std::string(timedOut));
     Failure failure(FailureKind::ConnectionLost, std::string(lost));
-    if (status == IoStatus::Failed && lastSocketError() == ETIMEDOUT)
+    if (result == IoStatus::Failed && result.error == ETIMEDOUT)
         failure.cause += " (keepalive probes went unanswered)";
     return failure;
 }
 
-namespace {
-net::ThreadValue& socketError()
-{
-    static net::ThreadValue value;
-    return value;
-}
-}  // namespace
-
-int lastSocketError() { return static_cast<int>(socketError().get()); }
-void noteSocketError(int error) { socketError().set(static_cast<std::uintptr_t>(error)); }
-
-IoStatus sendAll(int fd, std::string_view data, Timer& timer)
+IoResult sendAll(int fd, std::string_view data, Timer& timer)
 {
     while (!data.empty()) {
         const ssize_t sent = ::send(fd, data.data(), data.size(), MSG_NOSIGNAL);
@@ -208,13 +195,14 @@ IoStatus sendAll(int fd, std::string_view data, Timer& timer)
                 return timedOut ? IoStatus::TimedOut : IoStatus::Failed;
             continue;
         }
-        noteSocketError(errno);
-        return errno == EPIPE || errno == ECONNRESET ? IoStatus::Closed : IoStatus::Failed;
+        const int error = errno;
+        return IoResult::failed(error, error == EPIPE || error == ECONNRESET ? IoStatus::Closed
+                                                                             : IoStatus::Failed);
     }
     return IoStatus::Ok;
 }
 
-IoStatus receiveSome(int fd, char* buffer, std::size_t capacity, Timer& timer,
+IoResult receiveSome(int fd, char* buffer, std::size_t capacity, Timer& timer,
                      std::size_t& received)
 {
     received = 0;
@@ -236,8 +224,7 @@ IoStatus receiveSome(int fd, char* buffer, std::size_t capacity, Timer& timer,
             continue;
         }
         // A reset is no end of the stream: what was in flight is lost.
-        noteSocketError(errno);
-        return IoStatus::Failed;
+        return IoResult::failed(errno);
     }
 }
 

@@ -48,24 +48,40 @@ enum class IoStatus {
     Failed,  // a network error, or for TLS a protocol or certificate error
 };
 
-// The failure a status other than Ok stands for, in the words of the step it
+// How an I/O call ended and, where it failed, why. The reason travels up
+// with the status, never through the thread or the stream, so that nothing
+// left from an earlier failure is blamed for a later one.
+struct IoResult {
+    IoResult(IoStatus status = IoStatus::Ok) : status(status) {}
+    // A socket call failed with `error`.
+    static IoResult failed(int error, IoStatus status = IoStatus::Failed)
+    {
+        IoResult result(status);
+        result.error = error;
+        return result;
+    }
+
+    bool operator==(IoStatus other) const { return status == other; }
+
+    IoStatus status;
+    int error = 0;  // the failed socket call's errno (ETIMEDOUT: keepalive found the peer gone)
+    TlsFailure tls = TlsFailure::None;  // why TLS failed, where it did
+    std::string tlsText;  // the same in OpenSSL's words ("certificate has expired")
+};
+
+// The failure a result other than Ok stands for, in the words of the step it
 // ended: `timedOut` when a time limit passed, `lost` when the connection broke
 // or ended.
-Failure failureOf(IoStatus status, std::string_view timedOut, std::string_view lost);
+Failure failureOf(const IoResult& result, std::string_view timedOut, std::string_view lost);
 
-// The errno of this thread's last failed socket call (ETIMEDOUT: keepalive
-// found the peer gone).
-int lastSocketError();
-void noteSocketError(int error);
-
-IoStatus sendAll(int fd, std::string_view data, Timer& timer);
+IoResult sendAll(int fd, std::string_view data, Timer& timer);
 
 // Polls `fd` for `events` until the deadline. False on timeout (`timedOut`
 // set) or on a poll failure.
 bool waitFor(int fd, short events, Deadline deadline, bool& timedOut);
 
 // Waits for and reads whatever is available, at most `capacity` bytes.
-IoStatus receiveSome(int fd, char* buffer, std::size_t capacity, Timer& timer,
+IoResult receiveSome(int fd, char* buffer, std::size_t capacity, Timer& timer,
                      std::size_t& received);
 
 }  // namespace quorvane::client

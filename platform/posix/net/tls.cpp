@@ -20,8 +20,8 @@ struct Transport {
     std::string out;  // ciphertext not sent yet
     std::uint64_t moved = 0;  // bytes received: progress
     bool eof = false;
-    int error = 0;  // errno of the last failed receive
-    std::optional<IoStatus> deferred;  // an error met after data was returned
+    int error = 0;  // errno of a receive that failed in the step under way
+    std::optional<IoResult> deferred;  // an error met after data was returned
 };
 
 namespace {
@@ -67,7 +67,7 @@ int transportRead(BIO* bio, char* data, std::size_t size, std::size_t* read)
         if (errno == EAGAIN || errno == EWOULDBLOCK)
             BIO_set_retry_read(bio);
         else
-            noteSocketError(transport.error = errno);
+            transport.error = errno;
         return 0;
     }
 }
@@ -204,50 +204,54 @@ TlsStream::TlsStream(const TlsContext& context, int fd, bool bulk)
 
 TlsStream::~TlsStream() { SSL_free(ssl_); }
 
-IoStatus TlsStream::flush(Timer& timer)
+IoResult TlsStream::flush(Timer& timer)
 {
     // One send for all the records a step made; the buffer keeps its memory.
-    const IoStatus status = sendAll(transport_->fd, transport_->out, timer);
+    IoResult status = sendAll(transport_->fd, transport_->out, timer);
     transport_->out.clear();
     return status;
 }
 
-IoStatus TlsStream::classify(int error)
+IoResult TlsStream::classify(int error)
 {
-    switch (error) {
-    case SSL_ERROR_ZERO_RETURN: peerClosed_ = true; return IoStatus::Closed;
-    case SSL_ERROR_SYSCALL:
-        // The transport failed or ended without an alert.
-        failureText_ = "the connection ended without close_notify";
-        // A reset is no end, with or without an alert: what was in flight is lost.
-        return transport_->eof ? IoStatus::Truncated : IoStatus::Failed;
-    case SSL_ERROR_SSL: {
-        if (const long verified = SSL_get_verify_result(ssl_); verified != X509_V_OK) {
-            failure_ = failureOfVerification(verified);
-            failureText_ = verificationText(ssl_, verified);
-            return IoStatus::Failed;
-        }
-        const unsigned long reason = ERR_peek_error();
-        if (ERR_GET_LIB(reason) == ERR_LIB_SSL &&
-            ERR_GET_REASON(reason) == SSL_R_UNEXPECTED_EOF_WHILE_READING) {
-            failureText_ = "the stream ended without close_notify";
-            return IoStatus::Truncated;
-        }
-        failure_ = TlsFailure::Protocol;
-        failureText_ = protocolText(reason);
-        return IoStatus::Failed;
+    if (error == SSL_ERROR_ZERO_RETURN) {
+        peerClosed_ = true;
+        return IoStatus::Closed;
     }
-    default:
-        failure_ = TlsFailure::Protocol;
-        failureText_ = "protocol error";
-        return IoStatus::Failed;
+    if (error == SSL_ERROR_SYSCALL) {
+        // The transport failed or ended without an alert. A reset is no
+        // end, with or without an alert: what was in flight is lost.
+        IoResult ended = IoResult::failed(transport_->error,
+                                          transport_->eof ? IoStatus::Truncated : IoStatus::Failed);
+        ended.tlsText = "the connection ended without close_notify";
+        return ended;
     }
+    IoResult failed(IoStatus::Failed);
+    failed.tls = TlsFailure::Protocol;
+    failed.tlsText = "protocol error";
+    if (error != SSL_ERROR_SSL)
+        return failed;
+    if (const long verified = SSL_get_verify_result(ssl_); verified != X509_V_OK) {
+        failed.tls = failureOfVerification(verified);
+        failed.tlsText = verificationText(ssl_, verified);
+        return failed;
+    }
+    const unsigned long reason = ERR_peek_error();
+    if (ERR_GET_LIB(reason) == ERR_LIB_SSL &&
+        ERR_GET_REASON(reason) == SSL_R_UNEXPECTED_EOF_WHILE_READING) {
+        IoResult truncated(IoStatus::Truncated);
+        truncated.tlsText = "the stream ended without close_notify";
+        return truncated;
+    }
+    failed.tlsText = protocolText(reason);
+    return failed;
 }
 
 template <typename Step>
-std::optional<IoStatus> TlsStream::attempt(Step step, Timer& timer, int& error)
+std::optional<IoResult> TlsStream::attempt(Step step, Timer& timer, int& error)
 {
     const std::uint64_t before = transport_->moved;
+    transport_->error = 0;  // what this step meets, nothing from before
     ERR_clear_error();
     const int result = step();
     if (transport_->moved != before)
@@ -259,17 +263,17 @@ std::optional<IoStatus> TlsStream::attempt(Step step, Timer& timer, int& error)
         // Let an alert OpenSSL queued (a refused certificate, say) reach
         // the server, without waiting for it.
         Timer now = Timer::until(Clock::now());
-        const IoStatus status = classify(error);
+        IoResult status = classify(error);
         flush(now);
         return status;
     }
-    if (const IoStatus flushed = flush(timer); flushed != IoStatus::Ok)
+    if (IoResult flushed = flush(timer); flushed != IoStatus::Ok)
         return flushed;
     return std::nullopt;
 }
 
 template <typename Step>
-IoStatus TlsStream::drive(Step step, Timer& timer)
+IoResult TlsStream::drive(Step step, Timer& timer)
 {
     for (;;) {
         int error = 0;
@@ -286,14 +290,14 @@ IoStatus TlsStream::drive(Step step, Timer& timer)
     }
 }
 
-IoStatus TlsStream::handshake(const std::string& host, const TlsSession& resume, Timer& timer)
+IoResult TlsStream::handshake(const std::string& host, const TlsSession& resume, Timer& timer)
 {
-    if (const IoStatus prepared = prepareHandshake(host, resume); prepared != IoStatus::Ok)
+    if (IoResult prepared = prepareHandshake(host, resume); prepared != IoStatus::Ok)
         return prepared;
     return drive([&] { return SSL_connect(ssl_); }, timer);
 }
 
-IoStatus TlsStream::prepareHandshake(const std::string& host, const TlsSession& resume)
+IoResult TlsStream::prepareHandshake(const std::string& host, const TlsSession& resume)
 {
     SSL_set_connect_state(ssl_);
     X509_VERIFY_PARAM* parameters = SSL_get0_param(ssl_);
@@ -305,8 +309,10 @@ IoStatus TlsStream::prepareHandshake(const std::string& host, const TlsSession& 
                                                         X509_CHECK_FLAG_NEVER_CHECK_SUBJECT);
         if (SSL_set1_host(ssl_, host.c_str()) != 1 ||
             SSL_set_tlsext_host_name(ssl_, host.c_str()) != 1) {
-            failure_ = TlsFailure::WrongName;
-            return IoStatus::Failed;
+            IoResult refused(IoStatus::Failed);
+            refused.tls = TlsFailure::WrongName;
+            refused.tlsText = "a host name OpenSSL cannot check";
+            return refused;
         }
     }
     // A copy: a connection that breaks makes OpenSSL mark its session as not
@@ -321,20 +327,19 @@ IoStatus TlsStream::prepareHandshake(const std::string& host, const TlsSession& 
     return IoStatus::Ok;
 }
 
-IoStatus TlsStream::continueHandshake(Timer& timer)
+IoResult TlsStream::continueHandshake(Timer& timer)
 {
     int error = 0;
     return attempt([&] { return SSL_connect(ssl_); }, timer, error).value_or(IoStatus::TimedOut);
 }
 
-IoStatus TlsStream::read(char* buffer, std::size_t capacity, std::size_t& got, Timer& timer)
+IoResult TlsStream::read(char* buffer, std::size_t capacity, std::size_t& got, Timer& timer)
 {
     got = 0;
     if (transport_->deferred)
         return *transport_->deferred;
     std::size_t read = 0;
-    const IoStatus status =
-        drive([&] { return SSL_read_ex(ssl_, buffer, capacity, &read); }, timer);
+    IoResult status = drive([&] { return SSL_read_ex(ssl_, buffer, capacity, &read); }, timer);
     if (status != IoStatus::Ok)
         return status;
     got = read;
@@ -354,11 +359,11 @@ IoStatus TlsStream::read(char* buffer, std::size_t capacity, std::size_t& got, T
     return IoStatus::Ok;
 }
 
-IoStatus TlsStream::write(std::string_view data, Timer& timer)
+IoResult TlsStream::write(std::string_view data, Timer& timer)
 {
     while (!data.empty()) {
         std::size_t written = 0;
-        const IoStatus status =
+        IoResult status =
             drive([&] { return SSL_write_ex(ssl_, data.data(), data.size(), &written); }, timer);
         if (status != IoStatus::Ok)
             return status;
@@ -367,18 +372,18 @@ IoStatus TlsStream::write(std::string_view data, Timer& timer)
     return IoStatus::Ok;
 }
 
-IoStatus TlsStream::shutdown(Timer& timer)
+IoResult TlsStream::shutdown(Timer& timer)
 {
     ERR_clear_error();
     const int result = SSL_shutdown(ssl_);
-    if (const IoStatus flushed = flush(timer); flushed != IoStatus::Ok)
+    if (IoResult flushed = flush(timer); flushed != IoStatus::Ok)
         return flushed;
     if (result < 0)
         return classify(SSL_get_error(ssl_, result));
     if (result == 1 || peerClosed_)
         return IoStatus::Ok;
     char scratch[16 << 10];
-    IoStatus status;
+    IoResult status;
     std::size_t got = 0;
     while ((status = read(scratch, sizeof scratch, got, timer)) == IoStatus::Ok) {
         // anything after the data is dropped
@@ -387,11 +392,11 @@ IoStatus TlsStream::shutdown(Timer& timer)
     return status == IoStatus::Closed || status == IoStatus::Truncated ? IoStatus::Ok : status;
 }
 
-IoStatus TlsStream::notifyClose(Timer& timer)
+IoResult TlsStream::notifyClose(Timer& timer)
 {
     ERR_clear_error();
     const int result = SSL_shutdown(ssl_);
-    if (const IoStatus flushed = flush(timer); flushed != IoStatus::Ok)
+    if (IoResult flushed = flush(timer); flushed != IoStatus::Ok)
         return flushed;
     return result < 0 ? classify(SSL_get_error(ssl_, result)) : IoStatus::Ok;
 }

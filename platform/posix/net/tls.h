@@ -55,52 +55,47 @@ public:
 
     // The client handshake, verifying the certificate against `host` (a DNS
     // name, also sent as SNI, or an IP literal) and offering `resume`.
-    IoStatus handshake(const std::string& host, const TlsSession& resume, Timer& timer);
+    IoResult handshake(const std::string& host, const TlsSession& resume, Timer& timer);
     // The same in steps, for a caller that waits on more than this stream:
     // prepareHandshake once, then continueHandshake whenever the socket has
     // something to read, until it is no longer TimedOut ("waiting for the
     // server").
-    IoStatus prepareHandshake(const std::string& host, const TlsSession& resume);
-    IoStatus continueHandshake(Timer& timer);
+    IoResult prepareHandshake(const std::string& host, const TlsSession& resume);
+    IoResult continueHandshake(Timer& timer);
 
     // Up to `capacity` bytes, at least one; Closed at the peer's close_notify,
     // Truncated when the stream ends without one.
-    IoStatus read(char* buffer, std::size_t capacity, std::size_t& got, Timer& timer);
+    IoResult read(char* buffer, std::size_t capacity, std::size_t& got, Timer& timer);
     // All of `data`, sent before it returns.
-    IoStatus write(std::string_view data, Timer& timer);
+    IoResult write(std::string_view data, Timer& timer);
     // Sends close_notify and, unless the peer's has come already, reads up to
     // the peer's close_notify or the end of the stream. A server whose last
     // ticket stays unread would see the connection reset and lose data.
-    IoStatus shutdown(Timer& timer);
+    IoResult shutdown(Timer& timer);
     // Sends close_notify and nothing more: for an end whose answer is of no use.
-    IoStatus notifyClose(Timer& timer);
+    IoResult notifyClose(Timer& timer);
 
     // Decrypted or received bytes not yet read: a read would not have to wait.
     bool hasBufferedInput() const;
 
     TlsSession session() const;
     bool resumed() const;
-    TlsFailure failure() const { return failure_; }
-    // What went wrong, in OpenSSL's words ("certificate has expired").
-    const std::string& failureText() const { return failureText_; }
     // "TLSv1.3 TLS_AES_128_GCM_SHA256 CN=host (resumed)": for diagnosis.
     std::string description() const;
 
 private:
     template <typename Step>
-    IoStatus drive(Step step, Timer& timer);
+    IoResult drive(Step step, Timer& timer);
     // One try of `step`, what it had to send flushed: its end (Ok or a
     // failure), or nothing when it must wait for the socket (`error` says
     // for what).
     template <typename Step>
-    std::optional<IoStatus> attempt(Step step, Timer& timer, int& error);
-    IoStatus flush(Timer& timer);
-    IoStatus classify(int result);
+    std::optional<IoResult> attempt(Step step, Timer& timer, int& error);
+    IoResult flush(Timer& timer);
+    IoResult classify(int result);
 
     std::unique_ptr<Transport> transport_;
     SSL* ssl_ = nullptr;
-    TlsFailure failure_ = TlsFailure::None;
-    std::string failureText_;
     bool peerClosed_ = false;
 };
 

@@ -1,11 +1,11 @@
 #include "posix/wininet/wininet_types.h"
 
-#include "posix/net/thread_value.h"
+#include "posix/wininet/thread_value.h"
 
 namespace {
-quorvane::net::ThreadValue& lastError()
+quorvane::client::ThreadValue& lastError()
 {
-    static quorvane::net::ThreadValue value;  // ERROR_SUCCESS (0) until set
+    static quorvane::client::ThreadValue value;  // ERROR_SUCCESS (0) until set
     return value;
 }
 }  // namespace

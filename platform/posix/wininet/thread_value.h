@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// A value of each thread's own (an error code) without a TLS block of the
+// A value of each thread's own (the last error) without a TLS block of the
 // module's: the module is dlopened, so `thread_local` would be dynamic TLS,
 // whose tracking LeakSanitizer (GCC 12) misreads under current glibc and
 // crashes on, or initial-exec TLS, taken from the small static surplus that
@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-namespace quorvane::net {
+namespace quorvane::client {
 
 class ThreadValue {
 public:
@@ -39,4 +39,4 @@ private:
     bool ready_;
 };
 
-}  // namespace quorvane::net
+}  // namespace quorvane::client
