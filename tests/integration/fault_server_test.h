@@ -47,6 +47,12 @@ protected:
     }
 
     std::vector<std::string> commands() const { return readLines(log()); }
+    // Those from the `from`th on: after the log-in, say.
+    std::vector<std::string> commandsFrom(std::size_t from) const
+    {
+        const auto all = commands();
+        return {all.begin() + static_cast<std::ptrdiff_t>(std::min(from, all.size())), all.end()};
+    }
 
     // The commands that reached the server with the next one behind them,
     // sent in one write (plain connections only).
