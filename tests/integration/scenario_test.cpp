@@ -8,6 +8,7 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <thread>
 
 #include "fault_server_test.h"
 
@@ -183,8 +184,13 @@ TEST_P(Scenarios, Play)
         ASSERT_EQ(module().logIn(u"127.0.0.1", u"user", u"secret"), FTP_RESULT_OK);
         from = commands().size();
     }
-    for (const Call& call : scenario.calls)
+    for (const Call& call : scenario.calls) {
+        if (call.words.at(0) == "pause") {  // seconds between calls, as a host idles
+            std::this_thread::sleep_for(std::chrono::duration<double>(std::stod(call.words.at(1))));
+            continue;
+        }
         EXPECT_EQ(run(call), call.expected) << testing::PrintToString(call.words);
+    }
     module().logOut();
     awaitSessionsEnded();
 
