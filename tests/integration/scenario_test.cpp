@@ -30,6 +30,7 @@ struct Scenario {
     std::vector<std::string> ignored;  // prefixes of commands left out
     std::vector<std::string> causes;  // each in one of the transcript's cause lines
     std::optional<std::map<std::string, std::string>> files;  // the device's files after
+    std::optional<std::vector<std::string>> listing;  // the listing file's lines after
 };
 
 // Words split at spaces; "a b" is one word.
@@ -77,6 +78,8 @@ void addLine(Scenario& scenario, const std::string& section, const std::string& 
         scenario.ignored.push_back(line);
     } else if (section == "cause") {
         scenario.causes.push_back(line);
+    } else if (section == "listing") {
+        scenario.listing->push_back(line);
     } else if (section == "files") {
         if (line != "(none)")
             scenario.files->insert(fileOf(line));
@@ -95,6 +98,8 @@ Scenario readScenario(const std::filesystem::path& path)
             scenario.hasCommands = scenario.hasCommands || section == "commands";
             if (section == "files")
                 scenario.files.emplace();  // "(none)": the folder is empty
+            if (section == "listing")
+                scenario.listing.emplace();
         } else if (!line.empty() && line[0] != '#') {
             addLine(scenario, section, line);
         }
@@ -173,6 +178,9 @@ TEST_P(Scenarios, Play)
     ASSERT_TRUE(scenario.hasCommands) << path << " has no exact command list";
     for (const auto& [name, content] : scenario.local)
         writeFile(device_.hostPath(name), content);
+    // Listed times as the server gives them: the host's zone is UTC.
+    setenv("TZ", "UTC", 1);
+    tzset();
     ASSERT_NO_FATAL_FAILURE(startServer(scenario.server.empty() ? "{}" : scenario.server));
     const auto transcript = log().parent_path() / "transcript.txt";
     const ScopedEnvironment trace("QUORVANE_TRACE", transcript.string());
@@ -210,6 +218,9 @@ TEST_P(Scenarios, Play)
     }
     if (scenario.files) {
         EXPECT_EQ(deviceFiles(), *scenario.files);
+    }
+    if (scenario.listing) {
+        EXPECT_EQ(readLines(listingFile()), *scenario.listing);
     }
 }
 
