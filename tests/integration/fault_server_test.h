@@ -35,6 +35,7 @@ protected:
     {
         ASSERT_NO_FATAL_FAILURE(startServer(scenario));
         ASSERT_EQ(module().logIn(u"127.0.0.1", u"user", u"secret"), FTP_RESULT_OK);
+        checked_ = commands().size();
     }
 
     void stopServer()
@@ -44,6 +45,7 @@ protected:
         std::filesystem::remove(log());
         std::filesystem::remove(log().string() + ".sessions");
         std::filesystem::remove(log().string() + ".queued");
+        checked_ = 0;
     }
 
     std::vector<std::string> commands() const { return readLines(log()); }
@@ -86,11 +88,26 @@ protected:
 
     bool received(const std::string& prefix) const { return count(prefix) > 0; }
 
+    // The commands since the log-in or the last check are exactly `expected`
+    // (written out as code where they are not, to read and paste).
+    void expectNext(const std::vector<std::string>& expected, const std::string& what = "")
+    {
+        const auto sent = commandsFrom(checked_);
+        checked_ += sent.size();
+        if (sent == expected)
+            return;
+        std::string code = "{";
+        for (const std::string& command : sent)
+            code += (code.size() > 1 ? ", \"" : "\"") + command + "\"";
+        ADD_FAILURE() << what << " the commands were " << code << "}";
+    }
+
     std::filesystem::path log() const { return folder_.path() / "commands.log"; }
 
 private:
     TempFolder folder_;
     std::unique_ptr<ServerProcess> server_;
+    std::size_t checked_ = 0;  // commands up to here are checked
 };
 
 }  // namespace harness

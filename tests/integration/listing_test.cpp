@@ -45,7 +45,7 @@ std::map<std::string, Record> readListing()
         ADD_FAILURE() << "the listing has " << lines.size() << " lines, not records of three";
     for (std::size_t i = 0; i + 2 < lines.size(); i += 3)
         records[lines[i]] = {lines[i + 1], lines[i + 2]};
-    if (records.count(".") != records.count(".."))
+    if (records.contains(".") != records.contains(".."))
         ADD_FAILURE() << "the folder's own entry without its parent's, or the other way round";
     records.erase(".");
     records.erase("..");
@@ -131,8 +131,8 @@ TEST_P(ListingAgainstServers, NamesSizesAndLocalTimes)
         EXPECT_EQ(records.at(name), record) << name;
     }
     // The folder is listed too, without a mark; its size is the server's.
-    EXPECT_TRUE(records.count("sub"));
-    EXPECT_TRUE(records.count("empty"));
+    EXPECT_TRUE(records.contains("sub"));
+    EXPECT_TRUE(records.contains("empty"));
     EXPECT_EQ(records.size(), expected.size() + 2);
     // Nothing but the listing is left in the device root.
     std::vector<std::string> left;
@@ -162,13 +162,13 @@ TEST_P(ListingAgainstServers, ListingsInARowAndTheSameFolderTwice)
     serve("top.txt", 1, 1689424496);
     serve("sub/inner.txt", 2, 1689424496);
     ASSERT_EQ(list("/sub"), FTP_RESULT_OK);
-    EXPECT_EQ(readListing().count("inner.txt"), 1u);
+    EXPECT_TRUE(readListing().contains("inner.txt"));
     ASSERT_EQ(list("/sub"), FTP_RESULT_OK);  // the first search was closed
     EXPECT_EQ(readListing().size(), 1u);
     ASSERT_EQ(list("/"), FTP_RESULT_OK);
     const auto records = readListing();
-    EXPECT_EQ(records.count("top.txt"), 1u);
-    EXPECT_EQ(records.count("inner.txt"), 0u);
+    EXPECT_TRUE(records.contains("top.txt"));
+    EXPECT_FALSE(records.contains("inner.txt"));
 }
 
 TEST_P(ListingAgainstServers, RelativeFolderAfterAnAbsoluteOne)
@@ -178,7 +178,7 @@ TEST_P(ListingAgainstServers, RelativeFolderAfterAnAbsoluteOne)
     ASSERT_EQ(list("sub"), FTP_RESULT_OK);
     const auto records = readListing();
     EXPECT_EQ(records.size(), 1u);
-    EXPECT_EQ(records.count("inner.txt"), 1u);
+    EXPECT_TRUE(records.contains("inner.txt"));
 }
 
 TEST_P(ListingAgainstServers, LaterBareNamesActInTheListedFolder)
@@ -244,7 +244,7 @@ TEST(ListingInTheServersZone, LearntOnceASessionFromMdtm)
         for (int listing = 0; listing < 2; ++listing) {
             ASSERT_EQ(module().listFolder(nullptr, nullptr, nullptr, u"/"), FTP_RESULT_OK);
             const auto records = readListing();
-            ASSERT_EQ(records.count("recent.txt"), 1u) << nameOf(row.server);
+            ASSERT_TRUE(records.contains("recent.txt")) << nameOf(row.server);
             EXPECT_EQ(records.at("recent.txt").time, localText(written + row.shown))
                 << nameOf(row.server);
         }
