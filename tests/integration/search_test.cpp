@@ -110,9 +110,17 @@ TEST_F(SearchAgainstFaultServer, SearchClosedEarlyEndsInStepWithTheServer)
 {
     struct Row {
         int entries;
-        int logIns;  // a short rest is read to its end; a long one costs a new log-in
+        // A short rest is read to its end; a long one costs a new log-in.
+        std::vector<std::string> commands;
     };
-    for (const Row row : {Row{50000, 1}, Row{1000000, 2}}) {
+    for (const Row& row :
+         {Row{50000,
+              {"USER user", "PASS secret", "TYPE I", "FEAT", "OPTS UTF8 ON", "EPSV", "LIST",
+               "DATA 127.0.0.1", "EPSV", "LIST", "DATA 127.0.0.1"}},
+          Row{1000000,
+              {"USER user", "PASS secret", "TYPE I", "FEAT", "OPTS UTF8 ON", "EPSV", "LIST",
+               "DATA 127.0.0.1", "USER user", "PASS secret", "TYPE I", "FEAT", "OPTS UTF8 ON",
+               "EPSV", "LIST", "DATA 127.0.0.1"}}}) {
         startServer(R"({"listing_bulk": {"entries": )" + std::to_string(row.entries) + R"(},
                         "replies": {"FEAT": "211-Features:\r\n EPSV\r\n211 End"}})");
         PlatformSession session;
@@ -125,7 +133,8 @@ TEST_F(SearchAgainstFaultServer, SearchClosedEarlyEndsInStepWithTheServer)
         EXPECT_TRUE(InternetCloseHandle(search));
         EXPECT_LT(Seconds(std::chrono::steady_clock::now() - start).count(), 5.0);
         EXPECT_EQ(session.countEntries(), row.entries);
-        EXPECT_EQ(count("USER"), row.logIns) << row.entries;
+        // Where the server notes the abandoned data connection comes as it may.
+        expectNext(row.commands, std::to_string(row.entries), {"DATA ABORTED"});
         stopServer();
     }
 }
