@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 
 #include <chrono>
-#include <functional>
 
 #include "fault_server_test.h"
 
@@ -37,63 +36,6 @@ protected:
     DeviceFolder device_;
     Seconds took_{};
 };
-
-// The interop notes' "Round trips per call", row by row: each call's exact
-// commands (with the data connections the server accepted) and which of
-// them went queued behind the next, on one session.
-TEST_F(CommandsAgainstFaultServer, EachCallTakesTheRoundTripsTheInteropTableSays)
-{
-    play(R"({"files": {"/f.txt": "hello"}, "sizes": true,
-             "listing": "type=file;size=5;modify=20240101000000; f.txt\r\n",
-             "replies": {"FEAT": "211-Features:\r\n EPSV\r\n UTF8\r\n SIZE\r\n MLST type*;size*;modify*;\r\n211 End",
-                         "CWD": "250 ok", "PWD": "257 \"/d/d\"", "DELE": "250 deleted",
-                         "MKD": "257 \"e\" created", "RMD": "250 removed",
-                         "RNFR": "350 go on", "RNTO": "250 renamed"}})");
-    writeFile(device_.hostPath("up.txt"), "up");
-    using Call = std::function<FTPResult()>;
-    struct Row {
-        const char* call;
-        Call run;
-        std::vector<std::string> commands;
-        std::vector<std::string> queued;
-    };
-    const std::vector<Row> rows = {
-        {"listing, absolute folder",
-         [] { return module().listFolder(nullptr, nullptr, nullptr, u"/d"); },
-         {"CWD /d", "EPSV", "MLSD", "DATA 127.0.0.1"},
-         {}},
-        {"listing, relative folder",
-         [] { return module().listFolder(nullptr, nullptr, nullptr, u"d"); },
-         {"CWD d", "PWD", "EPSV", "MLSD", "DATA 127.0.0.1"},
-         {}},
-        {"download",
-         [this] { return module().download(device_.devicePath("local.txt").c_str(), u"/f.txt"); },
-         {"MLST /f.txt", "EPSV", "RETR /f.txt", "DATA 127.0.0.1"},
-         {"MLST /f.txt"}},
-        {"upload",
-         [this] { return module().upload(device_.devicePath("up.txt").c_str(), u"/up.txt"); },
-         {"MLST /up.txt", "EPSV", "STOR /up.txt", "DATA 127.0.0.1", "STORED 2", "SIZE /up.txt"},
-         {"MLST /up.txt"}},
-        {"delete", [] { return module().deleteFile(u"/a"); }, {"DELE /a"}, {}},
-        {"create a folder", [] { return module().createFolder(u"/e"); }, {"MKD /e"}, {}},
-        {"remove a folder", [] { return module().deleteFolder(u"/e"); }, {"RMD /e"}, {}},
-        {"rename", [] { return module().rename(u"/a", u"/b"); }, {"RNFR /a", "RNTO /b"}, {}},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.call);
-        const std::size_t before = commands().size();
-        const std::size_t queuedBefore = queuedCommands().size();
-        ASSERT_EQ(row.run(), FTP_RESULT_OK);
-        const auto sent = commands();
-        const auto queued = queuedCommands();
-        EXPECT_EQ(std::vector<std::string>(sent.begin() + before, sent.end()), row.commands);
-        EXPECT_EQ(std::vector<std::string>(queued.begin() + queuedBefore, queued.end()),
-                  row.queued);
-    }
-    ASSERT_EQ(module().logOut(), FTP_RESULT_OK);
-    awaitSessionsEnded();
-    EXPECT_EQ(commands().back(), "QUIT");
-}
 
 TEST_F(CommandsAgainstFaultServer, DownloadUsesEpsvWhereOffered)
 {

@@ -27,6 +27,7 @@ struct Scenario {
     std::vector<Call> calls;
     std::vector<std::string> commands;
     bool hasCommands = false;
+    std::optional<std::vector<std::string>> queued;  // sent with the next behind them
     std::vector<std::string> ignored;  // prefixes of commands left out
     std::vector<std::string> causes;  // each in one of the transcript's cause lines
     std::optional<std::map<std::string, std::string>> files;  // the device's files after
@@ -78,6 +79,8 @@ void addLine(Scenario& scenario, const std::string& section, const std::string& 
         scenario.ignored.push_back(line);
     } else if (section == "cause") {
         scenario.causes.push_back(line);
+    } else if (section == "queued") {
+        scenario.queued->push_back(line);
     } else if (section == "listing") {
         scenario.listing->push_back(line);
     } else if (section == "files") {
@@ -100,6 +103,8 @@ Scenario readScenario(const std::filesystem::path& path)
                 scenario.files.emplace();  // "(none)": the folder is empty
             if (section == "listing")
                 scenario.listing.emplace();
+            if (section == "queued")
+                scenario.queued.emplace();
         } else if (!line.empty() && line[0] != '#') {
             addLine(scenario, section, line);
         }
@@ -188,9 +193,11 @@ TEST_P(Scenarios, Play)
     // Without a log-in of its own, a scenario starts logged in, and its
     // commands are those after the log-in.
     std::size_t from = 0;
+    std::size_t queuedFrom = 0;
     if (scenario.calls.empty() || scenario.calls.front().words.at(0) != "login") {
         ASSERT_EQ(module().logIn(u"127.0.0.1", u"user", u"secret"), FTP_RESULT_OK);
         from = commands().size();
+        queuedFrom = queuedCommands().size();
     }
     for (const Call& call : scenario.calls) {
         if (call.words.at(0) == "pause") {  // seconds between calls, as a host idles
@@ -203,9 +210,18 @@ TEST_P(Scenarios, Play)
     awaitSessionsEnded();
 
     auto sent = received(from, scenario);
-    if (!sent.empty() && sent.back() == "QUIT")
+    const bool loggedOut =
+        std::any_of(scenario.calls.begin(), scenario.calls.end(),
+                    [](const Call& call) { return call.words.at(0) == "logout"; });
+    if (!loggedOut && !sent.empty() && sent.back() == "QUIT")
         sent.pop_back();  // every session ends so
     EXPECT_EQ(sent, scenario.commands);
+    if (scenario.queued) {
+        const auto queued = queuedCommands();
+        EXPECT_EQ(std::vector<std::string>(queued.begin() + static_cast<std::ptrdiff_t>(queuedFrom),
+                                           queued.end()),
+                  *scenario.queued);
+    }
     const auto lines = readLines(transcript);
     for (const std::string& cause : scenario.causes) {
         EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
