@@ -32,28 +32,6 @@ protected:
     const char16_t* server_ = u"127.0.0.1";
 };
 
-TEST_F(LogInAgainstFaultServer, NormalDialogueSendsTheExpectedCommands)
-{
-    play(R"({})");
-    ASSERT_EQ(logIn(), FTP_RESULT_OK);
-    ASSERT_EQ(module().logOut(), FTP_RESULT_OK);
-    awaitSessionsEnded();
-    const std::vector<std::string> expected = {"USER user", "PASS secret",  "TYPE I",
-                                               "FEAT",      "OPTS UTF8 ON", "QUIT"};
-    EXPECT_EQ(commands(), expected);
-    // Two exchanges: USER alone, then the rest in one write.
-    EXPECT_EQ(queuedCommands(), (std::vector<std::string>{"PASS secret", "TYPE I", "FEAT"}));
-}
-
-TEST_F(LogInAgainstFaultServer, OptsRefusedByAServerWithoutUtf8StillLogsIn)
-{
-    play(R"({"replies": {"FEAT": "211-Features:\r\n SIZE\r\n211 End",
-                         "OPTS": "501 no such option"}})");
-    ASSERT_EQ(logIn(), FTP_RESULT_OK);
-    EXPECT_EQ(commands(), (std::vector<std::string>{"USER user", "PASS secret", "TYPE I", "FEAT",
-                                                    "OPTS UTF8 ON"}));
-}
-
 // Servers that mishandle queued commands: one reads a buffer and keeps only
 // its first line; one runs commands side by side and answers an unknown one
 // at once, ahead of the rest (as aioftp does). Each log-in is made again one
@@ -104,78 +82,12 @@ TEST_F(LogInAgainstFaultServer, ServersThatMishandleQueuedCommandsGetThemOneAtAT
     }
 }
 
-TEST_F(LogInAgainstFaultServer, FeatRefusedStillLogsIn)
-{
-    play(R"({"replies": {"FEAT": "502 no such command"}})");
-    EXPECT_EQ(logIn(), FTP_RESULT_OK);
-}
-
-TEST_F(LogInAgainstFaultServer, LoggedInStraightAfterUserSendsNoPassword)
-{
-    play(R"({"replies": {"USER": "230 welcome, no password needed"}})");
-    ASSERT_EQ(logIn(), FTP_RESULT_OK);
-    ASSERT_EQ(module().logOut(), FTP_RESULT_OK);
-    awaitSessionsEnded();
-    EXPECT_EQ(commands(),
-              (std::vector<std::string>{"USER user", "TYPE I", "FEAT", "OPTS UTF8 ON", "QUIT"}));
-}
-
-TEST_F(LogInAgainstFaultServer, AccountRequestFails)
-{
-    play(R"({"replies": {"PASS": "332 need account"}})");
-    EXPECT_EQ(logIn(), FTP_RESULT_FAILED);
-    EXPECT_FALSE(received("ACCT"));
-}
-
-TEST_F(LogInAgainstFaultServer, TypeRefusedFails)
-{
-    play(R"({"replies": {"TYPE": "504 not that type"}})");
-    EXPECT_EQ(logIn(), FTP_RESULT_FAILED);
-}
-
-TEST_F(LogInAgainstFaultServer, GreetingWith421FailsBeforeAnyCommand)
-{
-    play(R"({"greeting": "421 too many users"})");
-    EXPECT_EQ(logIn(), FTP_RESULT_FAILED);
-    EXPECT_TRUE(commands().empty());
-}
-
 TEST_F(LogInAgainstFaultServer, NonFtpGreetingFailsAtOnce)
 {
     play(R"({"greeting": [{"send": "HTTP/1.1 200 OK\r\nServer: web\r\n\r\n"}]})");
     EXPECT_EQ(logIn(), FTP_RESULT_FAILED);
     EXPECT_LT(took_.count(), 5.0);
     EXPECT_TRUE(commands().empty());
-}
-
-TEST_F(LogInAgainstFaultServer, DelayedGreetingAfter120IsOneWait)
-{
-    play(R"({"greeting": [{"send": "120 ready in a moment\r\n"}, {"sleep": 0.3},
-                          {"send": "220 ready now\r\n"}]})");
-    EXPECT_EQ(logIn(), FTP_RESULT_OK);
-}
-
-TEST_F(LogInAgainstFaultServer, MultiLineReplyWithInnerEndLikeLinesStaysInStep)
-{
-    play(
-        R"({"replies": {"PASS": [{"send": "230-Welcome\r\n220 not an end\r\n230-nor this\r\n230 logged in\r\n"}],
-                         "TYPE": "200 type is binary"}})");
-    ASSERT_EQ(logIn(), FTP_RESULT_OK);
-    EXPECT_TRUE(received("FEAT"));
-}
-
-TEST_F(LogInAgainstFaultServer, RepliesCoalescedWithTheGreetingAreReadInOrder)
-{
-    // An over-eager server answers ahead; each reply must still go to its command.
-    play(R"({"greeting": [{"send": "220-hello\r\n220 ready\r\n"}]})");
-    EXPECT_EQ(logIn(), FTP_RESULT_OK);
-}
-
-TEST_F(LogInAgainstFaultServer, RepliesSplitByteByByteAreReadWhole)
-{
-    play(R"({"greeting": [{"send_slow": "220-slow\r\n220 greeting\r\n", "interval": 0.01}],
-             "replies": {"USER": [{"send_slow": "331 password please\r\n", "interval": 0.01}]}})");
-    EXPECT_EQ(logIn(), FTP_RESULT_OK);
 }
 
 TEST_F(LogInAgainstFaultServer, EndlessContinuationLinesFailQuickly)
@@ -190,25 +102,6 @@ TEST_F(LogInAgainstFaultServer, MegabyteLineWithoutEndFailsQuickly)
     play(R"({"greeting": [{"send": "220 "}, {"flood": 1048576}, {"silent": true}]})");
     EXPECT_EQ(logIn(), FTP_RESULT_FAILED);
     EXPECT_LT(took_.count(), 5.0);
-}
-
-TEST_F(LogInAgainstFaultServer, NulByteInReplyFails)
-{
-    play(R"({"replies": {"USER": [{"send": "331 pass\u0000word\r\n"}]}})");
-    EXPECT_EQ(logIn(), FTP_RESULT_FAILED);
-    EXPECT_FALSE(received("PASS"));
-}
-
-TEST_F(LogInAgainstFaultServer, NonDigitCodeFails)
-{
-    play(R"({"replies": {"USER": "3x1 password please"}})");
-    EXPECT_EQ(logIn(), FTP_RESULT_FAILED);
-}
-
-TEST_F(LogInAgainstFaultServer, ConnectionClosedAfterUserFails)
-{
-    play(R"({"replies": {"USER": [{"close": true}]}})");
-    EXPECT_EQ(logIn(), FTP_RESULT_FAILED);
 }
 
 TEST_F(LogInAgainstFaultServer, SilentServerFailsAtTheReplyDeadline)
@@ -275,13 +168,6 @@ TEST_F(LogInAgainstFaultServer, ControlCharactersInCredentialsAreRefusedBeforeCo
     EXPECT_EQ(logIn(u"us\u0085er", u"secret"), FTP_RESULT_FAILED);
     EXPECT_EQ(logIn(u"user", u"sec\u2028ret"), FTP_RESULT_FAILED);
     EXPECT_TRUE(commands().empty());
-}
-
-TEST_F(LogInAgainstFaultServer, NonAsciiCredentialsGoOutAsUtf8)
-{
-    play(R"({"password": "p\u00e4ss\ud83d\ude00"})");
-    EXPECT_EQ(logIn(u"\u00fcser", u"p\u00e4ss\U0001F600"), FTP_RESULT_OK);
-    EXPECT_TRUE(received("USER \xc3\xbcser"));
 }
 
 }  // namespace

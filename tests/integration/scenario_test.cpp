@@ -204,7 +204,13 @@ TEST_P(Scenarios, Play)
             std::this_thread::sleep_for(std::chrono::duration<double>(std::stod(call.words.at(1))));
             continue;
         }
-        EXPECT_EQ(run(call), call.expected) << testing::PrintToString(call.words);
+        const int socketsBefore = openSocketCount();
+        const FTPResult result = run(call);
+        EXPECT_EQ(result, call.expected) << testing::PrintToString(call.words);
+        // A failed log-in leaves nothing open.
+        if (call.words.at(0) == "login" && result != FTP_RESULT_OK) {
+            EXPECT_EQ(openSocketCount(), socketsBefore) << "a failed log-in left a socket";
+        }
     }
     module().logOut();
     awaitSessionsEnded();
