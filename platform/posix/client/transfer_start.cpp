@@ -212,10 +212,12 @@ private:
         if (ready == 0 && Clock::now() >= until)
             return timeUp();
         if (watchesData && entries[dataEntry].revents != 0) {
-            const bool wasConnecting = connection_.connecting();
             if (auto advanced = connection_.advance(preliminary_.has_value()); !advanced) {
-                unreachable_ =
-                    wasConnecting && advanced.failure().kind != FailureKind::ConnectionLost;
+                // Unreachable only where the connect itself failed: one step
+                // may connect and fail its TLS handshake, and that port was
+                // reached.
+                unreachable_ = connection_.connecting() &&
+                               advanced.failure().kind != FailureKind::ConnectionLost;
                 return failed(std::move(advanced).failure());
             }
         }
