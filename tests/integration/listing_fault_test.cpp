@@ -114,27 +114,6 @@ TEST_F(ListingAgainstFaultServer, MillionEntriesAndAHugeLineInConstantMemory)
 #endif
 }
 
-TEST_F(ListingAgainstFaultServer, ListingBrokenOffOrRefusedAtItsEndKeepsThePreviousListing)
-{
-    for (const char* end : {
-             // broken off after 50,000 entries, then the server says so
-             R"([{"data_close": true}, {"send": "426 connection lost\r\n"}])",
-             // broken off after 50,000 entries: the server is gone
-             R"([{"die": true}])",
-             // the whole stream, then a failure after all
-             R"([{"data_close": true}, {"send": "451 local error in processing\r\n"}])",
-         }) {
-        play(std::string(R"({"replies": {"CWD": "250 ok", )") + kNoMlst + R"(,
-                 "LIST": [{"send": "150 here\r\n"}, {"bulk": true}, )" +
-             (end + 1) + R"(},
-                 "listing_bulk": {"entries": 50000}})");
-        writeFile(listingFile(), "previous listing\n");
-        EXPECT_EQ(list(), FTP_RESULT_FAILED) << end;
-        EXPECT_EQ(readFile(listingFile()), "previous listing\n") << end;
-        stopServer();
-    }
-}
-
 TEST_F(ListingAgainstFaultServer, StalledDataMidListingFailsAtTheInactivityLimit)
 {
     play(std::string(R"({"replies": {"CWD": "250 ok", )") + kNoMlst + R"(,
@@ -227,39 +206,6 @@ TEST_F(ListingAgainstFaultServer, TheServersZoneIsLearntOnceFromMdtm)
     expected.push_back("MDTM a.txt");
     expected.insert(expected.end(), listing.begin(), listing.end());
     EXPECT_EQ(commandsFrom(loggedIn), expected);
-}
-
-TEST_F(ListingAgainstFaultServer, TransferAbortedWith426KeepsThePreviousListing)
-{
-    play(std::string(R"({"replies": {"CWD": "250 ok", )") + kNoMlst + R"(,
-             "LIST": [{"send": "150 here\r\n"}, {"data": "-rw-r--r-- 1 u g 1 Jan  1  2020 a\r\n"},
-                      {"data_close": true}, {"send": "426 transfer aborted\r\n"}]}})");
-    EXPECT_EQ(list(), FTP_RESULT_FAILED);
-    EXPECT_EQ(readFile(listingFile()), "previous listing\n");
-}
-
-TEST_F(ListingAgainstFaultServer, ServerDyingMidListingKeepsThePreviousListing)
-{
-    play(std::string(R"({"replies": {"CWD": "250 ok", )") + kNoMlst + R"(,
-             "LIST": [{"send": "150 here\r\n"}, {"data": "-rw-r--r-- 1 u g 1 Jan  1  2020 a\r\n"},
-                      {"sleep": 0.2}, {"die": true}]}})");
-    EXPECT_EQ(list(), FTP_RESULT_FAILED);
-    EXPECT_EQ(readFile(listingFile()), "previous listing\n");
-}
-
-TEST_F(ListingAgainstFaultServer, RefusedListingKeepsThePreviousListing)
-{
-    play(std::string(R"({"replies": {"CWD": "250 ok", )") + kNoMlst + R"(,
-             "LIST": "550 permission denied"}})");
-    EXPECT_EQ(list(), FTP_RESULT_FAILED);
-    EXPECT_EQ(readFile(listingFile()), "previous listing\n");
-}
-
-TEST_F(ListingAgainstFaultServer, RefusedFolderChangeGivesThree)
-{
-    play(R"({"replies": {"CWD": "550 no such folder"}})");
-    EXPECT_EQ(list(), FTP_RESULT_NO_FOLDER);
-    EXPECT_EQ(readFile(listingFile()), "previous listing\n");
 }
 
 }  // namespace

@@ -183,6 +183,7 @@ TEST_P(Scenarios, Play)
     ASSERT_TRUE(scenario.hasCommands) << path << " has no exact command list";
     for (const auto& [name, content] : scenario.local)
         writeFile(device_.hostPath(name), content);
+    writeFile(listingFile(), "previous listing\n");
     // Listed times as the server gives them: the host's zone is UTC.
     setenv("TZ", "UTC", 1);
     tzset();
@@ -213,14 +214,17 @@ TEST_P(Scenarios, Play)
         }
     }
     module().logOut();
-    awaitSessionsEnded();
-
-    auto sent = received(from, scenario);
+    // A case that logs out itself lists the QUIT, which the module does not
+    // wait for; in the others a QUIT that came ends every session.
     const bool loggedOut =
         std::any_of(scenario.calls.begin(), scenario.calls.end(),
                     [](const Call& call) { return call.words.at(0) == "logout"; });
+    if (loggedOut)
+        awaitSessionsEnded();
+
+    auto sent = received(from, scenario);
     if (!loggedOut && !sent.empty() && sent.back() == "QUIT")
-        sent.pop_back();  // every session ends so
+        sent.pop_back();
     EXPECT_EQ(sent, scenario.commands);
     if (scenario.queued) {
         const auto queued = queuedCommands();

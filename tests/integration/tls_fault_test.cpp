@@ -53,29 +53,6 @@ protected:
     Seconds took_{};
 };
 
-TEST_F(TlsAgainstFaultServer, DialogueProtectsEverythingBeforeTheUserName)
-{
-    startServer(R"({})");
-    ASSERT_EQ(logIn(), FTP_RESULT_OK);
-    ASSERT_EQ(module().logOut(), FTP_RESULT_OK);
-    awaitSessionsEnded();
-    const std::vector<std::string> expected = {"AUTH TLS", "USER user",    "PASS secret",
-                                               "PBSZ 0",   "PROT P",       "TYPE I",
-                                               "FEAT",     "OPTS UTF8 ON", "QUIT"};
-    EXPECT_EQ(commands(), expected);
-}
-
-TEST_F(TlsAgainstFaultServer, ImplicitTlsProtectsTheGreetingAndEverythingAfter)
-{
-    startServer(R"({"implicit": true})");
-    ASSERT_EQ(logIn(kImplicitServer), FTP_RESULT_OK);
-    ASSERT_EQ(module().logOut(), FTP_RESULT_OK);
-    awaitSessionsEnded();
-    const std::vector<std::string> expected = {"USER user", "PASS secret", "PBSZ 0",       "PROT P",
-                                               "TYPE I",    "FEAT",        "OPTS UTF8 ON", "QUIT"};
-    EXPECT_EQ(commands(), expected);
-}
-
 TEST_F(TlsAgainstFaultServer, FailuresBeforeTheUserNameSayWhyAndWhatToDo)
 {
     struct Row {
@@ -153,20 +130,6 @@ TEST_F(TlsAgainstFaultServer, AServerThatHandshakesBeforeItsPreliminaryReplyIsSe
     EXPECT_TRUE(received("DATA TLS reused"));
 }
 
-TEST_F(TlsAgainstFaultServer, ADataConnectionWaitsForThePreliminaryReplyBeforeItSpeaks)
-{
-    // pyftpdlib's order: a data connection that speaks before its command
-    // has been read is dropped. Accepted before the 150, it must stay quiet.
-    startServer(R"({"files": {"f": "quiet first"}, "replies": {"RETR": [{"data_quiet": 0.1},
-        {"send": "150 Opening data connection\r\n"}, {"data": "quiet first"},
-        {"data_close": true}, {"send": "226 done\r\n"}]}})");
-    ASSERT_EQ(logIn(), FTP_RESULT_OK);
-    DeviceFolder device;
-    EXPECT_EQ(module().download(device.devicePath("quiet.txt").c_str(), u"f"), FTP_RESULT_OK);
-    EXPECT_EQ(readFile(device.hostPath("quiet.txt")), "quiet first");
-    EXPECT_FALSE(received("DATA SPOKE FIRST"));
-}
-
 TEST_F(TlsAgainstFaultServer, BrokenHandshakesFailBeforeTheUserName)
 {
     for (const char* steps : {
@@ -228,34 +191,6 @@ TEST_F(TlsAgainstFaultServer, DataConnectionsResumeTheControlSession)
                   "STOR up.txt", "DATA 127.0.0.1", "DATA TLS reused", "STORED 9"}));
 }
 
-TEST_F(TlsAgainstFaultServer, DataConnectionForAnotherNameFails)
-{
-    // Another context issues the data certificate: nothing to resume, so the
-    // full handshake shows a certificate that names another host.
-    startServer(R"({"files": {"f.txt": "x"}, "data_tls": "wrongname"})");
-    ASSERT_EQ(logIn(), FTP_RESULT_OK);
-    EXPECT_EQ(downloadOverOldFile(), FTP_RESULT_FAILED);
-    expectOldFileUntouched();
-}
-
-TEST_F(TlsAgainstFaultServer, PlainBytesOnAProtectedDataConnectionFail)
-{
-    startServer(R"({"files": {"f.txt": "in the clear"}, "plain_data": true})");
-    ASSERT_EQ(logIn(), FTP_RESULT_OK);
-    EXPECT_EQ(downloadOverOldFile(), FTP_RESULT_FAILED);
-    expectOldFileUntouched();
-}
-
-TEST_F(TlsAgainstFaultServer, DownloadCutOffWithoutCloseNotifyFails)
-{
-    startServer(
-        R"({"replies": {"RETR": [{"send": "150 here it comes\r\n"}, {"data": "the first part"},
-                                         {"data_cut": true}, {"send": "226 done\r\n"}]}})");
-    ASSERT_EQ(logIn(), FTP_RESULT_OK);
-    EXPECT_EQ(downloadOverOldFile(), FTP_RESULT_FAILED);
-    expectOldFileUntouched();
-}
-
 TEST_F(TlsAgainstFaultServer, StalledDataOverTlsFailsAtTheInactivityLimit)
 {
     startServer(R"({"replies": {"RETR": [{"send": "150 here it comes\r\n"}, {"data": "a little"},
@@ -267,20 +202,6 @@ TEST_F(TlsAgainstFaultServer, StalledDataOverTlsFailsAtTheInactivityLimit)
     EXPECT_GE(took.count(), 59.0);
     EXPECT_LT(took.count(), 75.0);
     expectOldFileUntouched();
-}
-
-TEST_F(TlsAgainstFaultServer, ReconnectionRedoesTlsBeforeTheUserName)
-{
-    startServer(R"({"replies": {"DELE": [{"send": "250 deleted\r\n"}, {"close": true}]}})");
-    ASSERT_EQ(logIn(), FTP_RESULT_OK);
-    EXPECT_EQ(module().deleteFile(u"a"), FTP_RESULT_OK);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(module().deleteFile(u"b"), FTP_RESULT_OK);
-    const std::vector<std::string> expected = {
-        "AUTH TLS", "USER user",    "PASS secret", "PBSZ 0",   "PROT P",       "TYPE I",
-        "FEAT",     "OPTS UTF8 ON", "DELE a",      "AUTH TLS", "USER user",    "PASS secret",
-        "PBSZ 0",   "PROT P",       "TYPE I",      "FEAT",     "OPTS UTF8 ON", "DELE b"};
-    EXPECT_EQ(commands(), expected);
 }
 
 // Where the server tells sizes, an upload it did not store whole fails,
