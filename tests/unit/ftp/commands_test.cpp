@@ -44,7 +44,6 @@ TEST_F(CommandsTest, DownloadSwapsLocalAndRemoteAndPassesFixedArguments)
     EXPECT_EQ(call.second, kLocal);
     EXPECT_EQ(call.failIfExists, FALSE);
     EXPECT_EQ(call.attributes, 0u);
-    EXPECT_EQ(call.flags, 0x04000002u);
     EXPECT_EQ(call.context, 0u);
 }
 
@@ -57,7 +56,6 @@ TEST_F(CommandsTest, UploadPassesLocalThenRemoteAndFixedArguments)
     EXPECT_EQ(call.connect, gFTPSession.hConnect);
     EXPECT_EQ(call.first, kLocal);
     EXPECT_EQ(call.second, kRemote);
-    EXPECT_EQ(call.flags, 0x04000002u);
     EXPECT_EQ(call.context, 0u);
 }
 

@@ -125,7 +125,6 @@ TEST_F(ListingTest, FolderChangeAndSearchGetTheFixedArguments)
     ASSERT_EQ(fake().findFirsts.size(), 1u);
     EXPECT_EQ(fake().findFirsts[0].connect, gFTPSession.hConnect);
     EXPECT_EQ(fake().findFirsts[0].pattern, u"*.*");
-    EXPECT_EQ(fake().findFirsts[0].flags, 0x04000000u);
     EXPECT_EQ(fake().findFirsts[0].context, 0u);
     EXPECT_TRUE(fake().openSearches.empty()) << "the search handle was not closed";
 }

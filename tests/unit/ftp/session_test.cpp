@@ -30,7 +30,6 @@ TEST_F(SessionTest, LogInOpensTheClientAndConnectsWithTheFixedArguments)
     EXPECT_EQ(open.accessType, 1u);
     EXPECT_EQ(open.proxy, nullptr);
     EXPECT_EQ(open.proxyBypass, nullptr);
-    EXPECT_EQ(open.flags, 0u);
 
     ASSERT_EQ(fake().connects.size(), 1u);
     const ConnectCall& connect = fake().connects[0];
@@ -41,7 +40,6 @@ TEST_F(SessionTest, LogInOpensTheClientAndConnectsWithTheFixedArguments)
     EXPECT_EQ(connect.password, kPassword);
     EXPECT_EQ(connect.port, 21);
     EXPECT_EQ(connect.service, 1u);
-    EXPECT_EQ(connect.flags, 0x08000000u);
     EXPECT_EQ(connect.context, 0u);
 
     EXPECT_NE(gFTPSession.hInternet, nullptr);
