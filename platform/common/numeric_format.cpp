@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "common/ascii.h"
 
@@ -11,6 +12,11 @@ namespace quorvane::text {
 namespace {
 
 using Conversion = NumericFormat::Conversion;
+
+// Every write below may store up to kSlack bytes past the text it adds, so
+// that short literals, fills and digit runs are fixed-size stores rather
+// than calls: the buffer always has that much room past the longest text.
+constexpr std::size_t kSlack = 32;
 
 // Reads the conversion after a '%' at `pos`; false when it is not one we take.
 bool readConversion(std::string_view format, std::size_t& pos, Conversion& c)
@@ -50,6 +56,8 @@ bool readConversion(std::string_view format, std::size_t& pos, Conversion& c)
         std::string_view("diouxX").find(format[pos]) == std::string_view::npos)
         return false;
     c.type = format[pos++];
+    c.plainDecimal = (c.type == 'd' || c.type == 'i' || c.type == 'u') && !c.leftAlign && !c.plus &&
+                     !c.space && !c.hasPrecision && c.width <= kSlack;
     return true;
 }
 
@@ -88,19 +96,27 @@ std::uint64_t takeArgument(const Conversion& c, va_list* arguments, bool& negati
     }
 }
 
-// Octal or hexadecimal digits of `value`, last first (a constant base, so the
-// compiler shifts rather than divides).
-template <unsigned Base>
-std::size_t digitsOf(std::uint64_t value, const char* symbols, char* digits)
+char* putFill(char* at, char fill, std::size_t count)
 {
-    std::size_t count = 0;
-    for (; value != 0; value /= Base)
-        digits[count++] = symbols[value % Base];
-    return count;
+    if (count <= kSlack)
+        std::memset(at, fill, kSlack);
+    else
+        std::memset(at, fill, count);
+    return at + count;
 }
 
-// Decimal digits two at a time, last first: half the divisions (each a
-// multiplication) of a listing's seven numbers a record.
+// `text` is readable for kSlack bytes past `size` (a literal keeps them).
+char* putText(char* at, const char* text, std::size_t size)
+{
+    if (size <= kSlack)
+        std::memcpy(at, text, kSlack);
+    else
+        std::memcpy(at, text, size);
+    return at + size;
+}
+
+// Decimal digits two at a time: half the divisions (each a multiplication)
+// of a listing's seven numbers a record.
 constexpr auto kDigitPairs = [] {
     std::array<char, 200> pairs{};
     for (int i = 0; i < 100; ++i) {
@@ -110,17 +126,33 @@ constexpr auto kDigitPairs = [] {
     return pairs;
 }();
 
-std::size_t decimalDigitsOf(std::uint64_t value, char* digits)
+// The digits of `value`, written backwards so that they end at `end`;
+// returns where they start. A 64-bit value has at most 22 (octal) digits.
+template <unsigned Base>
+char* digitsBefore(char* end, std::uint64_t value, const char* symbols)
 {
-    std::size_t count = 0;
-    for (; value >= 10; value /= 100) {
-        const std::size_t pair = static_cast<std::size_t>(value % 100) * 2;
-        digits[count++] = kDigitPairs[pair + 1];
-        digits[count++] = kDigitPairs[pair];
+    if constexpr (Base == 10) {
+        for (; value >= 100; value /= 100)
+            std::memcpy(end -= 2, &kDigitPairs[value % 100 * 2], 2);
+        if (value >= 10)
+            std::memcpy(end -= 2, &kDigitPairs[value * 2], 2);
+        else
+            *--end = static_cast<char>('0' + value);
+        return end;
+    } else {
+        do
+            *--end = symbols[value % Base];
+        while ((value /= Base) != 0);
+        return end;
     }
-    if (value != 0)
-        digits[count++] = static_cast<char>('0' + value);
-    return count;
+}
+
+std::size_t decimalLength(std::uint64_t value)
+{
+    std::size_t length = 1;
+    for (; value >= 100; value /= 100)
+        length += 2;
+    return length + (value >= 10 ? 1 : 0);
 }
 
 // The longest field a conversion can give: 22 octal digits of a 64-bit value,
@@ -130,15 +162,30 @@ std::size_t fieldBound(const Conversion& c)
     return std::max(c.width, std::max(c.precision, std::size_t{22}) + 1);
 }
 
-// Writes the field at `at` (room for fieldBound(c) bytes); returns its end.
+// Writes the field at `at` (room for fieldBound(c) bytes and the slack);
+// returns its end.
 char* writeConversion(char* at, const Conversion& c, std::uint64_t value, bool negative)
 {
-    const char* symbols = c.type == 'X' ? "0123456789ABCDEF" : "0123456789abcdef";
-    char digits[24];
-    const std::size_t count = c.type == 'o' ? digitsOf<8>(value, symbols, digits)
-                              : c.type == 'x' || c.type == 'X'
-                                  ? digitsOf<16>(value, symbols, digits)
-                                  : decimalDigitsOf(value, digits);
+    // The digits end in the middle, so that a fixed-size copy of kSlack
+    // bytes from their start stays inside.
+    char buffer[2 * kSlack];
+    char* const end = buffer + kSlack;
+    if (c.plainDecimal && !negative) {
+        // Every field of a listing: "%llu", "%02d", "%04d". The digits go
+        // straight to their place.
+        const std::size_t count = decimalLength(value);
+        at = putFill(at, c.zeroPad ? '0' : ' ', c.width > count ? c.width - count : 0);
+        digitsBefore<10>(at + count, value, nullptr);
+        return at + count;
+    }
+    const char* digits = c.type == 'o'   ? digitsBefore<8>(end, value, "01234567")
+                         : c.type == 'x' ? digitsBefore<16>(end, value, "0123456789abcdef")
+                         : c.type == 'X' ? digitsBefore<16>(end, value, "0123456789ABCDEF")
+                                         : digitsBefore<10>(end, value, nullptr);
+    // A precision of 0 prints no digits for 0, as printf does.
+    const std::size_t count = c.hasPrecision && c.precision == 0 && value == 0
+                                  ? 0
+                                  : static_cast<std::size_t>(end - digits);
     const std::size_t precision = c.hasPrecision ? c.precision : 1;
     const std::size_t zeros = precision > count ? precision - count : 0;
     const char sign = negative ? '-' : !isSigned(c.type) ? 0 : c.plus ? '+' : c.space ? ' ' : 0;
@@ -146,23 +193,30 @@ char* writeConversion(char* at, const Conversion& c, std::uint64_t value, bool n
     const std::size_t padding = c.width > length ? c.width - length : 0;
     const bool padWithZeros = c.zeroPad && !c.leftAlign && !c.hasPrecision;
 
-    // Most fills are empty: each is skipped rather than made a call of.
     if (padding != 0 && !c.leftAlign && !padWithZeros)
-        at = std::fill_n(at, padding, ' ');
+        at = putFill(at, ' ', padding);
     if (sign)
         *at++ = sign;
     if (padding != 0 && padWithZeros)
-        at = std::fill_n(at, padding, '0');
+        at = putFill(at, '0', padding);
     if (zeros != 0)
-        at = std::fill_n(at, zeros, '0');
-    for (std::size_t i = count; i > 0; --i)
-        *at++ = digits[i - 1];
+        at = putFill(at, '0', zeros);
+    at = putText(at, digits, count);
     if (padding != 0 && c.leftAlign)
-        at = std::fill_n(at, padding, ' ');
+        at = putFill(at, ' ', padding);
     return at;
 }
 
 }  // namespace
+
+// A literal keeps kSlack bytes past its text, for putText.
+NumericFormat::Piece NumericFormat::pieceOf(std::string literal,
+                                            std::optional<Conversion> conversion)
+{
+    const std::size_t size = literal.size();
+    literal.resize(size + kSlack);
+    return Piece{std::move(literal), size, conversion};
+}
 
 std::optional<NumericFormat> NumericFormat::compile(std::string_view format)
 {
@@ -183,12 +237,12 @@ std::optional<NumericFormat> NumericFormat::compile(std::string_view format)
         if (!readConversion(format, pos, conversion))
             return std::nullopt;
         compiled.bound_ += literal.size() + fieldBound(conversion);
-        compiled.pieces_.push_back({std::move(literal), conversion});
+        compiled.pieces_.push_back(pieceOf(std::move(literal), conversion));
         literal.clear();
     }
     compiled.bound_ += literal.size();
     if (!literal.empty())
-        compiled.pieces_.push_back({std::move(literal), std::nullopt});
+        compiled.pieces_.push_back(pieceOf(std::move(literal), std::nullopt));
     return compiled;
 }
 
@@ -201,16 +255,15 @@ void NumericFormat::append(std::string& out, va_list arguments) const
     char onStack[kOnStack];
     std::string large;
     char* start = onStack;
-    if (bound_ > kOnStack) {
-        large.resize(bound_);
+    if (bound_ + kSlack > kOnStack) {
+        large.resize(bound_ + kSlack);
         start = large.data();
     }
     char* at = start;
     va_list remaining;
     va_copy(remaining, arguments);
     for (const Piece& piece : pieces_) {
-        if (!piece.literal.empty())
-            at = std::copy(piece.literal.begin(), piece.literal.end(), at);
+        at = putText(at, piece.literal.data(), piece.literalSize);
         if (!piece.conversion)
             continue;
         bool negative = false;

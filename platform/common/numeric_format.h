@@ -30,13 +30,17 @@ public:
         bool hasPrecision = false;
         char length = 0;  // 'H' for hh, 'h', 'l', 'L' for ll, 'z', 'j', 't'
         char type = 0;
+        bool plainDecimal = false;  // decimal, at most zero-padded to a short width
     };
 
 private:
     struct Piece {
-        std::string literal;  // text before the conversion
+        std::string literal;  // text before the conversion, and room past it
+        std::size_t literalSize = 0;
         std::optional<Conversion> conversion;
     };
+    static Piece pieceOf(std::string literal, std::optional<Conversion> conversion);
+
     std::vector<Piece> pieces_;
     std::size_t bound_ = 0;  // the longest text it can give
 };

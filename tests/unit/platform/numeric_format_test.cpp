@@ -59,6 +59,14 @@ TEST(NumericFormat, AgreesWithPrintf)
     EXPECT_LIKE_PRINTF("no conversions at all", 0);
     // Fields at their longest: wide, precise, and octal of the largest value.
     EXPECT_LIKE_PRINTF("%300d|%-.200llo|%.25llo|%-+30lld|", -1, ULLONG_MAX, ULLONG_MAX, LLONG_MIN);
+    // Around the short-field fast path: widths at and past its limit, zeros
+    // with and without digits, literals longer than a short copy.
+    EXPECT_LIKE_PRINTF("%032d|%033llu|%32u|%-32d|%032d|", 7, ULLONG_MAX, 5u, -3, -3);
+    EXPECT_LIKE_PRINTF("%o|%x|%.0x|%5.0d|%d|%02d|", 0u, 0u, 0u, 0, 0, 0);
+    EXPECT_LIKE_PRINTF(
+        "a literal longer than thirty-two bytes of text %02d and another one as long "
+        "after it, %llu, then the end",
+        4, 12345678901234567890ull);
 }
 
 TEST(NumericFormat, OnlyIntegerConversionsAreAccepted)
