@@ -31,6 +31,16 @@ CivilTime civilFromUnixSeconds(std::int64_t seconds);
 // Null when the fields are out of range or before 1601.
 std::optional<std::int64_t> unixSecondsOf(const CivilTime& time);
 
+// The server's clock, against which yearless LIST dates are placed: its year
+// is worked out once a listing rather than once a line.
+struct ServerClock {
+    // Implicit: a clock is all a parser needs of a time.
+    ServerClock(std::int64_t now) : now(now), year(civilFromUnixSeconds(now).year) {}
+
+    std::int64_t now;  // Unix seconds
+    int year;
+};
+
 // `value / divisor`, rounded towards negative infinity.
 constexpr std::int64_t floorDiv(std::int64_t value, std::int64_t divisor)
 {

@@ -94,8 +94,10 @@ LineResult parsed(ListingEntry& entry, std::string_view name, std::uint64_t size
 LineResult parseEplfLine(std::string_view line, ListingEntry& entry)
 {
     // Facts separated by commas up to a TAB, then the name.
+    if (line.empty() || line[0] != '+')
+        return LineResult::NotMine;
     const std::size_t tab = line.find('\t');
-    if (line.empty() || line[0] != '+' || tab == std::string_view::npos)
+    if (tab == std::string_view::npos)
         return LineResult::NotMine;
     std::string_view facts = line.substr(1, tab - 1);
     std::uint64_t size = 0;
@@ -120,12 +122,16 @@ LineResult parseEplfLine(std::string_view line, ListingEntry& entry)
 
 bool isVmsNameAlone(std::string_view line)
 {
-    const auto tokens = tokenize(line, 2);
-    if (tokens.size() != 1)
+    // Asked of every LIST line: most are rejected at their first blank.
+    const std::size_t start = line.find_first_not_of(' ');
+    const std::size_t end = std::min(line.find(' ', start), line.size());
+    if (start == std::string_view::npos ||
+        line.find_first_not_of(' ', end) != std::string_view::npos)
         return false;
-    const std::size_t semicolon = tokens[0].text.rfind(';');
+    const std::string_view name = line.substr(start, end - start);
+    const std::size_t semicolon = name.rfind(';');
     return semicolon != std::string_view::npos && semicolon > 0 &&
-           isDigits(tokens[0].text.substr(semicolon + 1));
+           isDigits(name.substr(semicolon + 1));
 }
 
 LineResult parseVmsLine(std::string_view line, ListingEntry& entry)
@@ -208,7 +214,7 @@ LineResult parseMvsLine(std::string_view line, ListingEntry& entry)
     return LineResult::NotMine;
 }
 
-LineResult parseNetwareLine(std::string_view line, std::int64_t now, ListingEntry& entry)
+LineResult parseNetwareLine(std::string_view line, const ServerClock& now, ListingEntry& entry)
 {
     const auto tokens = tokenize(line, 8);
     if (tokens.size() < 8 || (tokens[0].text != "d" && tokens[0].text != "-") ||

@@ -27,7 +27,7 @@ LineResult parseVmsLine(std::string_view line, ListingEntry& entry);
 bool isVmsNameAlone(std::string_view line);
 LineResult parseOs400Line(std::string_view line, ListingEntry& entry);
 LineResult parseMvsLine(std::string_view line, ListingEntry& entry);
-LineResult parseNetwareLine(std::string_view line, std::int64_t now, ListingEntry& entry);
+LineResult parseNetwareLine(std::string_view line, const ServerClock& now, ListingEntry& entry);
 LineResult parseOs2Line(std::string_view line, ListingEntry& entry);
 LineResult parseTandemLine(std::string_view line, ListingEntry& entry);
 

@@ -123,13 +123,12 @@ inline int fullYear(int year, std::size_t digits)
 // latest that does not put the date ahead of now by more than a clock skew
 // between server and client. Feb 29 falls back to the last leap year.
 inline std::optional<std::int64_t> placeYearless(int month, int day, int hour, int minute,
-                                                 std::int64_t now)
+                                                 const ServerClock& clock)
 {
     constexpr std::int64_t kClockSkew = 2 * 86'400;
-    const int thisYear = civilFromUnixSeconds(now).year;
-    for (int year = thisYear + 1; year >= thisYear - 8; --year) {
+    for (int year = clock.year + 1; year >= clock.year - 8; --year) {
         const auto candidate = secondsOf(year, month, day, hour, minute);
-        if (candidate && *candidate <= now + kClockSkew)
+        if (candidate && *candidate <= clock.now + kClockSkew)
             return candidate;
     }
     return std::nullopt;

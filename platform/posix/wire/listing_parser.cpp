@@ -119,7 +119,7 @@ LineResult parseMlsdLine(std::string_view line, ListingEntry& entry)
     return LineResult::Parsed;
 }
 
-LineResult parseUnixLine(std::string_view line, std::int64_t now, ListingEntry& entry)
+LineResult parseUnixLine(std::string_view line, const ServerClock& now, ListingEntry& entry)
 {
     if (line.substr(0, 6) == "total ") {
         const auto count = tokenize(line.substr(6), 2);
@@ -135,8 +135,10 @@ LineResult parseUnixLine(std::string_view line, std::int64_t now, ListingEntry& 
     // or less and a size such as 2024 are never read as a date.
     for (std::size_t i = 3; i + 2 < tokens.size(); ++i) {
         const auto month = monthOf(tokens[i].text);
+        if (!month)
+            continue;
         const auto day = smallNumber(tokens[i + 1].text, 1, 2);
-        if (!month || !day)
+        if (!day)
             continue;
         std::uint64_t size = 0;
         bool sizeValid = true;
@@ -229,23 +231,34 @@ LineResult parseDosLine(std::string_view line, ListingEntry& entry)
     return entry.modified ? LineResult::Parsed : LineResult::Malformed;
 }
 
-LineResult parseListLine(std::string_view line, std::int64_t now, ListingEntry& entry)
+LineResult parseListLine(std::string_view line, const ServerClock& now, ListingEntry& entry)
 {
     // The dialects in turn, those with the surest first field first.
     LineResult result = parseEplfLine(line, entry);
-    for (auto parse :
-         {+[](std::string_view l, std::int64_t n, ListingEntry&e) {
-              return parseUnixLine(l, n, e);
-          },
-          +[](std::string_view l, std::int64_t n, ListingEntry&e) {
-              return parseNetwareLine(l, n, e);
-          },
-          +[](std::string_view l, std::int64_t, ListingEntry&e) { return parseDosLine(l, e); },
-          +[](std::string_view l, std::int64_t, ListingEntry&e) { return parseOs2Line(l, e); },
-          +[](std::string_view l, std::int64_t, ListingEntry&e) { return parseVmsLine(l, e); },
-          +[](std::string_view l, std::int64_t, ListingEntry&e) { return parseOs400Line(l, e); },
-          +[](std::string_view l, std::int64_t, ListingEntry&e) { return parseTandemLine(l, e); },
-          +[](std::string_view l, std::int64_t, ListingEntry&e) { return parseMvsLine(l, e); }}) {
+    for (auto parse : {+[](std::string_view l, const ServerClock&n, ListingEntry&e) {
+                           return parseUnixLine(l, n, e);
+                       },
+                       +[](std::string_view l, const ServerClock&n, ListingEntry&e) {
+                           return parseNetwareLine(l, n, e);
+                       },
+                       +[](std::string_view l, const ServerClock&, ListingEntry&e) {
+                           return parseDosLine(l, e);
+                       },
+                       +[](std::string_view l, const ServerClock&, ListingEntry&e) {
+                           return parseOs2Line(l, e);
+                       },
+                       +[](std::string_view l, const ServerClock&, ListingEntry&e) {
+                           return parseVmsLine(l, e);
+                       },
+                       +[](std::string_view l, const ServerClock&, ListingEntry&e) {
+                           return parseOs400Line(l, e);
+                       },
+                       +[](std::string_view l, const ServerClock&, ListingEntry&e) {
+                           return parseTandemLine(l, e);
+                       },
+                       +[](std::string_view l, const ServerClock&, ListingEntry&e) {
+                           return parseMvsLine(l, e);
+                       }}) {
         if (result != LineResult::NotMine)
             return result;
         result = parse(line, now, entry);

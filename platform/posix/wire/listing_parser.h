@@ -25,6 +25,8 @@
 #include <string>
 #include <string_view>
 
+#include "posix/wire/calendar.h"
+
 namespace quorvane::client {
 
 struct ListingEntry {
@@ -48,11 +50,11 @@ LineResult parseMlsdLine(std::string_view line, ListingEntry& entry);
 
 // `now` (Unix seconds, as the server's clock reads in its own zone where
 // known) places yearless Unix dates.
-LineResult parseUnixLine(std::string_view line, std::int64_t now, ListingEntry& entry);
+LineResult parseUnixLine(std::string_view line, const ServerClock& now, ListingEntry& entry);
 LineResult parseDosLine(std::string_view line, ListingEntry& entry);
 
 // The LIST chain: each dialect in turn until one claims the line.
-LineResult parseListLine(std::string_view line, std::int64_t now, ListingEntry& entry);
+LineResult parseListLine(std::string_view line, const ServerClock& now, ListingEntry& entry);
 
 enum class ListingFormat { Mlsd, List };
 
@@ -91,7 +93,7 @@ private:
     bool joinVmsLines(std::string_view& line);
 
     ListingFormat format_;
-    std::int64_t now_;
+    ServerClock now_;
     EntrySink onEntry_;
     ListingStats stats_;
     std::string partial_;  // the start of a line split across pieces
