@@ -26,6 +26,13 @@ constexpr std::optional<std::uint64_t> parseDecimal(std::string_view text)
     if (!isDigits(text))
         return std::nullopt;
     std::uint64_t value = 0;
+    // Up to 19 digits always fit: only a longer text needs the check.
+    constexpr std::size_t kAlwaysFits = 19;
+    if (text.size() <= kAlwaysFits) {
+        for (const char c : text)
+            value = value * 10 + static_cast<std::uint64_t>(c - '0');
+        return value;
+    }
     for (const char c : text) {
         const auto digit = static_cast<std::uint64_t>(c - '0');
         if (value > (UINT64_MAX - digit) / 10)

@@ -91,11 +91,10 @@ inline std::optional<int> monthOf(std::string_view text)
 // "H:MM" or "HH:MM".
 inline bool parseClock(std::string_view text, int& hour, int& minute)
 {
-    const std::size_t colon = text.find(':');
-    if (colon == std::string_view::npos)
+    if (text.size() < 4 || text.size() > 5 || text[text.size() - 3] != ':')
         return false;
-    const auto h = smallNumber(text.substr(0, colon), 1, 2);
-    const auto m = smallNumber(text.substr(colon + 1), 2, 2);
+    const auto h = smallNumber(text.substr(0, text.size() - 3), 1, 2);
+    const auto m = smallNumber(text.substr(text.size() - 2), 2, 2);
     if (!h || !m || *h > 23 || *m > 59)
         return false;
     hour = *h;

@@ -147,7 +147,8 @@ LineResult parseUnixLine(std::string_view line, const ServerClock& now, ListingE
         const std::string_view yearOrClock = tokens[i + 2].text;
         int hour = 0, minute = 0;
         std::optional<std::int64_t> modified;
-        if (parseClock(yearOrClock, hour, minute))
+        const bool clock = parseClock(yearOrClock, hour, minute);
+        if (clock)
             modified = placeYearless(*month, *day, hour, minute, now);
         else if (const auto year = smallNumber(yearOrClock, 4, 4))
             modified = secondsOf(*year, *month, *day, 0, 0);
@@ -158,11 +159,11 @@ LineResult parseUnixLine(std::string_view line, const ServerClock& now, ListingE
         const std::size_t nameStart = tokens[i + 2].end + 1;
         if (!sizeValid || !modified || nameStart >= line.size())
             return LineResult::Malformed;
-        entry = {};
-        entry.name = line.substr(nameStart);
+        // Every field set, none cleared first: this runs for every line.
+        entry.name.assign(line.substr(nameStart));
         entry.size = size;
         entry.modified = modified;
-        entry.timeOfDay = yearOrClock.find(':') != std::string_view::npos;
+        entry.timeOfDay = clock;
         entry.directory = tokens[0].text[0] == 'd';
         if (tokens[0].text[0] == 'l') {
             const std::size_t arrow = entry.name.find(" -> ");
