@@ -2,15 +2,6 @@
 
 namespace quorvane::client {
 
-std::optional<std::uint64_t> ticksOfUnixSeconds(std::int64_t seconds)
-{
-    const std::int64_t since1601 = seconds + kUnixEpochSeconds;
-    if (since1601 < 0 ||
-        static_cast<std::uint64_t>(since1601) > kMaxFileTimeTicks / kTicksPerSecond)
-        return std::nullopt;
-    return static_cast<std::uint64_t>(since1601) * kTicksPerSecond;
-}
-
 CalendarTime calendarTimeOf(std::uint64_t ticks)
 {
     const std::int64_t seconds = unixSecondsOfTicks(ticks);

@@ -19,8 +19,16 @@ inline std::int64_t unixSecondsOfTicks(std::uint64_t ticks)
     return static_cast<std::int64_t>(ticks / kTicksPerSecond) - kUnixEpochSeconds;
 }
 
-// Null before 1601 or past the last tick.
-std::optional<std::uint64_t> ticksOfUnixSeconds(std::int64_t seconds);
+// Null before 1601 or past the last tick. Inline: asked for every entry of a
+// listing, and an optional returned from a call goes through memory.
+inline std::optional<std::uint64_t> ticksOfUnixSeconds(std::int64_t seconds)
+{
+    const std::int64_t since1601 = seconds + kUnixEpochSeconds;
+    if (since1601 < 0 ||
+        static_cast<std::uint64_t>(since1601) > kMaxFileTimeTicks / kTicksPerSecond)
+        return std::nullopt;
+    return static_cast<std::uint64_t>(since1601) * kTicksPerSecond;
+}
 
 // A tick count split into the calendar's fields.
 struct CalendarTime {
