@@ -246,20 +246,10 @@ std::optional<NumericFormat> NumericFormat::compile(std::string_view format)
     return compiled;
 }
 
-void NumericFormat::append(std::string& out, va_list arguments) const
+std::size_t NumericFormat::room() const { return bound_ + kSlack; }
+
+char* NumericFormat::write(char* at, va_list arguments) const
 {
-    // The text is made on the stack and appended in one piece: a listing
-    // formats millions of short fields, and growing `out` by the longest
-    // text first would clear that many bytes each time.
-    constexpr std::size_t kOnStack = 512;
-    char onStack[kOnStack];
-    std::string large;
-    char* start = onStack;
-    if (bound_ + kSlack > kOnStack) {
-        large.resize(bound_ + kSlack);
-        start = large.data();
-    }
-    char* at = start;
     va_list remaining;
     va_copy(remaining, arguments);
     for (const Piece& piece : pieces_) {
@@ -271,7 +261,15 @@ void NumericFormat::append(std::string& out, va_list arguments) const
         at = writeConversion(at, *piece.conversion, value, negative);
     }
     va_end(remaining);
-    out.append(start, static_cast<std::size_t>(at - start));
+    return at;
+}
+
+void NumericFormat::append(std::string& out, va_list arguments) const
+{
+    const std::size_t start = out.size();
+    out.resize(start + room());
+    char* const end = write(out.data() + start, arguments);
+    out.resize(static_cast<std::size_t>(end - out.data()));
 }
 
 }  // namespace quorvane::text

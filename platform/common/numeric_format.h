@@ -21,6 +21,9 @@ public:
     // hh h l ll z j t) and "%%": nothing that would read a pointer.
     static std::optional<NumericFormat> compile(std::string_view format);
 
+    // Writes the text at `at`, which has room() bytes; returns its end.
+    char* write(char* at, va_list arguments) const;
+    std::size_t room() const;  // the longest text, and a little more
     void append(std::string& out, va_list arguments) const;
 
     struct Conversion {

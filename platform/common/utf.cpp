@@ -8,23 +8,20 @@ namespace {
 bool isHighSurrogate(char32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 bool isLowSurrogate(char32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
-void appendUtf8(std::string& out, char32_t cp)
+char* putUtf8(char* out, char32_t cp)
 {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
+    if (cp < 0x800) {
+        *out++ = static_cast<char>(0xC0 | (cp >> 6));
     } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
+        *out++ = static_cast<char>(0xE0 | (cp >> 12));
+        *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
     } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
+        *out++ = static_cast<char>(0xF0 | (cp >> 18));
+        *out++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
     }
+    *out++ = static_cast<char>(0x80 | (cp & 0x3F));
+    return out;
 }
 
 }  // namespace
@@ -34,29 +31,33 @@ std::u16string_view wideView(const char16_t* text)
     return text ? std::u16string_view(text) : std::u16string_view();
 }
 
-bool appendUtf8(std::string& out, std::u16string_view text)
+char* writeUtf8(char* out, std::u16string_view text)
 {
-    // Names are mostly ASCII: such a run goes in one piece.
-    std::size_t ascii = 0;
-    while (ascii < text.size() && text[ascii] < 0x80)
-        ++ascii;
-    const std::size_t start = out.size();
-    out.resize(start + ascii);
-    std::transform(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(ascii),
-                   out.begin() + static_cast<std::ptrdiff_t>(start),
-                   [](char16_t unit) { return static_cast<char>(unit); });
-    for (std::size_t i = ascii; i < text.size(); ++i) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
         char32_t unit = text[i];
+        if (unit < 0x80) {  // names are mostly ASCII
+            *out++ = static_cast<char>(unit);
+            continue;
+        }
         if (isHighSurrogate(unit)) {
             if (i + 1 == text.size() || !isLowSurrogate(text[i + 1]))
-                return false;
+                return nullptr;
             unit = 0x10000 + ((unit - 0xD800) << 10) + (text[++i] - 0xDC00);
         } else if (isLowSurrogate(unit)) {
-            return false;
+            return nullptr;
         }
-        appendUtf8(out, unit);
+        out = putUtf8(out, unit);
     }
-    return true;
+    return out;
+}
+
+bool appendUtf8(std::string& out, std::u16string_view text)
+{
+    const std::size_t start = out.size();
+    out.resize(start + kMostUtf8PerUnit * text.size());
+    const char* end = writeUtf8(out.data() + start, text);
+    out.resize(end ? static_cast<std::size_t>(end - out.data()) : start);
+    return end != nullptr;
 }
 
 std::optional<std::string> toUtf8(std::u16string_view text)

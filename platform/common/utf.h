@@ -17,8 +17,14 @@ std::u16string_view wideView(const char16_t* text);
 std::optional<std::string> toUtf8(std::u16string_view text);
 
 // The same, appending to `out` (whose memory is reused); false on an unpaired
-// surrogate, with `out` then holding part of the text.
+// surrogate, with `out` then as it was.
 bool appendUtf8(std::string& out, std::u16string_view text);
+
+// UTF-8 takes at most three bytes for each UTF-16 unit (four for a pair).
+inline constexpr std::size_t kMostUtf8PerUnit = 3;
+// The same, written at `out`, which has room for kMostUtf8PerUnit bytes a
+// unit: where it ends, or null on an unpaired surrogate.
+char* writeUtf8(char* out, std::u16string_view text);
 
 // Fails on any ill-formed sequence: overlongs, surrogates, values past U+10FFFF.
 std::optional<std::u16string> toUtf16(std::string_view text);

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -16,20 +17,25 @@
 
 using namespace quorvane;
 
+// The text not yet written out: a listing makes hundreds of thousands of
+// small writes, which leave in pieces of kWriteSize. Each write goes straight
+// into the buffer, which always has kLargestDirect bytes of room: a longer
+// text is made apart first.
+constexpr std::size_t kWriteSize = 64 * 1024;
+constexpr std::size_t kLargestDirect = 16 * 1024;
+
 struct WideStream {
     std::FILE* file = nullptr;
     bool failed = false;  // sticky: any failed write fails the close
-    // The text not yet written out: a listing makes hundreds of thousands of
-    // small writes, which leave in pieces of this size.
-    std::string pending;
+    std::unique_ptr<char[]> buffer =
+        std::make_unique_for_overwrite<char[]>(kWriteSize + kLargestDirect);
+    std::size_t used = 0;  // below kWriteSize between writes
     // Formats already checked and read: a listing repeats the same two.
     std::vector<std::pair<std::u16string, text::NumericFormat>> formats;
     std::function<bool()> complete;  // see adoptWideStream
 };
 
 namespace {
-
-constexpr std::size_t kWriteSize = 64 * 1024;
 
 // WideString is char16_t, or on Windows the 16-bit wchar_t.
 std::u16string_view view(LPCWSTR text)
@@ -56,24 +62,39 @@ int fail(WideStream* stream)
 
 bool flush(WideStream* stream)
 {
-    std::string& bytes = stream->pending;
-    if (!stream->failed && !bytes.empty() &&
-        std::fwrite(bytes.data(), 1, bytes.size(), stream->file) != bytes.size()) {
+    if (!stream->failed && stream->used != 0 &&
+        std::fwrite(stream->buffer.get(), 1, stream->used, stream->file) != stream->used) {
         trace::cause(std::string("cannot write the listing file: ") + std::strerror(errno));
         fail(stream);
     }
-    bytes.clear();
+    stream->used = 0;
     return !stream->failed;
 }
 
-// What a write appended since `start`: its size, or -1 when the stream
+// Ends a write that made the buffer `end`: its size, or -1 when the stream
 // has failed (now or before).
-int written(WideStream* stream, std::size_t start)
+int written(WideStream* stream, const char* end)
 {
-    const auto size = static_cast<int>(stream->pending.size() - start);
-    if (stream->pending.size() >= kWriteSize && !flush(stream))
+    const auto size = static_cast<std::size_t>(end - stream->buffer.get()) - stream->used;
+    stream->used += size;
+    if (stream->used >= kWriteSize && !flush(stream))
         return -1;
-    return stream->failed ? -1 : size;
+    return stream->failed ? -1 : static_cast<int>(size);
+}
+
+char* room(WideStream* stream) { return stream->buffer.get() + stream->used; }
+
+// A text too long to be made in the buffer, made elsewhere.
+int writeApart(WideStream* stream, std::string_view bytes)
+{
+    for (std::size_t at = 0; at < bytes.size();) {
+        const std::size_t piece = std::min(bytes.size() - at, kLargestDirect);
+        std::memcpy(room(stream), bytes.data() + at, piece);
+        if (written(stream, room(stream) + piece) < 0)
+            return -1;
+        at += piece;
+    }
+    return static_cast<int>(bytes.size());
 }
 
 }  // namespace
@@ -86,7 +107,6 @@ WideStream* adoptWideStream(std::FILE* file, std::function<bool()> complete)
     stream->file = file;
     stream->complete = std::move(complete);
     std::setvbuf(file, nullptr, _IONBF, 0);  // the stream buffers itself
-    stream->pending.reserve(kWriteSize + 1024);
     return stream.release();  // owned by the caller until CloseWideStream
 }
 
@@ -94,14 +114,18 @@ int WriteWideString(LPCWSTR text, WideStream* stream)
 {
     if (!stream || !text)
         return fail(stream);
-    const std::size_t start = stream->pending.size();
     // Names reach us as valid UTF-16; anything else is written as U+FFFD
     // rather than as bytes no reader could decode.
-    if (!text::appendUtf8(stream->pending, view(text))) {
-        stream->pending.resize(start);
-        stream->pending.append("\xEF\xBF\xBD");
+    constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+    const std::u16string_view wide = view(text);
+    if (wide.size() > kLargestDirect / text::kMostUtf8PerUnit) {
+        const auto bytes = text::toUtf8(wide);
+        return writeApart(stream, bytes ? std::string_view(*bytes) : kReplacement);
     }
-    return written(stream, start);
+    char* end = text::writeUtf8(room(stream), wide);
+    if (!end)
+        end = std::copy(kReplacement.begin(), kReplacement.end(), room(stream));
+    return written(stream, end);
 }
 
 int WriteWideFormatted(WideStream* stream, LPCWSTR format, ...)
@@ -119,12 +143,19 @@ int WriteWideFormatted(WideStream* stream, LPCWSTR format, ...)
             return fail(stream);
         known = stream->formats.emplace(stream->formats.end(), wide, std::move(*compiled));
     }
-    const std::size_t start = stream->pending.size();
+    const text::NumericFormat& compiled = known->second;
     va_list arguments;
     va_start(arguments, format);
-    known->second.append(stream->pending, arguments);
+    int result = 0;
+    if (compiled.room() <= kLargestDirect) {
+        result = written(stream, compiled.write(room(stream), arguments));
+    } else {
+        std::string bytes;
+        compiled.append(bytes, arguments);
+        result = writeApart(stream, bytes);
+    }
     va_end(arguments);
-    return written(stream, start);
+    return result;
 }
 
 int CloseWideStream(WideStream* stream)

@@ -159,6 +159,34 @@ TEST_F(StreamTest, WritesUtf8WithPlainLineEndsAndNoByteOrderMark)
               "caf\xc3\xa9 \xe6\x96\x87 \xf0\x9f\x98\x80\n 5368709120    |07/2009|-1|3%");
 }
 
+// Many small writes past the buffer's size, texts and formats too long to be
+// made in it at once, and a text that is not UTF-16: every byte, in order.
+TEST_F(StreamTest, WritesOfEverySizeKeepEveryByteInOrder)
+{
+    WideStream* stream = OpenWideStream(devicePath("out.txt").c_str(), u"w");
+    ASSERT_NE(stream, nullptr);
+    std::string expected;
+    for (int i = 0; i < 30'000; ++i) {
+        ASSERT_EQ(WriteWideString(u"n\u00e9\n", stream), 4);
+        ASSERT_EQ(WriteWideFormatted(stream, u"%02d|", i % 100), 3);
+        expected += "n\xc3\xa9\n" + std::to_string(i % 100 / 10) + std::to_string(i % 10) + "|";
+    }
+    const std::u16string longText(20'000, u'\u00e9');
+    EXPECT_EQ(WriteWideString(longText.c_str(), stream), 40'000);
+    for (int i = 0; i < 20'000; ++i)
+        expected += "\xc3\xa9";
+    const char16_t unpaired[] = {u'a', 0xD800, u'b', 0};
+    EXPECT_EQ(WriteWideString(unpaired, stream), 3);
+    expected += "\xEF\xBF\xBD";
+    EXPECT_EQ(WriteWideFormatted(stream, u"%4000d|%4000d|%4000d|%4000d|%-4000d", 1, 2, 3, 4, 5),
+              20'004);
+    for (const char digit : {'1', '2', '3', '4'})
+        expected += std::string(3'999, ' ') + digit + "|";
+    expected += "5" + std::string(3'999, ' ');
+    EXPECT_EQ(CloseWideStream(stream), 0);
+    EXPECT_EQ(content("out.txt"), expected);
+}
+
 TEST_F(StreamTest, UnsafeFormatsAreRefusedAndFailTheClose)
 {
     WideStream* stream = OpenWideStream(devicePath("out.txt").c_str(), u"w");
