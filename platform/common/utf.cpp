@@ -150,7 +150,14 @@ std::u16string toUtf16Lossy(std::string_view text)
 
 std::size_t copyUtf16Lossy(std::string_view text, char16_t* out, std::size_t capacity)
 {
+    // An ASCII start (most names are ASCII throughout) goes unit for byte.
     std::size_t units = 0;
+    const std::size_t shorter = std::min(text.size(), capacity);
+    while (units < shorter && static_cast<unsigned char>(text[units]) < 0x80) {
+        out[units] = static_cast<char16_t>(text[units]);
+        ++units;
+    }
+    text.remove_prefix(units);
     decodeToUtf16(text, true, [&](char16_t unit) {
         if (units < capacity)
             out[units] = unit;
@@ -163,6 +170,8 @@ bool hasControlCharacter(std::string_view text)
 {
     for (std::size_t i = 0; i < text.size(); ++i) {
         const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte >= 0x20 && byte < 0x80)  // most bytes of most names
+            continue;
         if (byte < 0x20)
             return true;
         // C1 controls (NEL among them) are C2 80-9F; U+2028 and U+2029 are

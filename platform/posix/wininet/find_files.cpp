@@ -7,7 +7,6 @@
 #include <fnmatch.h>
 
 #include <ctime>
-#include <deque>
 #include <memory>
 #include <vector>
 
@@ -38,12 +37,17 @@ struct SearchEntry {
     FILETIME modified;
 };
 
+// "*.*" is the platform's "everything", dotless names included. Empty, it
+// is not compared again for every entry.
+std::string searchPattern(const std::string& pattern)
+{
+    const bool everything = pattern.size() <= 3 && (pattern == "*" || pattern == "*.*");
+    return everything ? std::string() : pattern;
+}
+
 bool matchesPattern(const std::string& pattern, const std::string& name)
 {
-    // "*.*" is the platform's "everything", dotless names included.
-    if (pattern.empty() || pattern == "*" || pattern == "*.*")
-        return true;
-    return ::fnmatch(pattern.c_str(), name.c_str(), FNM_NOESCAPE) == 0;
+    return pattern.empty() || ::fnmatch(pattern.c_str(), name.c_str(), FNM_NOESCAPE) == 0;
 }
 
 // The entry as it can be handed out, or nothing: a name with a control
@@ -87,7 +91,7 @@ public:
     FtpSearch(std::shared_ptr<FtpConnection> connection, ListingStream stream, std::string pattern,
               ListingFormat format, HINTERNET parent)
         : HandleObject(HandleKind::Search, parent), connection_(std::move(connection)),
-          stream_(std::move(stream)), pattern_(std::move(pattern)),
+          stream_(std::move(stream)), pattern_(searchPattern(pattern)),
           zone_(format == ListingFormat::List ? connection_->listZone() : settledZone()),
           parser_(format, std::time(nullptr) + zone_.offset.value_or(0),
                   [this](ListingEntry&& listed) { take(std::move(listed)); }),
@@ -99,12 +103,12 @@ public:
     // failure (EndOfListing at the end).
     Outcome<> next(WIN32_FIND_DATAW& record)
     {
-        while (pending_.empty()) {
+        while (next_ == pending_.size()) {
             if (ended_)
                 return *ended_;
             readOn();
         }
-        const SearchEntry& entry = pending_.front();
+        const SearchEntry& entry = pending_[next_++];
         record = {};
         record.dwFileAttributes =
             entry.directory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
@@ -112,7 +116,6 @@ public:
         record.nFileSizeHigh = static_cast<DWORD>(entry.size >> 32);
         record.nFileSizeLow = static_cast<DWORD>(entry.size);
         text::copyUtf16Lossy(entry.name, record.cFileName, MAX_PATH - 1);
-        pending_.pop_front();
         return {};
     }
 
@@ -161,6 +164,8 @@ private:
 
     void readOn()
     {
+        pending_.clear();  // all handed out: the memory serves the next read's
+        next_ = 0;
         auto got = stream_.read(buffer_.get(), kReadSize);
         if (got && *got > 0) {
             parser_.feed(std::string_view(buffer_.get(), *got));
@@ -198,7 +203,8 @@ private:
     bool overflowed_ = false;  // too many were held: none are any more
     std::string probe_;  // the first name listed with a time of day
     std::int64_t probeListed_ = 0;
-    std::deque<SearchEntry> pending_;
+    std::vector<SearchEntry> pending_;  // parsed from the last read
+    std::size_t next_ = 0;  // the first of them not handed out yet
     std::optional<Failure> ended_;  // how the listing ended, once it has
 };
 
