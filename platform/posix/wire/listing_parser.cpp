@@ -119,6 +119,54 @@ LineResult parseMlsdLine(std::string_view line, ListingEntry& entry)
     return LineResult::Parsed;
 }
 
+namespace {
+
+// The entry of a Unix line whose date begins at field `i`, or nothing when
+// the fields there are not a date after a size.
+std::optional<LineResult> unixEntryAt(std::string_view line, const Tokens& tokens, std::size_t i,
+                                      const ServerClock& now, ListingEntry& entry)
+{
+    const auto month = monthOf(tokens[i].text);
+    if (!month)
+        return std::nullopt;
+    const auto day = smallNumber(tokens[i + 1].text, 1, 2);
+    if (!day)
+        return std::nullopt;
+    std::uint64_t size = 0;
+    bool sizeValid = true;
+    if (!parseUnixSize(tokens, i, size, sizeValid))
+        return std::nullopt;
+    const std::string_view yearOrClock = tokens[i + 2].text;
+    int hour = 0, minute = 0;
+    std::optional<std::int64_t> modified;
+    const bool clock = parseClock(yearOrClock, hour, minute);
+    if (clock)
+        modified = placeYearless(*month, *day, hour, minute, now);
+    else if (const auto year = smallNumber(yearOrClock, 4, 4))
+        modified = secondsOf(*year, *month, *day, 0, 0);
+    else
+        return std::nullopt;
+    // The name follows the date after exactly one space, and may itself
+    // begin, hold or end with spaces.
+    const std::size_t nameStart = tokens[i + 2].end + 1;
+    if (!sizeValid || !modified || nameStart >= line.size())
+        return LineResult::Malformed;
+    // Every field set, none cleared first: this runs for every line.
+    entry.name.assign(line.substr(nameStart));
+    entry.size = size;
+    entry.modified = modified;
+    entry.timeOfDay = clock;
+    entry.directory = tokens[0].text[0] == 'd';
+    if (tokens[0].text[0] == 'l') {
+        const std::size_t arrow = entry.name.find(" -> ");
+        if (arrow != std::string::npos)
+            entry.name.resize(arrow);
+    }
+    return entry.name.empty() ? LineResult::Malformed : LineResult::Parsed;
+}
+
+}  // namespace
+
 LineResult parseUnixLine(std::string_view line, const ServerClock& now, ListingEntry& entry)
 {
     if (line.substr(0, 6) == "total ") {
@@ -126,51 +174,20 @@ LineResult parseUnixLine(std::string_view line, const ServerClock& now, ListingE
         if (count.size() == 1 && isDigits(count[0].text))
             return LineResult::Ignored;
     }
-    const auto tokens = tokenize(line, 12);
-    if (tokens.size() < 2 || !isPermissions(tokens[0].text))
-        return LineResult::NotMine;
-
     // The date follows the size, which follows at least the link count (or
     // an owner): anchored there, an owner named "jan" or "may", a group of 31
-    // or less and a size such as 2024 are never read as a date.
-    for (std::size_t i = 3; i + 2 < tokens.size(); ++i) {
-        const auto month = monthOf(tokens[i].text);
-        if (!month)
-            continue;
-        const auto day = smallNumber(tokens[i + 1].text, 1, 2);
-        if (!day)
-            continue;
-        std::uint64_t size = 0;
-        bool sizeValid = true;
-        if (!parseUnixSize(tokens, i, size, sizeValid))
-            continue;
-        const std::string_view yearOrClock = tokens[i + 2].text;
-        int hour = 0, minute = 0;
-        std::optional<std::int64_t> modified;
-        const bool clock = parseClock(yearOrClock, hour, minute);
-        if (clock)
-            modified = placeYearless(*month, *day, hour, minute, now);
-        else if (const auto year = smallNumber(yearOrClock, 4, 4))
-            modified = secondsOf(*year, *month, *day, 0, 0);
-        else
-            continue;
-        // The name follows the date after exactly one space, and may itself
-        // begin, hold or end with spaces.
-        const std::size_t nameStart = tokens[i + 2].end + 1;
-        if (!sizeValid || !modified || nameStart >= line.size())
-            return LineResult::Malformed;
-        // Every field set, none cleared first: this runs for every line.
-        entry.name.assign(line.substr(nameStart));
-        entry.size = size;
-        entry.modified = modified;
-        entry.timeOfDay = clock;
-        entry.directory = tokens[0].text[0] == 'd';
-        if (tokens[0].text[0] == 'l') {
-            const std::size_t arrow = entry.name.find(" -> ");
-            if (arrow != std::string::npos)
-                entry.name.resize(arrow);
-        }
-        return entry.name.empty() ? LineResult::Malformed : LineResult::Parsed;
+    // or less and a size such as 2024 are never read as a date. Most lines
+    // have it by their eighth field, and are not split past it.
+    std::size_t from = 3;
+    for (const std::size_t fields : {std::size_t{8}, Tokens::kMax}) {
+        const auto tokens = tokenize(line, fields);
+        if (tokens.size() < 2 || !isPermissions(tokens[0].text))
+            return LineResult::NotMine;
+        for (; from + 2 < tokens.size(); ++from)
+            if (const auto result = unixEntryAt(line, tokens, from, now, entry))
+                return *result;
+        if (tokens.size() < fields)
+            break;
     }
     return LineResult::Malformed;
 }

@@ -158,6 +158,12 @@ TEST(UnixLines, OwnersGroupsAndSizesThatLookLikeDatesAreNotDates)
              utc(2020, 6, 14)},
             {"-rw-r--r-- 1 jan 20 4096 Mar  4 09:41 May 31 2024", "May 31 2024", 4096, false,
              utc(2024, 3, 4, 9, 41)},
+            // Dates past the eighth field: a security context (ls -Z), and
+            // more besides, with a date-like name after them.
+            {"-rw-r--r--. 1 root root system_u:object_r:etc_t:s0 4096 Mar  4 09:41 selinux.conf",
+             "selinux.conf", 4096, false, utc(2024, 3, 4, 9, 41)},
+            {"-rw-r--r-- 1 u g ctx extra more 77 Jun 14  2020 Jan  1  2021", "Jan  1  2021", 77,
+             false, utc(2020, 6, 14)},
         },
         listAtNow);
 }
