@@ -155,6 +155,7 @@ private:
     // The held entries go out, moved by the zone as now known.
     void release()
     {
+        pending_.reserve(pending_.size() + held_.size());
         for (ListingEntry& listed : held_)
             if (auto entry = searchEntry(std::move(listed), pattern_, zone_.offset.value_or(0)))
                 pending_.push_back(std::move(*entry));
@@ -164,7 +165,11 @@ private:
 
     void readOn()
     {
-        pending_.clear();  // all handed out: the memory serves the next read's
+        // All handed out: the memory serves the next read's entries, unless
+        // it held a whole release of held entries.
+        pending_.clear();
+        if (pending_.capacity() > kHeldForTheZone / 2)
+            pending_.shrink_to_fit();
         next_ = 0;
         auto got = stream_.read(buffer_.get(), kReadSize);
         if (got && *got > 0) {
