@@ -269,13 +269,17 @@ TEST_F(TlsAgainstFaultServer, ServerArgumentsOutsideTheFormsSendNothing)
     // The plain URL form and HOST:PORT are plain FTP.
     EXPECT_EQ(logIn(u"FTP://127.0.0.1/"), FTP_RESULT_OK);
     EXPECT_EQ(logIn(u"127.0.0.1:21"), FTP_RESULT_OK);
-    // Two plain log-ins, the first ended by the second.
+    // Two plain log-ins, the first ended by the second. That QUIT is not
+    // awaited, so where it falls among the second's lines is the server's
+    // timing: it is counted, and left out of the order.
+    EXPECT_EQ(module().logOut(), FTP_RESULT_OK);
+    awaitSessionsEnded();
     const std::vector<std::string> logIn = {"USER user", "PASS secret", "TYPE I", "FEAT",
                                             "OPTS UTF8 ON"};
     std::vector<std::string> expected = logIn;
-    expected.push_back("QUIT");
     expected.insert(expected.end(), logIn.begin(), logIn.end());
-    EXPECT_EQ(commands(), expected);
+    EXPECT_EQ(count("QUIT"), 2);
+    expectNext(expected, "two log-ins:", {"QUIT"});
 }
 
 }  // namespace
