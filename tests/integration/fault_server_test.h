@@ -45,6 +45,7 @@ protected:
         std::filesystem::remove(log());
         std::filesystem::remove(log().string() + ".sessions");
         std::filesystem::remove(log().string() + ".queued");
+        std::filesystem::remove(log().string() + ".bysession");
         checked_ = 0;
     }
 
@@ -54,6 +55,22 @@ protected:
     {
         const auto all = commands();
         return {all.begin() + static_cast<std::ptrdiff_t>(std::min(from, all.size())), all.end()};
+    }
+
+    // The commands each control connection received, in the order the
+    // connections opened: a session the client gave up on may still be read
+    // after the next one has begun, which mixes the lines of commands().
+    std::vector<std::vector<std::string>> commandsBySession() const
+    {
+        std::vector<std::vector<std::string>> sessions;
+        for (const std::string& line : readLines(log().string() + ".bysession")) {
+            const std::size_t space = line.find(' ');
+            const auto number = static_cast<std::size_t>(std::stoul(line.substr(0, space)));
+            if (sessions.size() < number)
+                sessions.resize(number);
+            sessions[number - 1].push_back(line.substr(space + 1));
+        }
+        return sessions;
     }
 
     // The commands that reached the server with the next one behind them,

@@ -145,7 +145,7 @@ class Session(socketserver.StreamRequestHandler):
             wrapped = self.server.control_context(self).wrap_socket(self.connection,
                                                                       server_side=True)
         except (ssl.SSLError, OSError) as error:
-            self.server.record("TLS FAILED %s" % error.__class__.__name__)
+            self.record("TLS FAILED %s" % error.__class__.__name__)
             self.clear = True
             return
         self.connection = self.request = wrapped
@@ -167,10 +167,10 @@ class Session(socketserver.StreamRequestHandler):
         if self.data is None:
             self.data = self.__dict__.pop("accepted", None) or self.listener.accept()[0]
             self.data.settimeout(timeout)
-            self.server.record("DATA " + self.data.getsockname()[0])
+            self.record("DATA " + self.data.getsockname()[0])
             if self.protected and not self.server.scenario.get("plain_data"):
                 self.data = self.server.data_context(self).wrap_socket(self.data, server_side=True)
-                self.server.record("DATA TLS " + ("reused" if self.data.session_reused else "new"))
+                self.record("DATA TLS " + ("reused" if self.data.session_reused else "new"))
         return self.data
 
     def store(self, received):
@@ -289,7 +289,7 @@ class Session(socketserver.StreamRequestHandler):
         try:
             return self.play_steps(steps)
         except DataAborted:
-            self.server.record("DATA ABORTED")
+            self.record("DATA ABORTED")
             self.close_data()
             self.wfile.write(b"426 Connection closed; transfer aborted.\r\n")
             return True
@@ -344,12 +344,12 @@ class Session(socketserver.StreamRequestHandler):
                         chunk = self.data_connection().recv(65536 if limit is None
                                                             else min(65536, limit - len(got)))
                     except ssl.SSLEOFError:
-                        self.server.record("TRUNCATED")
+                        self.record("TRUNCATED")
                         break
                     if not chunk:
                         break
                     got += chunk
-                self.server.record("STORED %d" % len(got))
+                self.record("STORED %d" % len(got))
                 if not step.get("discard"):
                     self.store(bytes(got))
                 if limit is not None:
@@ -379,14 +379,14 @@ class Session(socketserver.StreamRequestHandler):
             elif "data_quiet" in step:
                 self.accepted, _ = self.listener.accept()
                 if select.select([self.accepted], [], [], step["data_quiet"])[0]:
-                    self.server.record("DATA SPOKE FIRST")
+                    self.record("DATA SPOKE FIRST")
             elif "data_accept" in step:
                 if self.listener is not None:
                     self.listener.settimeout(step.get("timeout", 5))
                 try:
                     self.data_connection(step.get("timeout", 5)).settimeout(None)
                 except (socket.timeout, ssl.SSLError, OSError):
-                    self.server.record("DATA NOT ESTABLISHED")
+                    self.record("DATA NOT ESTABLISHED")
                     self.close_data()
                     self.wfile.write(b"425 No connection established\r\n")
                     return True
@@ -403,6 +403,9 @@ class Session(socketserver.StreamRequestHandler):
                 if not self.play_steps(as_steps(self.default_steps(verb, argument))):
                     return False
         return True
+
+    def record(self, line):
+        self.server.record(line, self.number)
 
     def more_waiting(self):
         """Whether the next command arrived before this one is answered: the
@@ -427,7 +430,7 @@ class Session(socketserver.StreamRequestHandler):
                 line = self.rfile.readline(65536)
                 if not line:
                     return
-                self.server.record("DROPPED " + line.decode("utf-8", "replace").rstrip("\r\n"))
+                self.record("DROPPED " + line.decode("utf-8", "replace").rstrip("\r\n"))
         except BlockingIOError:
             pass
         finally:
@@ -437,7 +440,7 @@ class Session(socketserver.StreamRequestHandler):
         # Each reply leaves at once, as real servers send them: queued
         # commands are not answered a delayed acknowledgement apart.
         self.connection.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
-        self.server.mark_session("+")
+        self.number = self.server.mark_session("+")
         scenario = self.server.scenario
         replies = dict(DEFAULT_REPLIES)
         replies["PASS"] = None  # decided by the password
@@ -455,9 +458,9 @@ class Session(socketserver.StreamRequestHandler):
                     return
                 command = line.decode("utf-8", "replace").rstrip("\r\n")
                 if self.clear:
-                    self.server.record("CLEAR " + command)
+                    self.record("CLEAR " + command)
                     continue
-                self.server.record(command)
+                self.record(command)
                 verb = command.split(" ", 1)[0].upper()
                 if self.more_waiting():
                     self.server.record_queued(command)
@@ -505,6 +508,7 @@ class Server(socketserver.ThreadingTCPServer):
         self.times = {}  # per file, once stored or set; else "mdtm"
         self.stored = 0
         self.contexts = {}
+        self.opened = 0
 
     def time_of(self, name):
         return self.times.get(name, self.mdtm)
@@ -536,10 +540,14 @@ class Server(socketserver.ThreadingTCPServer):
     def mark_session(self, mark):
         """LOG.sessions gets "+" when a control connection opens and "-" once
         it has been read to its end: a client need not wait for the goodbye,
-        so a test that wants every command waits for this."""
-        if self.log_path:
-            with self.lock, open(self.log_path + ".sessions", "a") as sessions:
-                sessions.write(mark)
+        so a test that wants every command waits for this. Returns how many
+        have opened."""
+        with self.lock:
+            self.opened += mark == "+"
+            if self.log_path:
+                with open(self.log_path + ".sessions", "a") as sessions:
+                    sessions.write(mark)
+            return self.opened
 
     def record_queued(self, command):
         """LOG.queued gets each command that had the next one behind it."""
@@ -547,11 +555,16 @@ class Server(socketserver.ThreadingTCPServer):
             with self.lock, open(self.log_path + ".queued", "a", encoding="utf-8") as log:
                 log.write(command + "\n")
 
-    def record(self, command):
+    def record(self, command, session):
+        """LOG gets each line as it comes; LOG.bysession the same lines after
+        the number of their session, whose order the threads cannot mix."""
         if not self.log_path:
             return
-        with self.lock, open(self.log_path, "a", encoding="utf-8") as log:
-            log.write(command + "\n")
+        with self.lock:
+            with open(self.log_path, "a", encoding="utf-8") as log:
+                log.write(command + "\n")
+            with open(self.log_path + ".bysession", "a", encoding="utf-8") as log:
+                log.write("%d %s\n" % (session, command))
 
 
 def main():
