@@ -440,6 +440,8 @@ class Bench:
     # --- report
 
     def report(self):
+        if not self.results:
+            return
         sections = dict.fromkeys(s for s, _, _ in self.results)
         for section in sections:
             print("\n### %s\n" % section)
@@ -522,16 +524,18 @@ def main():
         bench.million()
     if "trace" in sections:
         bench.tracing()
-    wan = None
+    # Each part is printed once it is measured: a run stopped in the wan
+    # section, which takes hours, keeps what it had.
+    bench.report()
+    sys.stdout.flush()
     if "wan" in sections:
         import wan as wan_section
         wan = wan_section.Wan(bench, args.link_delay)
         wan.operations()
+        wan.report_operations()
         if not args.wan_ops:
             wan.fault_rows()
-    bench.report()
-    if wan:
-        wan.report()
+            wan.report_faults()
 
 
 if __name__ == "__main__":

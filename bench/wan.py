@@ -271,7 +271,7 @@ class Wan:
 
     # --- report
 
-    def report(self):
+    def report_operations(self):
         print("\n### wan\n")
         print("Whole-session seconds, medians of %d; ratio = ours / best of curl and lftp "
               "(lower is better)\n" % self.b.args.reps)
@@ -293,6 +293,9 @@ class Wan:
                 " | ".join("%.2f" % r for r in ratios)))
         for failure in self.peer_failures:
             print("\npeer failed (left out of its median): " + failure)
+        sys.stdout.flush()
+
+    def report_faults(self):
         print("\nFaults, at RTT 20 ms, 20 MiB on vsftpd, each run bounded at %d s:\n" % FAULT_BOUND)
         print("| fault | dir | client | exit | s | says | local bytes | server holds | "
               "claimed | true | verdict |")
@@ -305,3 +308,4 @@ class Wan:
             print("| %s | %s | %s | %s | %.1f | %s | %s | %s | %s | %s | %s |" % (
                 title, direction, client, status, seconds, says.replace("|", "/"),
                 local, held, "yes" if claimed else "no", "yes" if true else "no", verdict))
+        sys.stdout.flush()
