@@ -39,4 +39,11 @@ struct CalendarTime {
 
 CalendarTime calendarTimeOf(std::uint64_t ticks);
 
+// The local zone's offset from UTC at `unixSeconds`, in seconds; null where
+// the C library cannot tell.
+std::optional<std::int64_t> localOffsetAt(std::int64_t unixSeconds);
+// Reads the zone again (TZ, /etc/localtime): the C library reads it once and
+// keeps it, so a zone changed since the host started shows only after this.
+void readZoneAgain();
+
 }  // namespace quorvane::client

@@ -230,9 +230,8 @@ HINTERNET FtpFindFirstFileW(HINTERNET connect, LPCWSTR searchFile, WIN32_FIND_DA
             return nullptr;
         }
         // Times found are shown in the zone in effect now, even if TZ or
-        // /etc/localtime changed since the host started (localtime_r alone
-        // never looks again).
-        ::tzset();
+        // /etc/localtime changed since the host started.
+        readZoneAgain();
 
         const bool mlsd = (*connection)->features().mlst;
         auto stream = ListingStream::open(*connection, mlsd ? "MLSD" : "LIST");

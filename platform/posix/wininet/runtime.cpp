@@ -88,12 +88,10 @@ BOOL FileTimeToLocalFileTime(const FILETIME* fileTime, FILETIME* localFileTime)
     if (!fileTime || !localFileTime)
         return FALSE;
     const std::uint64_t ticks = client::ticksOf(*fileTime);
-    const time_t instant = client::unixSecondsOfTicks(ticks);
-    tm local{};
-    if (!::localtime_r(&instant, &local))
+    const auto seconds = client::localOffsetAt(client::unixSecondsOfTicks(ticks));
+    if (!seconds)
         return FALSE;
-    const std::int64_t offset =
-        static_cast<std::int64_t>(local.tm_gmtoff) * client::kTicksPerSecond;
+    const std::int64_t offset = *seconds * static_cast<std::int64_t>(client::kTicksPerSecond);
     if ((offset < 0 && ticks < static_cast<std::uint64_t>(-offset)) ||
         (offset > 0 && ticks > client::kMaxFileTimeTicks - static_cast<std::uint64_t>(offset)))
         return FALSE;

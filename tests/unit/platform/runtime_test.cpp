@@ -44,12 +44,13 @@ protected:
             setenv("TZ", saved_->c_str(), 1);
         else
             unsetenv("TZ");
-        tzset();
+        quorvane::client::readZoneAgain();
     }
+    // As a listing sees a zone the host changed.
     static void zone(const char* name)
     {
         setenv("TZ", name, 1);
-        tzset();
+        quorvane::client::readZoneAgain();
     }
 
 private:
@@ -81,6 +82,9 @@ TEST_F(ZoneTest, ZonesWestOfUtcGoBack)
     EXPECT_EQ(fields.wMonth, 12);
     EXPECT_EQ(fields.wDay, 31);
     EXPECT_EQ(fields.wHour, 22);
+    // The same instant, once the zone has changed: nothing of the last is kept.
+    zone("Europe/Berlin");
+    EXPECT_EQ(localFields(utcFileTime(2010, 1, 1, 3, 0, 0)).wHour, 4);
 }
 
 TEST(FileTimes, CalendarFieldsOfKnownInstants)
