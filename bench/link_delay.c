@@ -1,7 +1,7 @@
 /* SPDX-License-Identifier: MIT */
 /* A link that is far: every TCP packet a process of this network namespace
  * sends is held for DELAY milliseconds before it goes on (queued from the
- * OUTPUT chain with NFQUEUE, released in order), so that a round trip on
+ * INPUT chain with NFQUEUE, released in order), so that a round trip on
  * loopback costs twice that, connects and handshakes included. Optionally a
  * middlebox that forgets a connection to or from PORT once it has been idle
  * for IDLE seconds: from then on its packets are dropped, both ways.
