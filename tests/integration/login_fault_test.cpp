@@ -3,7 +3,6 @@
 // clear result, in bounded time, with nothing left open.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 
 #include "fault_server_test.h"

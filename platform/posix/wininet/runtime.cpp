@@ -1,7 +1,6 @@
 #include "runtime_api.h"
 
 #include <stdio.h>
-#include <time.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -88,10 +87,10 @@ BOOL FileTimeToLocalFileTime(const FILETIME* fileTime, FILETIME* localFileTime)
     if (!fileTime || !localFileTime)
         return FALSE;
     const std::uint64_t ticks = client::ticksOf(*fileTime);
-    const auto seconds = client::localOffsetAt(client::unixSecondsOfTicks(ticks));
-    if (!seconds)
+    const auto offsetSeconds = client::localOffsetAt(client::unixSecondsOfTicks(ticks));
+    if (!offsetSeconds)
         return FALSE;
-    const std::int64_t offset = *seconds * static_cast<std::int64_t>(client::kTicksPerSecond);
+    const std::int64_t offset = *offsetSeconds * static_cast<std::int64_t>(client::kTicksPerSecond);
     if ((offset < 0 && ticks < static_cast<std::uint64_t>(-offset)) ||
         (offset > 0 && ticks > client::kMaxFileTimeTicks - static_cast<std::uint64_t>(offset)))
         return FALSE;
