@@ -6,17 +6,32 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <new>
 #include <optional>
 
 namespace quorvane::client {
 
-// The socket under a TLS stream, as OpenSSL sees it: reads go straight from
-// the socket into OpenSSL's buffer; writes collect here and leave in one send
-// per chunk, not one per record.
+// The socket under a TLS stream, as OpenSSL sees it. Reads take large
+// pieces from the socket into `in` and hand OpenSSL a record at a time:
+// OpenSSL's own read-ahead moves all it holds to the front of its buffer at
+// every record, which costs more than this one copy. Writes collect here and
+// leave in one send per chunk, not one per record.
 struct Transport {
+    explicit Transport(std::size_t readSize)
+        : in(std::make_unique_for_overwrite<char[]>(readSize)), inCapacity(readSize)
+    {
+    }
+
+    std::size_t buffered() const { return inEnd - inStart; }
+
     int fd = -1;
+    std::unique_ptr<char[]> in;  // ciphertext received, not yet taken by OpenSSL
+    std::size_t inCapacity;
+    std::size_t inStart = 0;
+    std::size_t inEnd = 0;
     std::string out;  // ciphertext not sent yet
     std::uint64_t moved = 0;  // bytes received: progress
     bool eof = false;
@@ -26,8 +41,10 @@ struct Transport {
 
 namespace {
 
-// Data connections read ahead in pieces this large.
-constexpr int kBulkReadBuffer = 256 << 10;
+// Data connections read from the socket in pieces this large; control
+// connections, whose replies are short, in one record's.
+constexpr std::size_t kBulkReadSize = 256 << 10;
+constexpr std::size_t kReadSize = 17 << 10;
 // TLS 1.3 AES-128 first: as safe, and the fastest here.
 constexpr const char* kCipherSuites =
     "TLS_AES_128_GCM_SHA256:TLS_AES_256_GCM_SHA384:TLS_CHACHA20_POLY1305_SHA256";
@@ -46,21 +63,21 @@ int transportWrite(BIO* bio, const char* data, std::size_t size, std::size_t* wr
     return 1;
 }
 
-int transportRead(BIO* bio, char* data, std::size_t size, std::size_t* read)
+// Whatever the socket has, up to a piece: false (and the BIO told why) when
+// it has nothing.
+bool receiveIntoBuffer(BIO* bio, Transport& transport)
 {
-    Transport& transport = transportOf(bio);
-    BIO_clear_retry_flags(bio);
-    *read = 0;
+    transport.inStart = transport.inEnd = 0;
     for (;;) {
-        const ssize_t got = ::recv(transport.fd, data, size, 0);
+        const ssize_t got = ::recv(transport.fd, transport.in.get(), transport.inCapacity, 0);
         if (got > 0) {
-            *read = static_cast<std::size_t>(got);
+            transport.inEnd = static_cast<std::size_t>(got);
             transport.moved += static_cast<std::uint64_t>(got);
-            return 1;
+            return true;
         }
         if (got == 0) {
             transport.eof = true;
-            return 0;
+            return false;
         }
         if (errno == EINTR)
             continue;
@@ -68,8 +85,22 @@ int transportRead(BIO* bio, char* data, std::size_t size, std::size_t* read)
             BIO_set_retry_read(bio);
         else
             transport.error = errno;
-        return 0;
+        return false;
     }
+}
+
+int transportRead(BIO* bio, char* data, std::size_t size, std::size_t* read)
+{
+    Transport& transport = transportOf(bio);
+    BIO_clear_retry_flags(bio);
+    *read = 0;
+    if (transport.buffered() == 0 && !receiveIntoBuffer(bio, transport))
+        return 0;
+    const std::size_t taken = std::min(size, transport.buffered());
+    std::memcpy(data, transport.in.get() + transport.inStart, taken);
+    transport.inStart += taken;
+    *read = taken;
+    return 1;
 }
 
 long transportControl(BIO* bio, int command, long, void*)
@@ -184,7 +215,7 @@ std::shared_ptr<TlsContext> TlsContext::create()
 TlsContext::~TlsContext() { SSL_CTX_free(context_); }
 
 TlsStream::TlsStream(const TlsContext& context, int fd, bool bulk)
-    : transport_(std::make_unique<Transport>())
+    : transport_(std::make_unique<Transport>(bulk ? kBulkReadSize : kReadSize))
 {
     transport_->fd = fd;
     const BIO_METHOD* method = transportMethod();
@@ -197,9 +228,6 @@ TlsStream::TlsStream(const TlsContext& context, int fd, bool bulk)
     }
     BIO_set_data(bio, transport_.get());
     SSL_set_bio(ssl_, bio, bio);
-    SSL_set_read_ahead(ssl_, 1);
-    if (bulk)
-        SSL_set_default_read_buffer_len(ssl_, kBulkReadBuffer);
 }
 
 TlsStream::~TlsStream() { SSL_free(ssl_); }
@@ -344,7 +372,7 @@ IoResult TlsStream::read(char* buffer, std::size_t capacity, std::size_t& got, T
         return status;
     got = read;
     // Records already received fill the rest without another system call.
-    while (got < capacity && SSL_has_pending(ssl_)) {
+    while (got < capacity && hasBufferedInput()) {
         ERR_clear_error();
         const int result = SSL_read_ex(ssl_, buffer + got, capacity - got, &read);
         if (result == 1) {
@@ -401,7 +429,10 @@ IoResult TlsStream::notifyClose(Timer& timer)
     return result < 0 ? classify(SSL_get_error(ssl_, result)) : IoStatus::Ok;
 }
 
-bool TlsStream::hasBufferedInput() const { return SSL_has_pending(ssl_) == 1; }
+bool TlsStream::hasBufferedInput() const
+{
+    return transport_->buffered() > 0 || SSL_has_pending(ssl_) == 1;
+}
 
 TlsSession TlsStream::session() const
 {

@@ -47,7 +47,7 @@ struct Transport;
 // TLS record.
 class TlsStream {
 public:
-    // `bulk` streams (data connections) read ahead in large pieces.
+    // `bulk` streams (data connections) read from the socket in large pieces.
     TlsStream(const TlsContext& context, int fd, bool bulk);
     ~TlsStream();
     TlsStream(const TlsStream&) = delete;
