@@ -371,7 +371,8 @@ IoResult TlsStream::read(char* buffer, std::size_t capacity, std::size_t& got, T
     if (status != IoStatus::Ok)
         return status;
     got = read;
-    // Records already received fill the rest without another system call.
+    // What is already received fills the rest; a record cut short asks the
+    // socket once, without waiting.
     while (got < capacity && hasBufferedInput()) {
         ERR_clear_error();
         const int result = SSL_read_ex(ssl_, buffer + got, capacity - got, &read);
