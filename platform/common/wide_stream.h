@@ -9,6 +9,7 @@
 #include "runtime_api.h"
 
 // Takes ownership of `file` (null gives null). `complete`, if given, runs
-// when the stream closes with everything written, before the file is closed:
-// where the file takes its name only when whole; false fails the close.
+// when the stream closes with everything written, before the file is closed
+// (to name the file only when whole, or to flush it to the disk); false
+// fails the close.
 WideStream* adoptWideStream(std::FILE* file, std::function<bool()> complete = {});

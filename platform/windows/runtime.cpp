@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The stream services on Windows: files opened by wide path in binary mode,
 // so that the listing is UTF-8 with LF line ends here too.
+#include <io.h>
+
 #include <cstdio>
 #include <string>
 
@@ -17,12 +19,15 @@ WideStream* OpenWideStream(LPCWSTR path, LPCWSTR mode)
     std::wstring binaryMode = mode;
     if (binaryMode.find(L'b') == std::wstring::npos)
         binaryMode += L'b';
-    return adoptWideStream(_wfopen(path, binaryMode.c_str()));
+    std::FILE* file = _wfopen(path, binaryMode.c_str());
+    // On the disk before it replaces the listing it is written for.
+    return adoptWideStream(file, [file] { return _commit(_fileno(file)) == 0; });
 }
 
 BOOL ReplaceWideFile(LPCWSTR from, LPCWSTR to)
 {
-    return MoveFileExW(from, to, MOVEFILE_REPLACE_EXISTING);
+    // Returns once the new name is on the disk too.
+    return MoveFileExW(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
 }
 
 BOOL DeleteWideFile(LPCWSTR path) { return DeleteFileW(path); }

@@ -342,18 +342,41 @@ Outcome<> TemporaryFile::replaceTarget()
     return flushFolder();
 }
 
-Outcome<> TemporaryFile::flushFolder() const
+namespace {
+
+// The new name is on the disk too, not only the data: a power cut right
+// after the call must not take the file back.
+Outcome<> flushFolderOf(int folder, const std::string& target)
 {
-    // The new name is on the disk too, not only the data: a power cut
-    // right after the call must not take the file back.
-    while (::fsync(folder_.get()) != 0) {
+    while (::fsync(folder) != 0) {
         // Some file systems flush no folders (FUSE ones may say so).
         if (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)
             break;
         if (errno != EINTR)
-            return localFailure("replace", target_, errno);
+            return localFailure("replace", target, errno);
     }
     return {};
+}
+
+}  // namespace
+
+Outcome<> TemporaryFile::flushFolder() const { return flushFolderOf(folder_.get(), target_); }
+
+Outcome<> replaceFile(const std::string& source, const std::string& target)
+{
+    const auto failed = [&] { return localFailure("replace", target, errno); };
+    // Never waits on a FIFO put in the file's place.
+    const FileDescriptor file(::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    int synced = -1;
+    while (file && (synced = ::fdatasync(file.get())) != 0 && errno == EINTR) {
+    }
+    if (synced != 0)
+        return failed();
+    const FileDescriptor folder(
+        ::open(folderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder || ::rename(source.c_str(), target.c_str()) != 0)
+        return failed();
+    return flushFolderOf(folder.get(), target);
 }
 
 Outcome<FileDescriptor> openForReading(const std::string& path, const std::string& root)

@@ -101,6 +101,13 @@ private:
     std::chrono::steady_clock::time_point checkpointed_;  // when it was last flushed
 };
 
+// Puts the whole file at `source` in the place of `target` as a download
+// replaces its target: its data on the disk before the rename (where the
+// file system does not order them, a power cut could otherwise leave the
+// target empty; ext4 flushes the data at such a rename anyway), and the
+// folder flushed after it.
+Outcome<> replaceFile(const std::string& source, const std::string& target);
+
 // Unnamed temporary files are used where the file system takes them; off,
 // every one is named (tests use this to run the fallback anywhere).
 void setUnnamedTemporaryFiles(bool enabled);

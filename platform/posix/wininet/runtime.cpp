@@ -65,10 +65,11 @@ BOOL ReplaceWideFile(LPCWSTR from, LPCWSTR to)
     return client::guarded<BOOL>(FALSE, [&]() -> BOOL {
         const auto source = client::hostPathOf(from);
         const auto target = client::hostPathOf(to);
-        if (source && target && ::rename(source->c_str(), target->c_str()) == 0)
-            return TRUE;
-        client::reportFailure(client::localFailure("replace", target ? *target : "?", errno));
-        return FALSE;
+        if (!source || !target) {
+            client::reportFailure(client::localFailure("replace", target ? *target : "?", EINVAL));
+            return FALSE;
+        }
+        return client::entryPointResult(client::replaceFile(*source, *target));
     });
 }
 

@@ -217,6 +217,9 @@ TEST_F(StreamTest, ReplaceMovesOverAnExistingFile)
     EXPECT_EQ(content("b.txt"), "a");
     EXPECT_FALSE(
         std::filesystem::exists(std::filesystem::path(QUORVANE_DEVICE_ROOT) / folder_ / "a.txt"));
+    // Nothing to put in its place: it fails, and the file stays.
+    EXPECT_FALSE(ReplaceWideFile(devicePath("a.txt").c_str(), devicePath("b.txt").c_str()));
+    EXPECT_EQ(content("b.txt"), "a");
     EXPECT_TRUE(DeleteWideFile(devicePath("b.txt").c_str()));
     EXPECT_FALSE(DeleteWideFile(devicePath("b.txt").c_str()));
 }
