@@ -54,9 +54,13 @@ class Link:
                  "--queue-num", "0"])
         if self.cut:
             action, after = self.cut
-            run(["iptables", "-I", "OUTPUT", "1", "-o", "lo", "-p", "tcp", "-m", "multiport",
-                 "--ports", PASSIVE, "-m", "connbytes", "--connbytes", "%d:" % after,
-                 "--connbytes-dir", "both", "--connbytes-mode", "bytes", "-j"] +
+            # On arrival, ahead of the delay, and never the resets it sends
+            # itself: caught by the same rule, those were dropped, and the
+            # "reset" row was a stall of about 30 s that every client rode out.
+            run(["iptables", "-I", "INPUT", "1", "-i", "lo", "-p", "tcp", "!", "--tcp-flags",
+                 "RST", "RST", "-m", "multiport", "--ports", PASSIVE, "-m", "connbytes",
+                 "--connbytes", "%d:" % after, "--connbytes-dir", "both", "--connbytes-mode",
+                 "bytes", "-j"] +
                 (["REJECT", "--reject-with", "tcp-reset"] if action == "reset" else ["DROP"]))
         if self.pace:
             run(["tc", "qdisc", "add", "dev", "lo", "root", "tbf", "rate", self.pace,
