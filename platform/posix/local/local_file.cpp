@@ -316,11 +316,12 @@ bool TemporaryFile::link(const std::string& name) const
 Outcome<> TemporaryFile::replaceTarget()
 {
     const auto failed = [&] { return localFailure("replace", target_, errno); };
-    int synced = 0;
-    while (replacing_ && (synced = ::fdatasync(fd_.get())) != 0 && errno == EINTR) {
+    if (replacing_) {
+        if (auto flushed = flushData(); !flushed)
+            return flushed;  // the destructor removes a named temporary file
     }
-    if (synced != 0 || ::fchmod(fd_.get(), mode_) != 0)
-        return failed();  // the destructor removes a named temporary file
+    if (::fchmod(fd_.get(), mode_) != 0)
+        return failed();
     const std::string targetName = nameOf(target_);
     if (name_.empty()) {
         // Unnamed: a new file takes its name in one step; one that replaces
@@ -362,20 +363,20 @@ Outcome<> flushFolderOf(int folder, const std::string& target)
 
 Outcome<> TemporaryFile::flushFolder() const { return flushFolderOf(folder_.get(), target_); }
 
-Outcome<> replaceFile(const std::string& source, const std::string& target)
+Outcome<> TemporaryFile::flushData() const
 {
-    const auto failed = [&] { return localFailure("replace", target, errno); };
-    // Never waits on a FIFO put in the file's place.
-    const FileDescriptor file(::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    int synced = -1;
-    while (file && (synced = ::fdatasync(file.get())) != 0 && errno == EINTR) {
-    }
-    if (synced != 0)
-        return failed();
+    while (::fdatasync(fd_.get()) != 0)
+        if (errno != EINTR)
+            return localFailure("replace", target_, errno);
+    return {};
+}
+
+Outcome<> renameDurably(const std::string& source, const std::string& target)
+{
     const FileDescriptor folder(
         ::open(folderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!folder || ::rename(source.c_str(), target.c_str()) != 0)
-        return failed();
+        return localFailure("replace", target, errno);
     return flushFolderOf(folder.get(), target);
 }
 

@@ -66,6 +66,9 @@ public:
     // The file the download ends up as (where links led).
     const std::string& target() const { return target_; }
 
+    // Its data on the disk now, as a replacing file's is in replaceTarget.
+    Outcome<> flushData() const;
+
     // Empties the file, for a download that starts over.
     Outcome<> restart();
 
@@ -101,12 +104,11 @@ private:
     std::chrono::steady_clock::time_point checkpointed_;  // when it was last flushed
 };
 
-// Puts the whole file at `source` in the place of `target` as a download
-// replaces its target: its data on the disk before the rename (where the
-// file system does not order them, a power cut could otherwise leave the
-// target empty; ext4 flushes the data at such a rename anyway), and the
-// folder flushed after it.
-Outcome<> replaceFile(const std::string& source, const std::string& target);
+// Renames `source` over `target` and flushes the folder after it, so that
+// the new name is on the disk once it returns. The data should be there
+// before (flushData): where the file system does not order data before a
+// rename, a power cut could otherwise leave the target empty.
+Outcome<> renameDurably(const std::string& source, const std::string& target);
 
 // Unnamed temporary files are used where the file system takes them; off,
 // every one is named (tests use this to run the fallback anywhere).

@@ -49,8 +49,12 @@ WideStream* OpenWideStream(LPCWSTR path, LPCWSTR mode)
             return nullptr;
         }
         auto pending = std::make_shared<client::TemporaryFile>(std::move(*file));
+        // On the disk before it replaces the listing it is written for.
         return adoptWideStream(written, [pending] {
-            return client::entryPointResult(pending->replaceTarget()) == TRUE;
+            client::Outcome<> done = pending->flushData();
+            if (done)
+                done = pending->replaceTarget();
+            return client::entryPointResult(done) == TRUE;
         });
     });
 }
@@ -69,7 +73,7 @@ BOOL ReplaceWideFile(LPCWSTR from, LPCWSTR to)
             client::reportFailure(client::localFailure("replace", target ? *target : "?", EINVAL));
             return FALSE;
         }
-        return client::entryPointResult(client::replaceFile(*source, *target));
+        return client::entryPointResult(client::renameDurably(*source, *target));
     });
 }
 
