@@ -249,39 +249,37 @@ LineResult parseDosLine(std::string_view line, ListingEntry& entry)
     return entry.modified ? LineResult::Parsed : LineResult::Malformed;
 }
 
+namespace {
+
+using DialectParser = LineResult (*)(std::string_view, const ServerClock&, ListingEntry&);
+
+// Most dialects carry the year in every date and need no clock.
+template <LineResult (*Parse)(std::string_view, ListingEntry&)>
+LineResult withoutClock(std::string_view line, const ServerClock&, ListingEntry& entry)
+{
+    return Parse(line, entry);
+}
+
+// The dialects in the order they are tried, those with the surest first
+// field first.
+constexpr std::array<DialectParser, 9> kDialects = {withoutClock<parseEplfLine>,
+                                                    parseUnixLine,
+                                                    parseNetwareLine,
+                                                    withoutClock<parseDosLine>,
+                                                    withoutClock<parseOs2Line>,
+                                                    withoutClock<parseVmsLine>,
+                                                    withoutClock<parseOs400Line>,
+                                                    withoutClock<parseTandemLine>,
+                                                    withoutClock<parseMvsLine>};
+
+}  // namespace
+
 LineResult parseListLine(std::string_view line, const ServerClock& now, ListingEntry& entry)
 {
-    // The dialects in turn, those with the surest first field first.
-    LineResult result = parseEplfLine(line, entry);
-    for (auto parse : {+[](std::string_view l, const ServerClock&n, ListingEntry&e) {
-                           return parseUnixLine(l, n, e);
-                       },
-                       +[](std::string_view l, const ServerClock&n, ListingEntry&e) {
-                           return parseNetwareLine(l, n, e);
-                       },
-                       +[](std::string_view l, const ServerClock&, ListingEntry&e) {
-                           return parseDosLine(l, e);
-                       },
-                       +[](std::string_view l, const ServerClock&, ListingEntry&e) {
-                           return parseOs2Line(l, e);
-                       },
-                       +[](std::string_view l, const ServerClock&, ListingEntry&e) {
-                           return parseVmsLine(l, e);
-                       },
-                       +[](std::string_view l, const ServerClock&, ListingEntry&e) {
-                           return parseOs400Line(l, e);
-                       },
-                       +[](std::string_view l, const ServerClock&, ListingEntry&e) {
-                           return parseTandemLine(l, e);
-                       },
-                       +[](std::string_view l, const ServerClock&, ListingEntry&e) {
-                           return parseMvsLine(l, e);
-                       }}) {
-        if (result != LineResult::NotMine)
+    for (const DialectParser parse : kDialects)
+        if (const LineResult result = parse(line, now, entry); result != LineResult::NotMine)
             return result;
-        result = parse(line, now, entry);
-    }
-    return result;
+    return LineResult::NotMine;
 }
 
 bool ListingParser::joinVmsLines(std::string_view& line)
