@@ -24,6 +24,11 @@ std::optional<std::int64_t> secondsOfMdtm(const std::string& time)
 ListZone FtpConnection::listZone()
 {
     std::lock_guard lock(mutex_);
+    // Without MDTM nothing will tell the zone: no listing waits for it.
+    if (!learned_.listZone.settled && !learned_.features.mdtm) {
+        learned_.listZone.settled = true;
+        trace::line() << "LIST times are taken as UTC: the server offers no MDTM";
+    }
     return learned_.listZone;
 }
 
@@ -43,8 +48,8 @@ void FtpConnection::learnListZone(std::string_view name, std::int64_t listed)
     const auto keep = [](const char* why) {
         trace::line() << "LIST times are taken as UTC: " << why;
     };
-    if (!learned_.features.mdtm || !readyFor({name}))
-        return keep("the server offers no MDTM");
+    if (!readyFor({name}))
+        return keep("MDTM cannot be asked now");
     auto reply = control().execute(std::string("MDTM ").append(name));
     const auto time = reply ? parseMdtmReply(*reply) : Answer<std::string>{};
     const auto truth = time.has() ? secondsOfMdtm(time.value) : std::nullopt;
