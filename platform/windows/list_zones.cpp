@@ -1,7 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "windows/list_zones.h"
 
+#include <cerrno>
+#include <cstring>
+#include <cwchar>
 #include <string>
+#include <string_view>
 
 #include "common/list_zone.h"
 #include "common/transcript.h"
@@ -11,8 +15,8 @@ namespace {
 
 using quorvane::trace::line;
 
-// As our own client holds them: beyond this, entries go out as they come,
-// their times taken as UTC, and the zone is asked once the search closes.
+// As our own client holds them: this many in memory, the rest in a
+// temporary file.
 constexpr std::size_t kHeldForTheZone = 10'000;
 constexpr std::int64_t kTicksPerSecond = 10'000'000;
 
@@ -55,6 +59,53 @@ bool fitToProbe(const WIN32_FIND_DATAW& record)
     for (const wchar_t* c = record.cFileName; *c; ++c)
         if (*c < 0x21 || *c > 0x7e)
             return false;
+    return true;
+}
+
+// Unnamed to the caller, and deleted once closed.
+std::FILE* openSpillFile()
+{
+    wchar_t folder[MAX_PATH + 1];
+    const DWORD length = GetTempPathW(MAX_PATH + 1, folder);
+    wchar_t name[MAX_PATH];
+    if (length == 0 || length > MAX_PATH || GetTempFileNameW(folder, L"qv", 0, name) == 0)
+        return nullptr;
+    std::FILE* file = _wfopen(name, L"w+bTD");  // T: short-lived, D: deleted on close
+    if (!file)
+        DeleteFileW(name);
+    return file;
+}
+
+// A record as it waits in the spill file: these fields, then the name.
+struct SpilledFields {
+    DWORD attributes, sizeHigh, sizeLow;
+    FILETIME written;
+};
+
+std::string spilled(const WIN32_FIND_DATAW& record)
+{
+    const SpilledFields fields{record.dwFileAttributes, record.nFileSizeHigh, record.nFileSizeLow,
+                               record.ftLastWriteTime};
+    std::string bytes(reinterpret_cast<const char*>(&fields), sizeof fields);
+    return bytes.append(reinterpret_cast<const char*>(record.cFileName),
+                        std::wcslen(record.cFileName) * sizeof(wchar_t));
+}
+
+bool unspilled(std::string_view bytes, WIN32_FIND_DATAW& record)
+{
+    if (bytes.size() < sizeof(SpilledFields))
+        return false;
+    const std::size_t units = (bytes.size() - sizeof(SpilledFields)) / sizeof(wchar_t);
+    if (units >= MAX_PATH)
+        return false;
+    SpilledFields fields;
+    std::memcpy(&fields, bytes.data(), sizeof fields);
+    record = {};
+    record.dwFileAttributes = fields.attributes;
+    record.nFileSizeHigh = fields.sizeHigh;
+    record.nFileSizeLow = fields.sizeLow;
+    record.ftLastWriteTime = fields.written;
+    std::memcpy(record.cFileName, bytes.data() + sizeof fields, units * sizeof(wchar_t));
     return true;
 }
 
@@ -124,9 +175,6 @@ BOOL ListZones::close(HINTERNET handle)
     std::lock_guard lock(mutex_);
     if (const auto search = searches_.find(handle); search != searches_.end()) {
         endWinInetSearch(*search->second);
-        Zone& zone = zones_[search->second->connect];
-        if (!zone.settled)
-            learn(*search->second, zone);  // a listing too long to hold
         searches_.erase(search);
         return TRUE;
     }
@@ -143,23 +191,45 @@ BOOL ListZones::close(HINTERNET handle)
 }
 
 // Holds the first listing's entries until WinINet's search ends, then
-// learns the zone; a listing longer than the bound goes on unheld.
+// learns the zone. A failure of WinINet's, or of the spill file, is given
+// once the records held before it are out.
 void ListZones::hold(Search& search, Zone& zone)
 {
+    if (fitToProbe(search.held.front()))
+        search.probe = search.held.front();
     WIN32_FIND_DATAW record{};
-    while (search.held.size() < kHeldForTheZone) {
-        if (!InternetFindNextFileW(search.wininet, &record)) {
-            if (GetLastError() == ERROR_NO_MORE_FILES)
-                endWinInetSearch(search);
-            break;  // another failure comes again at the next record
-        }
-        search.held.push_back(record);
+    while (InternetFindNextFileW(search.wininet, &record))
+        if (!keep(search, record))
+            break;
+    if (!search.failure && GetLastError() != ERROR_NO_MORE_FILES)
+        search.failure = GetLastError();
+    if (!search.failure && search.spill && !search.spill->rewind()) {
+        line() << "cannot read back the listing's temporary file: " << std::strerror(errno);
+        search.failure = ERROR_READ_FAULT;
     }
-    for (const WIN32_FIND_DATAW& held : search.held)
-        if (!search.probe && fitToProbe(held))
-            search.probe = held;
-    if (!search.wininet)
+    endWinInetSearch(search);
+    if (search.failure)
+        search.spill.reset();
+    else
         learn(search, zone);
+}
+
+// Keeps one more record of a held search; false when it could not.
+bool ListZones::keep(Search& search, const WIN32_FIND_DATAW& record)
+{
+    if (!search.probe && fitToProbe(record))
+        search.probe = record;
+    if (search.held.size() < kHeldForTheZone) {
+        search.held.push_back(record);
+        return true;
+    }
+    if (!search.spill)
+        search.spill.emplace(openSpillFile());
+    if (search.spill->append(spilled(record)))
+        return true;
+    line() << "cannot hold the listing in a temporary file: " << std::strerror(errno);
+    search.failure = ERROR_WRITE_FAULT;
+    return false;
 }
 
 void ListZones::learn(const Search& search, Zone& zone)
@@ -198,6 +268,17 @@ BOOL ListZones::deliver(Search& search, WIN32_FIND_DATAW& record)
         if (!search.held.empty()) {
             record = search.held.front();
             search.held.pop_front();
+        } else if (search.spill) {
+            const auto bytes = search.spill->next();
+            if (!bytes || !unspilled(*bytes, record)) {
+                if (bytes || search.spill->failed())
+                    search.failure = ERROR_READ_FAULT;
+                search.spill.reset();
+                continue;
+            }
+        } else if (search.failure) {
+            SetLastError(search.failure);
+            return FALSE;
         } else if (!search.wininet) {
             SetLastError(ERROR_NO_MORE_FILES);
             return FALSE;

@@ -2,9 +2,9 @@
 // WinINet's searches as the shim hands them out. WinINet fills each found
 // record with the server's LIST time, its fields as listed, as if UTC. Many
 // servers list in their own local time: as our own client does, the first
-// listing of a session holds its entries (up to a bound), asks MDTM (UTC)
-// of one entry listed with a time of day, and moves every time of the
-// session by the zone that shows. Names with control characters, which
+// listing of a session holds its entries (beyond a bound in a temporary
+// file), asks MDTM (UTC) of one entry listed with a time of day, and moves
+// every time of the session by the zone that shows. Names with control characters, which
 // would break the listing file, are skipped.
 #pragma once
 
@@ -17,6 +17,8 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+
+#include "common/spill_file.h"
 
 class ListZones {
 public:
@@ -39,10 +41,13 @@ private:
         HINTERNET connect = nullptr;
         HINTERNET wininet = nullptr;  // null once WinINet's search ended
         std::deque<WIN32_FIND_DATAW> held;
+        std::optional<SpillFile> spill;  // held beyond the bound
+        DWORD failure = 0;  // the error once the held records are out
         std::optional<WIN32_FIND_DATAW> probe;  // listed with a time of day
     };
 
     void hold(Search& search, Zone& zone);
+    static bool keep(Search& search, const WIN32_FIND_DATAW& record);
     void learn(const Search& search, Zone& zone);
     BOOL deliver(Search& search, WIN32_FIND_DATAW& record);
     void endWinInetSearch(Search& search);

@@ -218,8 +218,9 @@ INSTANTIATE_TEST_SUITE_P(Interop, ListingAgainstServers, ::testing::ValuesIn(all
 
 // Servers that list in their own local time, here five and a half hours
 // east of UTC: proftpd's MDTM still says UTC, so the client learns the zone
-// and every time is right; vsftpd's MDTM is local too, so nothing it says
-// tells its zone, and its times stay as listed, taken as UTC.
+// and every time is right, also where the first listing is too long for
+// its entries to wait in memory; vsftpd's MDTM is local too, so nothing it
+// says tells its zone, and its times stay as listed, taken as UTC.
 TEST(ListingInTheServersZone, LearntOnceASessionFromMdtm)
 {
     setenv("TZ", "UTC", 1);
@@ -227,9 +228,13 @@ TEST(ListingInTheServersZone, LearntOnceASessionFromMdtm)
     struct Row {
         Server server;
         std::int64_t shown;  // what the listing shows beyond the truth, in seconds
+        int moreFiles;
     };
-    for (const Row& row : {Row{Server::Proftpd, 0}, Row{Server::Vsftpd, 5 * 3600 + 1800}}) {
+    for (const Row& row : {Row{Server::Proftpd, 0, 0}, Row{Server::Proftpd, 0, 12'000},
+                           Row{Server::Vsftpd, 5 * 3600 + 1800, 0}}) {
         TempFolder root;
+        for (int i = 0; i < row.moreFiles; ++i)
+            writeFile(root.path() / ("more-" + std::to_string(i)), "");
         writeFile(root.path() / "recent.txt", "x");
         const time_t written = std::time(nullptr) / 60 * 60 - 3 * 86400;  // shows its time of day
         const timespec times[2] = {{written, 0}, {written, 0}};
@@ -244,14 +249,15 @@ TEST(ListingInTheServersZone, LearntOnceASessionFromMdtm)
         for (int listing = 0; listing < 2; ++listing) {
             ASSERT_EQ(module().listFolder(nullptr, nullptr, nullptr, u"/"), FTP_RESULT_OK);
             const auto records = readListing();
+            EXPECT_EQ(records.size(), row.moreFiles + 2u);  // and the transcript
             ASSERT_TRUE(records.contains("recent.txt")) << nameOf(row.server);
             EXPECT_EQ(records.at("recent.txt").time, localText(written + row.shown))
                 << nameOf(row.server);
         }
         module().logOut();
         const std::string text = readFile(transcript);
-        EXPECT_NE(text.find(row.shown == 0 ? "LIST times are UTC+05:30 (MDTM of recent.txt)"
-                                           : "LIST times are UTC+00:00 (MDTM of recent.txt)"),
+        EXPECT_NE(text.find(row.shown == 0 ? "LIST times are UTC+05:30 (MDTM of "
+                                           : "LIST times are UTC+00:00 (MDTM of "),
                   std::string::npos)
             << text;
         std::size_t asked = 0;  // once a session

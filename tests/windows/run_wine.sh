@@ -17,7 +17,10 @@ cleanup() {
 trap cleanup EXIT
 
 ip link set lo up
-mkdir -p "$work/root" "$work/local"
+mkdir -p "$work/root/many" "$work/local"
+# A folder whose listing is longer than the client holds in memory (the
+# test's kMany).
+(cd "$work/root/many" && seq -f "more-%.0f" 0 10049 | xargs touch)
 # The server lists in its local time, five and a half hours east of UTC, as
 # many do: the listing must show the true times all the same.
 TZ=IST-5:30 /usr/bin/python3 "$here/../servers/pyftpd_server.py" --root "$work/root" \

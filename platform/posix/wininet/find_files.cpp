@@ -2,17 +2,23 @@
 // The folder search, streamed: FtpFindFirstFileW starts the listing and
 // returns with its first entry; each InternetFindNextFileW parses on from the
 // data connection as far as its next entry. Memory stays the same whatever
-// the folder holds. The end ("no more files") comes only after the server has
-// confirmed the whole listing; closing the handle earlier aborts it.
+// the folder holds (a session's first LIST listing waits for the server's
+// zone, beyond a bound in a temporary file). The end ("no more files") comes
+// only after the server has confirmed the whole listing; closing the handle
+// earlier aborts it.
 #include <fnmatch.h>
 
+#include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <memory>
 #include <vector>
 
+#include "common/spill_file.h"
 #include "common/transcript.h"
 #include "common/utf.h"
 #include "posix/client/listing_stream.h"
+#include "posix/local/local_file.h"
 #include "posix/wininet/connection_handle.h"
 #include "posix/wininet/file_times.h"
 #include "posix/wininet/guarded_call.h"
@@ -81,10 +87,40 @@ void traceStats(const ListingStats& stats)
 }
 
 // Where the server's zone is not known yet, a LIST listing's entries wait
-// until it is: the first listing of a session, up to this many, and then
-// its end, where one entry's MDTM tells the zone. A longer listing goes out
-// as it comes (its times taken as UTC), and the next one has the zone.
+// until it is: the first listing of a session, to its end, where one
+// entry's MDTM tells the zone. This many wait in memory, the rest in a
+// temporary file; they go out in batches of kReplayBatch.
 constexpr std::size_t kHeldForTheZone = 10'000;
+constexpr std::size_t kReplayBatch = 1'000;
+constexpr const char* kSpillName = "the listing's temporary file";
+
+// An entry as it waits in the spill file: size, time, flags, then the name.
+std::string spilled(const ListingEntry& entry)
+{
+    std::string record(sizeof(std::uint64_t) + sizeof(std::int64_t) + 1, '\0');
+    const std::int64_t modified = entry.modified.value_or(0);
+    std::memcpy(record.data(), &entry.size, sizeof entry.size);
+    std::memcpy(record.data() + sizeof entry.size, &modified, sizeof modified);
+    record.back() = static_cast<char>((entry.directory ? 1 : 0) | (entry.modified ? 2 : 0));
+    return record.append(entry.name);
+}
+
+std::optional<ListingEntry> unspilled(std::string_view record)
+{
+    constexpr std::size_t kFixed = sizeof(std::uint64_t) + sizeof(std::int64_t) + 1;
+    if (record.size() < kFixed)
+        return std::nullopt;
+    ListingEntry entry;
+    std::int64_t modified = 0;
+    std::memcpy(&entry.size, record.data(), sizeof entry.size);
+    std::memcpy(&modified, record.data() + sizeof entry.size, sizeof modified);
+    const char flags = record[kFixed - 1];
+    entry.directory = (flags & 1) != 0;
+    if (flags & 2)
+        entry.modified = modified;
+    entry.name.assign(record.substr(kFixed));
+    return entry;
+}
 
 class FtpSearch final : public HandleObject {
 public:
@@ -104,6 +140,8 @@ public:
     Outcome<> next(WIN32_FIND_DATAW& record)
     {
         while (next_ == pending_.size()) {
+            if (replaySpilled())
+                continue;
             if (ended_)
                 return *ended_;
             readOn();
@@ -141,15 +179,26 @@ private:
             probe_ = listed.name;
             probeListed_ = *listed.modified;
         }
-        if (!zone_.settled && !overflowed_) {
+        if (!zone_.settled)
+            hold(std::move(listed));
+        else if (auto entry = searchEntry(std::move(listed), pattern_, zone_.offset.value_or(0)))
+            pending_.push_back(std::move(*entry));
+    }
+
+    void hold(ListingEntry&& listed)
+    {
+        if (held_.size() < kHeldForTheZone) {
             held_.push_back(std::move(listed));
-            overflowed_ = held_.size() == kHeldForTheZone;
-            if (overflowed_)
-                release();  // too many to hold: out as they come, as UTC
             return;
         }
-        if (auto entry = searchEntry(std::move(listed), pattern_, zone_.offset.value_or(0)))
-            pending_.push_back(std::move(*entry));
+        if (!spill_) {
+            // Unnamed, and gone once closed.
+            spill_.emplace(std::tmpfile());
+            trace::line() << "listing: more than " << std::uint64_t{kHeldForTheZone}
+                          << " entries wait for the server's zone: the rest in a temporary file";
+        }
+        if (!spill_->append(spilled(listed)) && !holdFailure_)
+            holdFailure_ = localFailure("write", kSpillName, errno);
     }
 
     // The held entries go out, moved by the zone as now known.
@@ -161,6 +210,32 @@ private:
                 pending_.push_back(std::move(*entry));
         held_.clear();
         held_.shrink_to_fit();
+        if (spill_ && !spill_->rewind())
+            holdFailure_ = localFailure("read", kSpillName, errno);
+    }
+
+    // Once the listing has ended whole: the next batch of the entries that
+    // waited in the spill file. False when none are left there.
+    bool replaySpilled()
+    {
+        if (!spill_ || !ended_ || ended_->kind != FailureKind::EndOfListing)
+            return false;
+        pending_.clear();
+        next_ = 0;
+        for (std::size_t count = 0; count < kReplayBatch; ++count) {
+            const auto record = spill_->next();
+            auto listed = record ? unspilled(*record) : std::nullopt;
+            if (!listed) {
+                if (!record && !spill_->failed())
+                    spill_.reset();  // all read back
+                else
+                    ended_ = localFailure("read", kSpillName, errno);
+                return true;
+            }
+            if (auto entry = searchEntry(std::move(*listed), pattern_, zone_.offset.value_or(0)))
+                pending_.push_back(std::move(*entry));
+        }
+        return true;
     }
 
     void readOn()
@@ -174,6 +249,10 @@ private:
         auto got = stream_.read(buffer_.get(), kReadSize);
         if (got && *got > 0) {
             parser_.feed(std::string_view(buffer_.get(), *got));
+            if (holdFailure_) {
+                stream_.abort();
+                finish(*holdFailure_);
+            }
             return;
         }
         if (!got) {
@@ -195,7 +274,7 @@ private:
         traceStats(parser_.stats());
         if (end.kind == FailureKind::EndOfListing)
             release();
-        ended_ = std::move(end);
+        ended_ = holdFailure_ ? *holdFailure_ : std::move(end);
     }
 
     std::shared_ptr<FtpConnection> connection_;
@@ -205,7 +284,8 @@ private:
     ListingParser parser_;
     std::unique_ptr<char[]> buffer_;
     std::vector<ListingEntry> held_;  // until the zone is known
-    bool overflowed_ = false;  // too many were held: none are any more
+    std::optional<SpillFile> spill_;  // those held beyond kHeldForTheZone
+    std::optional<Failure> holdFailure_;  // the spill file could not be used
     std::string probe_;  // the first name listed with a time of day
     std::int64_t probeListed_ = 0;
     std::vector<SearchEntry> pending_;  // parsed from the last read
