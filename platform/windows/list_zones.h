@@ -4,8 +4,8 @@
 // servers list in their own local time: as our own client does, the first
 // listing of a session holds its entries (beyond a bound in a temporary
 // file), asks MDTM (UTC) of one entry listed with a time of day, and moves
-// every time of the session by the zone that shows. Names with control characters, which
-// would break the listing file, are skipped.
+// every time of the session by the zone that shows. Names with control
+// characters, which would break the listing file, are skipped.
 #pragma once
 
 #include <windows.h>

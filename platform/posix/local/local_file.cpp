@@ -313,10 +313,10 @@ bool TemporaryFile::link(const std::string& name) const
     return ::linkat(AT_FDCWD, self.c_str(), folder_.get(), name.c_str(), AT_SYMLINK_FOLLOW) == 0;
 }
 
-Outcome<> TemporaryFile::replaceTarget()
+Outcome<> TemporaryFile::replaceTarget(DataFlush flush)
 {
     const auto failed = [&] { return localFailure("replace", target_, errno); };
-    if (replacing_) {
+    if (replacing_ || flush == DataFlush::Always) {
         if (auto flushed = flushData(); !flushed)
             return flushed;  // the destructor removes a named temporary file
     }

@@ -66,9 +66,6 @@ public:
     // The file the download ends up as (where links led).
     const std::string& target() const { return target_; }
 
-    // Its data on the disk now, as a replacing file's is in replaceTarget.
-    Outcome<> flushData() const;
-
     // Empties the file, for a download that starts over.
     Outcome<> restart();
 
@@ -77,9 +74,14 @@ public:
     // replaced by data already on the disk, so that a power cut cannot leave
     // it empty where the file system does not order data before the rename;
     // the folder is flushed after, so that the new name is on the disk too.
-    Outcome<> replaceTarget();
+    // A file that will itself replace another later (the listing, renamed
+    // over the last one) asks for its data on the disk always.
+    enum class DataFlush { WhenReplacing, Always };
+    Outcome<> replaceTarget(DataFlush flush = DataFlush::WhenReplacing);
 
 private:
+    Outcome<> flushData() const;
+
     TemporaryFile(FileDescriptor folder, FileDescriptor fd, std::string name, std::string target,
                   bool replacing, mode_t mode)
         : folder_(std::move(folder)), fd_(std::move(fd)), name_(std::move(name)),
@@ -106,7 +108,7 @@ private:
 
 // Renames `source` over `target` and flushes the folder after it, so that
 // the new name is on the disk once it returns. The data should be there
-// before (flushData): where the file system does not order data before a
+// before (DataFlush::Always): where the file system does not order data before a
 // rename, a power cut could otherwise leave the target empty.
 Outcome<> renameDurably(const std::string& source, const std::string& target);
 

@@ -51,10 +51,8 @@ WideStream* OpenWideStream(LPCWSTR path, LPCWSTR mode)
         auto pending = std::make_shared<client::TemporaryFile>(std::move(*file));
         // On the disk before it replaces the listing it is written for.
         return adoptWideStream(written, [pending] {
-            client::Outcome<> done = pending->flushData();
-            if (done)
-                done = pending->replaceTarget();
-            return client::entryPointResult(done) == TRUE;
+            return client::entryPointResult(
+                       pending->replaceTarget(client::TemporaryFile::DataFlush::Always)) == TRUE;
         });
     });
 }
