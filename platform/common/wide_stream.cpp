@@ -33,6 +33,8 @@ struct WideStream {
     // Formats already checked and read: a listing repeats the same two.
     std::vector<std::pair<std::u16string, text::NumericFormat>> formats;
     std::function<bool()> complete;  // see adoptWideStream
+    std::function<void(std::uint64_t)> written;  // see adoptWideStream
+    std::uint64_t total = 0;  // bytes gone out to the file
 };
 
 namespace {
@@ -67,7 +69,10 @@ bool flush(WideStream* stream)
         trace::cause(std::string("cannot write the listing file: ") + std::strerror(errno));
         fail(stream);
     }
+    stream->total += stream->used;
     stream->used = 0;
+    if (!stream->failed && stream->written)
+        stream->written(stream->total);
     return !stream->failed;
 }
 
@@ -99,13 +104,15 @@ int writeApart(WideStream* stream, std::string_view bytes)
 
 }  // namespace
 
-WideStream* adoptWideStream(std::FILE* file, std::function<bool()> complete)
+WideStream* adoptWideStream(std::FILE* file, std::function<bool()> complete,
+                            std::function<void(std::uint64_t)> written)
 {
     if (!file)
         return nullptr;
     auto stream = std::make_unique<WideStream>();
     stream->file = file;
     stream->complete = std::move(complete);
+    stream->written = std::move(written);
     std::setvbuf(file, nullptr, _IONBF, 0);  // the stream buffers itself
     return stream.release();  // owned by the caller until CloseWideStream
 }

@@ -9,9 +9,11 @@
 #include <atomic>
 #include <cerrno>
 #include <memory>
+#include <optional>
 
 #include "common/write_all.h"
 #include "posix/local/local_file.h"
+#include "posix/local/write_behind.h"
 
 namespace quorvane::client {
 namespace {
@@ -64,45 +66,40 @@ Outcome<> receiveThroughMemory(Channel& data, Consume consume)
     }
 }
 
-// For a file that will be flushed before it replaces another: its pages go
-// to the disk while the transfer goes on, so the flush at the end has little
-// left to wait for.
-class WriteBehind {
+// Where the file's data now ends after each piece, to the caller and to the
+// write-behind of a file flushed at the end.
+class Progress {
 public:
-    // Bytes counted from `base`, where the stream starts in the file.
-    WriteBehind(int fd, bool on, std::uint64_t base, const OnWritten& written)
-        : fd_(fd), on_(on), base_(base), written_(written)
+    Progress(int fd, bool flushing, std::uint64_t base, const OnWritten& written)
+        : base_(base), written_(written)
     {
+        if (flushing)
+            writeBehind_.emplace(fd, base, kWriteBehindStep);
     }
 
-    void advance(std::uint64_t written)
+    void advance(std::uint64_t bytes)
     {
-        constexpr std::uint64_t kStep = 16 << 20;
         if (written_)
-            written_(base_ + written);
-        if (!on_ || written - started_ < kStep)
-            return;
-        ::sync_file_range(fd_, static_cast<off_t>(base_ + started_),
-                          static_cast<off_t>(written - started_), SYNC_FILE_RANGE_WRITE);
-        started_ = written;
+            written_(base_ + bytes);
+        if (writeBehind_)
+            writeBehind_->advance(bytes);
     }
 
 private:
-    int fd_;
-    bool on_;
+    static constexpr std::uint64_t kWriteBehindStep = 16 << 20;
     std::uint64_t base_;
     const OnWritten& written_;
-    std::uint64_t started_ = 0;
+    std::optional<WriteBehind> writeBehind_;
 };
 
-Outcome<> copyThroughMemory(Channel& data, const LocalFile& file, WriteBehind& writeBehind,
+Outcome<> copyThroughMemory(Channel& data, const LocalFile& file, Progress& progress,
                             std::uint64_t& bytes)
 {
     return receiveThroughMemory(data, [&](const char* piece, std::size_t size) -> Outcome<> {
         if (!text::writeAll(file.fd, std::string_view(piece, size)))
             return localFailure("write", file.name, errno);
         bytes += size;
-        writeBehind.advance(bytes);
+        progress.advance(bytes);
         return {};
     });
 }
@@ -164,12 +161,12 @@ Drained drainPipe(const Pipe& pipe, int fileFd, std::size_t pending)
 }
 
 // Socket to pipe to file without copying through user memory.
-Outcome<> spliceToFile(Channel& data, const LocalFile& file, WriteBehind& writeBehind,
+Outcome<> spliceToFile(Channel& data, const LocalFile& file, Progress& progress,
                        std::uint64_t& bytes)
 {
     Pipe pipe;
     if (!pipe)
-        return copyThroughMemory(data, file, writeBehind, bytes);
+        return copyThroughMemory(data, file, progress, bytes);
     for (;;) {
         const ssize_t moved = ::splice(data.fd(), nullptr, pipe.writeEnd(), nullptr, kChunk,
                                        SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
@@ -179,8 +176,8 @@ Outcome<> spliceToFile(Channel& data, const LocalFile& file, WriteBehind& writeB
                 return localFailure("write", file.name, errno);
             bytes += static_cast<std::uint64_t>(moved);
             if (drained == Drained::Unsupported)  // a file system without splice
-                return copyThroughMemory(data, file, writeBehind, bytes);
-            writeBehind.advance(bytes);
+                return copyThroughMemory(data, file, progress, bytes);
+            progress.advance(bytes);
             continue;
         }
         if (moved == 0)
@@ -204,11 +201,11 @@ Outcome<> receiveToFile(Channel& data, const LocalFile& file, std::uint64_t at, 
     bytes = 0;
     if (::lseek(file.fd, static_cast<off_t>(at), SEEK_SET) < 0)
         return localFailure("write", file.name, errno);
-    WriteBehind writeBehind(file.fd, flushing, at, written);
+    Progress progress(file.fd, flushing, at, written);
     // TLS records are decrypted in user memory anyway.
     if (data.isTls() || !zeroCopyEnabled)
-        return copyThroughMemory(data, file, writeBehind, bytes);
-    return spliceToFile(data, file, writeBehind, bytes);
+        return copyThroughMemory(data, file, progress, bytes);
+    return spliceToFile(data, file, progress, bytes);
 }
 
 Outcome<bool> receiveOverlap(Channel& data, const LocalFile& file, std::uint64_t at,

@@ -15,6 +15,7 @@
 #include "common/wide_stream.h"
 #include "posix/local/device_path.h"
 #include "posix/local/local_file.h"
+#include "posix/local/write_behind.h"
 #include "posix/wininet/file_times.h"
 #include "posix/wininet/guarded_call.h"
 
@@ -49,11 +50,17 @@ WideStream* OpenWideStream(LPCWSTR path, LPCWSTR mode)
             return nullptr;
         }
         auto pending = std::make_shared<client::TemporaryFile>(std::move(*file));
-        // On the disk before it replaces the listing it is written for.
-        return adoptWideStream(written, [pending] {
-            return client::entryPointResult(
-                       pending->replaceTarget(client::TemporaryFile::DataFlush::Always)) == TRUE;
-        });
+        // On the disk before it replaces the listing it is written for; a
+        // long listing starts going there while it is written.
+        constexpr std::uint64_t kWriteBehindStep = 1 << 20;
+        return adoptWideStream(
+            written,
+            [pending] {
+                return client::entryPointResult(pending->replaceTarget(
+                           client::TemporaryFile::DataFlush::Always)) == TRUE;
+            },
+            [writeBehind = client::WriteBehind(fd, 0, kWriteBehindStep)](
+                std::uint64_t end) mutable { writeBehind.advance(end); });
     });
 }
 

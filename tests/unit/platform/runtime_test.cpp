@@ -3,11 +3,14 @@
 #include <stdlib.h>
 #include <time.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
+#include "common/wide_stream.h"
 #include "posix/wininet/file_times.h"
 #include "runtime_api.h"
 
@@ -198,6 +201,37 @@ TEST_F(StreamTest, UnsafeFormatsAreRefusedAndFailTheClose)
     EXPECT_LT(WriteWideFormatted(stream, u"%s"), 0);
     EXPECT_LT(WriteWideFormatted(stream, u"%n"), 0);
     EXPECT_NE(CloseWideStream(stream), 0);
+}
+
+// The hook that starts a long listing on its way to the disk hears where the
+// file's data ends after every piece, up to its whole size; never after a
+// write failed.
+TEST(StreamProgress, EveryPieceIsHeardUpToTheWholeFile)
+{
+    std::vector<std::uint64_t> heard;
+    std::FILE* file = std::tmpfile();
+    ASSERT_NE(file, nullptr);
+    WideStream* stream =
+        adoptWideStream(file, {}, [&](std::uint64_t end) { heard.push_back(end); });
+    const std::u16string line(1'000, u'x');
+    for (int i = 0; i < 300; ++i)
+        ASSERT_EQ(WriteWideString(line.c_str(), stream), 1'000);
+    std::fflush(file);
+    const long size = std::ftell(file);
+    ASSERT_GE(heard.size(), 4u);  // 300,000 bytes go out in several pieces
+    EXPECT_EQ(heard.back(), static_cast<std::uint64_t>(size));
+    EXPECT_TRUE(std::is_sorted(heard.begin(), heard.end()));
+    EXPECT_EQ(CloseWideStream(stream), 0);
+    EXPECT_EQ(heard.back(), 300'000u);
+
+    heard.clear();
+    std::FILE* readOnly = std::fopen("/dev/null", "r");
+    ASSERT_NE(readOnly, nullptr);
+    stream = adoptWideStream(readOnly, {}, [&](std::uint64_t end) { heard.push_back(end); });
+    for (int i = 0; i < 100; ++i)
+        WriteWideString(line.c_str(), stream);
+    EXPECT_NE(CloseWideStream(stream), 0);
+    EXPECT_TRUE(heard.empty());
 }
 
 TEST_F(StreamTest, OpenInAMissingFolderFails)
