@@ -95,14 +95,16 @@ constexpr std::size_t kReplayBatch = 1'000;
 constexpr const char* kSpillName = "the listing's temporary file";
 
 // An entry as it waits in the spill file: size, time, flags, then the name.
-std::string spilled(const ListingEntry& entry)
+// Made in `record`, whose memory serves every entry.
+void spill(const ListingEntry& entry, std::string& record)
 {
-    std::string record(sizeof(std::uint64_t) + sizeof(std::int64_t) + 1, '\0');
+    constexpr std::size_t kFixed = sizeof(std::uint64_t) + sizeof(std::int64_t) + 1;
+    record.resize(kFixed);
     const std::int64_t modified = entry.modified.value_or(0);
     std::memcpy(record.data(), &entry.size, sizeof entry.size);
     std::memcpy(record.data() + sizeof entry.size, &modified, sizeof modified);
     record.back() = static_cast<char>((entry.directory ? 1 : 0) | (entry.modified ? 2 : 0));
-    return record.append(entry.name);
+    record.append(entry.name);
 }
 
 std::optional<ListingEntry> unspilled(std::string_view record)
@@ -197,7 +199,8 @@ private:
             trace::line() << "listing: more than " << std::uint64_t{kHeldForTheZone}
                           << " entries wait for the server's zone: the rest in a temporary file";
         }
-        if (!spill_->append(spilled(listed)) && !holdFailure_)
+        spill(listed, spillRecord_);
+        if (!spill_->append(spillRecord_) && !holdFailure_)
             holdFailure_ = localFailure("write", kSpillName, errno);
     }
 
@@ -285,6 +288,7 @@ private:
     std::unique_ptr<char[]> buffer_;
     std::vector<ListingEntry> held_;  // until the zone is known
     std::optional<SpillFile> spill_;  // those held beyond kHeldForTheZone
+    std::string spillRecord_;  // the one being spilled
     std::optional<Failure> holdFailure_;  // the spill file could not be used
     std::string probe_;  // the first name listed with a time of day
     std::int64_t probeListed_ = 0;
