@@ -95,11 +95,12 @@ constexpr std::size_t kReplayBatch = 1'000;
 constexpr const char* kSpillName = "the listing's temporary file";
 
 // An entry as it waits in the spill file: size, time, flags, then the name.
+constexpr std::size_t kSpilledFixed = sizeof(std::uint64_t) + sizeof(std::int64_t) + 1;
+
 // Made in `record`, whose memory serves every entry.
 void spill(const ListingEntry& entry, std::string& record)
 {
-    constexpr std::size_t kFixed = sizeof(std::uint64_t) + sizeof(std::int64_t) + 1;
-    record.resize(kFixed);
+    record.resize(kSpilledFixed);
     const std::int64_t modified = entry.modified.value_or(0);
     std::memcpy(record.data(), &entry.size, sizeof entry.size);
     std::memcpy(record.data() + sizeof entry.size, &modified, sizeof modified);
@@ -109,18 +110,17 @@ void spill(const ListingEntry& entry, std::string& record)
 
 std::optional<ListingEntry> unspilled(std::string_view record)
 {
-    constexpr std::size_t kFixed = sizeof(std::uint64_t) + sizeof(std::int64_t) + 1;
-    if (record.size() < kFixed)
+    if (record.size() < kSpilledFixed)
         return std::nullopt;
     ListingEntry entry;
     std::int64_t modified = 0;
     std::memcpy(&entry.size, record.data(), sizeof entry.size);
     std::memcpy(&modified, record.data() + sizeof entry.size, sizeof modified);
-    const char flags = record[kFixed - 1];
+    const char flags = record[kSpilledFixed - 1];
     entry.directory = (flags & 1) != 0;
     if (flags & 2)
         entry.modified = modified;
-    entry.name.assign(record.substr(kFixed));
+    entry.name.assign(record.substr(kSpilledFixed));
     return entry;
 }
 
