@@ -25,8 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto expected = parseListing(listing, format, now, whole);
 
     std::vector<ListingEntry> pieces;
-    ListingParser parser(format, now,
-                         [&](ListingEntry&& entry) { pieces.push_back(std::move(entry)); });
+    ListingParser parser(format, now, [&](const ListingEntry& entry) { pieces.push_back(entry); });
     for (std::size_t at = 0; at < listing.size(); at += piece)
         parser.feed(listing.substr(at, piece));
     parser.finish();

@@ -9,12 +9,10 @@
 #include <fnmatch.h>
 
 #include <cerrno>
-#include <cstring>
 #include <ctime>
 #include <memory>
 #include <vector>
 
-#include "common/spill_file.h"
 #include "common/transcript.h"
 #include "common/utf.h"
 #include "posix/client/listing_stream.h"
@@ -22,6 +20,7 @@
 #include "posix/wininet/connection_handle.h"
 #include "posix/wininet/file_times.h"
 #include "posix/wininet/guarded_call.h"
+#include "posix/wininet/held_entries.h"
 #include "posix/wire/listing_parser.h"
 
 using namespace quorvane::client;
@@ -36,8 +35,11 @@ constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
 // for the caller's next requests.
 constexpr std::size_t kReadSize = 64 << 10;
 
+// An entry ready to be handed out. Its name waits in UTF-8 among the others
+// of its batch, and is turned into UTF-16 straight into the record.
 struct SearchEntry {
-    std::string name;  // UTF-8: turned into UTF-16 straight into the record
+    std::size_t nameAt;
+    std::size_t nameSize;
     std::uint64_t size;
     bool directory;
     FILETIME modified;
@@ -51,28 +53,22 @@ std::string searchPattern(const std::string& pattern)
     return everything ? std::string() : pattern;
 }
 
-bool matchesPattern(const std::string& pattern, const std::string& name)
+bool matchesPattern(const std::string& pattern, std::string_view name)
 {
-    return pattern.empty() || ::fnmatch(pattern.c_str(), name.c_str(), FNM_NOESCAPE) == 0;
+    return pattern.empty() ||
+           ::fnmatch(pattern.c_str(), std::string(name).c_str(), FNM_NOESCAPE) == 0;
 }
 
-// The entry as it can be handed out, or nothing: a name with a control
-// character would break the records built from it, and one too long for
-// cFileName would have to be cut to a name that is another file's. A LIST
-// time moves by the server's zone (seconds east of UTC).
-std::optional<SearchEntry> searchEntry(ListingEntry&& entry, const std::string& pattern,
-                                       std::int64_t zone)
+// Whether the entry can be handed out: a name with a control character would
+// break the records built from it, and one too long for cFileName would have
+// to be cut to a name that is another file's.
+bool canHandOut(std::string_view name, const std::string& pattern)
 {
-    if (text::hasControlCharacter(entry.name) || !matchesPattern(pattern, entry.name))
-        return std::nullopt;
+    if (text::hasControlCharacter(name) || !matchesPattern(pattern, name))
+        return false;
     // UTF-16 never takes more units than UTF-8 takes bytes: only a long name
     // is measured.
-    if (entry.name.size() >= MAX_PATH && text::copyUtf16Lossy(entry.name, nullptr, 0) >= MAX_PATH)
-        return std::nullopt;
-    const auto modified =
-        entry.modified ? fileTimeOfUnixSeconds(*entry.modified - zone) : std::nullopt;
-    return SearchEntry{std::move(entry.name), entry.size, entry.directory,
-                       modified.value_or(FILETIME{0, 0})};
+    return name.size() < MAX_PATH || text::copyUtf16Lossy(name, nullptr, 0) < MAX_PATH;
 }
 
 // What the parser made of the listing, for a user who misses an entry.
@@ -88,41 +84,9 @@ void traceStats(const ListingStats& stats)
 
 // Where the server's zone is not known yet, a LIST listing's entries wait
 // until it is: the first listing of a session, to its end, where one
-// entry's MDTM tells the zone. This many wait in memory, the rest in a
-// temporary file; they go out in batches of kReplayBatch.
-constexpr std::size_t kHeldForTheZone = 10'000;
+// entry's MDTM tells the zone. They go out in batches of kReplayBatch.
 constexpr std::size_t kReplayBatch = 1'000;
 constexpr const char* kSpillName = "the listing's temporary file";
-
-// An entry as it waits in the spill file: size, time, flags, then the name.
-constexpr std::size_t kSpilledFixed = sizeof(std::uint64_t) + sizeof(std::int64_t) + 1;
-
-// Made in `record`, whose memory serves every entry.
-void spill(const ListingEntry& entry, std::string& record)
-{
-    record.resize(kSpilledFixed);
-    const std::int64_t modified = entry.modified.value_or(0);
-    std::memcpy(record.data(), &entry.size, sizeof entry.size);
-    std::memcpy(record.data() + sizeof entry.size, &modified, sizeof modified);
-    record.back() = static_cast<char>((entry.directory ? 1 : 0) | (entry.modified ? 2 : 0));
-    record.append(entry.name);
-}
-
-std::optional<ListingEntry> unspilled(std::string_view record)
-{
-    if (record.size() < kSpilledFixed)
-        return std::nullopt;
-    ListingEntry entry;
-    std::int64_t modified = 0;
-    std::memcpy(&entry.size, record.data(), sizeof entry.size);
-    std::memcpy(&modified, record.data() + sizeof entry.size, sizeof modified);
-    const char flags = record[kSpilledFixed - 1];
-    entry.directory = (flags & 1) != 0;
-    if (flags & 2)
-        entry.modified = modified;
-    entry.name.assign(record.substr(kSpilledFixed));
-    return entry;
-}
 
 class FtpSearch final : public HandleObject {
 public:
@@ -132,7 +96,7 @@ public:
           stream_(std::move(stream)), pattern_(searchPattern(pattern)),
           zone_(format == ListingFormat::List ? connection_->listZone() : settledZone()),
           parser_(format, std::time(nullptr) + zone_.offset.value_or(0),
-                  [this](ListingEntry&& listed) { take(std::move(listed)); }),
+                  [this](const ListingEntry& listed) { take(listed); }),
           buffer_(std::make_unique<char[]>(kReadSize))
     {
     }
@@ -142,7 +106,7 @@ public:
     Outcome<> next(WIN32_FIND_DATAW& record)
     {
         while (next_ == pending_.size()) {
-            if (replaySpilled())
+            if (replayHeld())
                 continue;
             if (ended_)
                 return *ended_;
@@ -155,7 +119,8 @@ public:
         record.ftCreationTime = record.ftLastAccessTime = record.ftLastWriteTime = entry.modified;
         record.nFileSizeHigh = static_cast<DWORD>(entry.size >> 32);
         record.nFileSizeLow = static_cast<DWORD>(entry.size);
-        text::copyUtf16Lossy(entry.name, record.cFileName, MAX_PATH - 1);
+        text::copyUtf16Lossy(std::string_view(pendingNames_).substr(entry.nameAt, entry.nameSize),
+                             record.cFileName, MAX_PATH - 1);
         return {};
     }
 
@@ -174,81 +139,63 @@ private:
         return utc;
     }
 
-    void take(ListingEntry&& listed)
+    void take(const ListingEntry& listed)
     {
         // A file: servers refuse MDTM of a folder (pyftpdlib, vsftpd).
         if (listed.timeOfDay && probe_.empty() && listed.modified && !listed.directory) {
             probe_ = listed.name;
             probeListed_ = *listed.modified;
         }
-        if (!zone_.settled)
-            hold(std::move(listed));
-        else if (auto entry = searchEntry(std::move(listed), pattern_, zone_.offset.value_or(0)))
-            pending_.push_back(std::move(*entry));
-    }
-
-    void hold(ListingEntry&& listed)
-    {
-        if (held_.size() < kHeldForTheZone) {
-            held_.push_back(std::move(listed));
-            return;
-        }
-        if (!spill_) {
-            // Unnamed, and gone once closed.
-            spill_.emplace(std::tmpfile());
-            trace::line() << "listing: more than " << std::uint64_t{kHeldForTheZone}
-                          << " entries wait for the server's zone: the rest in a temporary file";
-        }
-        spill(listed, spillRecord_);
-        if (!spill_->append(spillRecord_) && !holdFailure_)
+        if (zone_.settled)
+            addPending(listed.name, listed.size, listed.directory, listed.modified);
+        else if (!held_.add(listed) && !holdFailure_)
             holdFailure_ = localFailure("write", kSpillName, errno);
     }
 
-    // The held entries go out, moved by the zone as now known.
-    void release()
+    // A LIST time moves by the server's zone (seconds east of UTC).
+    void addPending(std::string_view name, std::uint64_t size, bool directory,
+                    std::optional<std::int64_t> listed)
     {
-        pending_.reserve(pending_.size() + held_.size());
-        for (ListingEntry& listed : held_)
-            if (auto entry = searchEntry(std::move(listed), pattern_, zone_.offset.value_or(0)))
-                pending_.push_back(std::move(*entry));
-        held_.clear();
-        held_.shrink_to_fit();
-        if (spill_ && !spill_->rewind())
-            holdFailure_ = localFailure("read", kSpillName, errno);
+        if (!canHandOut(name, pattern_))
+            return;
+        const auto modified =
+            listed ? fileTimeOfUnixSeconds(*listed - zone_.offset.value_or(0)) : std::nullopt;
+        pending_.push_back(SearchEntry{pendingNames_.size(), name.size(), size, directory,
+                                       modified.value_or(FILETIME{0, 0})});
+        pendingNames_.append(name);
     }
 
     // Once the listing has ended whole: the next batch of the entries that
-    // waited in the spill file. False when none are left there.
-    bool replaySpilled()
+    // waited for the zone. False when none are left.
+    bool replayHeld()
     {
-        if (!spill_ || !ended_ || ended_->kind != FailureKind::EndOfListing)
+        if (!releasing_)
             return false;
-        pending_.clear();
-        next_ = 0;
+        startBatch();
         for (std::size_t count = 0; count < kReplayBatch; ++count) {
-            const auto record = spill_->next();
-            auto listed = record ? unspilled(*record) : std::nullopt;
-            if (!listed) {
-                if (!record && !spill_->failed())
-                    spill_.reset();  // all read back
-                else
+            const auto held = held_.next();
+            if (!held) {
+                releasing_ = false;
+                if (held_.failed())
                     ended_ = localFailure("read", kSpillName, errno);
                 return true;
             }
-            if (auto entry = searchEntry(std::move(*listed), pattern_, zone_.offset.value_or(0)))
-                pending_.push_back(std::move(*entry));
+            addPending(held->name, held->size, held->directory, held->modified);
         }
         return true;
     }
 
+    // All handed out: the memory serves the next entries.
+    void startBatch()
+    {
+        pending_.clear();
+        pendingNames_.clear();
+        next_ = 0;
+    }
+
     void readOn()
     {
-        // All handed out: the memory serves the next read's entries, unless
-        // it held a whole release of held entries.
-        pending_.clear();
-        if (pending_.capacity() > kHeldForTheZone / 2)
-            pending_.shrink_to_fit();
-        next_ = 0;
+        startBatch();
         auto got = stream_.read(buffer_.get(), kReadSize);
         if (got && *got > 0) {
             parser_.feed(std::string_view(buffer_.get(), *got));
@@ -275,8 +222,12 @@ private:
     void finish(Failure end)
     {
         traceStats(parser_.stats());
-        if (end.kind == FailureKind::EndOfListing)
-            release();
+        // The held entries go out, moved by the zone as now known.
+        if (end.kind == FailureKind::EndOfListing && !holdFailure_) {
+            releasing_ = held_.rewind();
+            if (!releasing_)
+                holdFailure_ = localFailure("read", kSpillName, errno);
+        }
         ended_ = holdFailure_ ? *holdFailure_ : std::move(end);
     }
 
@@ -286,13 +237,13 @@ private:
     ListZone zone_;
     ListingParser parser_;
     std::unique_ptr<char[]> buffer_;
-    std::vector<ListingEntry> held_;  // until the zone is known
-    std::optional<SpillFile> spill_;  // those held beyond kHeldForTheZone
-    std::string spillRecord_;  // the one being spilled
-    std::optional<Failure> holdFailure_;  // the spill file could not be used
+    HeldEntries held_;  // until the zone is known
+    bool releasing_ = false;  // the listing has ended whole: held_ goes out
+    std::optional<Failure> holdFailure_;  // the temporary file could not be used
     std::string probe_;  // the first name listed with a time of day
     std::int64_t probeListed_ = 0;
-    std::vector<SearchEntry> pending_;  // parsed from the last read
+    std::vector<SearchEntry> pending_;  // parsed from the last read, or released
+    std::string pendingNames_;  // their names, one after the other
     std::size_t next_ = 0;  // the first of them not handed out yet
     std::optional<Failure> ended_;  // how the listing ended, once it has
 };

@@ -282,6 +282,20 @@ LineResult parseListLine(std::string_view line, const ServerClock& now, ListingE
     return LineResult::NotMine;
 }
 
+namespace {
+
+// As a fresh entry, but with the name's memory kept for the next line.
+void startOver(ListingEntry& entry)
+{
+    entry.name.clear();
+    entry.size = 0;
+    entry.directory = false;
+    entry.modified.reset();
+    entry.timeOfDay = false;
+}
+
+}  // namespace
+
 bool ListingParser::joinVmsLines(std::string_view& line)
 {
     if (format_ != ListingFormat::List)
@@ -303,12 +317,12 @@ void ListingParser::parseLine(std::string_view line)
         line.remove_suffix(1);
     if (line.empty() || !joinVmsLines(line))
         return;
-    ListingEntry entry;
-    const LineResult result = format_ == ListingFormat::Mlsd ? parseMlsdLine(line, entry)
-                                                             : parseListLine(line, now_, entry);
+    startOver(entry_);
+    const LineResult result = format_ == ListingFormat::Mlsd ? parseMlsdLine(line, entry_)
+                                                             : parseListLine(line, now_, entry_);
     if (result == LineResult::Parsed) {
         ++stats_.parsed;
-        onEntry_(std::move(entry));
+        onEntry_(entry_);
     } else if (result == LineResult::Ignored) {
         ++stats_.ignored;
     } else {

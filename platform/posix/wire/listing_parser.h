@@ -69,11 +69,13 @@ struct ListingStats {
 // Parses a listing as it arrives, in pieces of any size, handing each entry
 // to `onEntry` in the server's order. Bad lines are skipped and counted,
 // never fatal; a line longer than kMaxLine is skipped without being held.
+// The entry handed over is valid during the call only: its memory serves the
+// next line, so that a long listing allocates nothing per entry.
 class ListingParser {
 public:
     static constexpr std::size_t kMaxLine = 64 * 1024;
 
-    using EntrySink = std::function<void(ListingEntry&&)>;
+    using EntrySink = std::function<void(const ListingEntry&)>;
 
     ListingParser(ListingFormat format, std::int64_t now, EntrySink onEntry)
         : format_(format), now_(now), onEntry_(std::move(onEntry))
@@ -98,6 +100,7 @@ private:
     ListingStats stats_;
     std::string partial_;  // the start of a line split across pieces
     std::string vmsName_;  // a VMS name waiting for its details
+    ListingEntry entry_;  // the line's, started over for each
     bool skippingLong_ = false;  // inside a line past kMaxLine
 };
 

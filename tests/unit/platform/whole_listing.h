@@ -14,8 +14,7 @@ inline std::vector<ListingEntry> parseListing(std::string_view listing, ListingF
                                               std::int64_t now, ListingStats& stats)
 {
     std::vector<ListingEntry> entries;
-    ListingParser parser(format, now,
-                         [&](ListingEntry&& entry) { entries.push_back(std::move(entry)); });
+    ListingParser parser(format, now, [&](const ListingEntry& entry) { entries.push_back(entry); });
     parser.feed(listing);
     parser.finish();
     stats = parser.stats();
